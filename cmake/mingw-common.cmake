@@ -1,0 +1,9 @@
+# Shared part of the two MinGW toolchains. The -posix variants give std::mutex and std::thread.
+set(CMAKE_C_COMPILER   ${MVU_TRIPLET}-gcc-posix)
+set(CMAKE_CXX_COMPILER ${MVU_TRIPLET}-g++-posix)
+set(CMAKE_RC_COMPILER  ${MVU_TRIPLET}-windres)
+set(CMAKE_FIND_ROOT_PATH /usr/${MVU_TRIPLET})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
