@@ -19,9 +19,11 @@ function(mvu_library name)
   mvu_code_options(${name})
 endfunction()
 
-# mvu_test(name SOURCES ... [DEPENDS ...]): a GoogleTest program, run by ctest under the emulator.
+# mvu_test(name SOURCES ... [DEPENDS ...] [TIMEOUT s] [RESOURCE_LOCK ...]): a GoogleTest program,
+# run by ctest under the emulator. Programs that touch the shared registry key name the lock
+# "registry" so ctest never runs two of them at once.
 function(mvu_test name)
-  cmake_parse_arguments(ARG "" "TIMEOUT" "SOURCES;DEPENDS" ${ARGN})
+  cmake_parse_arguments(ARG "" "TIMEOUT" "SOURCES;DEPENDS;RESOURCE_LOCK" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
   target_link_libraries(${name} PRIVATE ${ARG_DEPENDS} GTest::gmock GTest::gtest_main)
   mvu_code_options(${name})
@@ -30,4 +32,7 @@ function(mvu_test name)
     set(ARG_TIMEOUT 300)
   endif()
   set_tests_properties(${name} PROPERTIES TIMEOUT ${ARG_TIMEOUT})
+  if(ARG_RESOURCE_LOCK)
+    set_tests_properties(${name} PROPERTIES RESOURCE_LOCK "${ARG_RESOURCE_LOCK}")
+  endif()
 endfunction()
