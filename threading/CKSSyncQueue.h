@@ -1,0 +1,38 @@
+// Hands items (in practice pointers to requests) from producer threads to a consumer, with
+// a priority list that is always emptied first. A counting semaphore announces items, and
+// the consumer's blocking take can also be woken by one further handle (a stop event).
+#pragma once
+
+#include "threading/CKSCriticalSection.h"
+
+#include <windows.h>
+
+#include <list>
+
+class CKSSyncQueue {
+public:
+    CKSSyncQueue();
+    virtual ~CKSSyncQueue();
+
+    CKSSyncQueue(const CKSSyncQueue&) = delete;
+    CKSSyncQueue& operator=(const CKSSyncQueue&) = delete;
+
+    // Appends item (never 0) to the priority list when bPriority is non-zero, to the normal
+    // list otherwise, and announces it. Always TRUE; std::bad_alloc when memory runs out.
+    BOOL Put(ULONG_PTR item, BOOL bPriority);
+
+    // Blocks until an item is announced or hWake (may be null) is signalled. Answers the
+    // oldest priority item, else the oldest normal item; 0 when woken by hWake, when the
+    // wait fails, or when nothing is queued.
+    ULONG_PTR Get(HANDLE hWake);
+
+    // Items waiting in both lists together.
+    ULONG GetCount();
+
+private:
+    ULONG m_nCount = 0;
+    std::list<ULONG_PTR> m_normal;
+    std::list<ULONG_PTR> m_priority;
+    CKSCriticalSection m_lock;
+    HANDLE m_hSemaphore = nullptr;
+};

@@ -1,0 +1,42 @@
+// Base of every worker thread: a derived class overrides Run, which becomes the body of a
+// Win32 thread. The base owns the thread handle and a manual-reset stop event that Run
+// watches; Stop signals it, waits a bounded time and terminates a thread that did not end.
+#pragma once
+
+#include <windows.h>
+
+class CKSThread {
+public:
+    CKSThread();
+    // Closes the handles; does not stop a running thread (the owner calls Stop first).
+    virtual ~CKSThread();
+
+    CKSThread(const CKSThread&) = delete;
+    CKSThread& operator=(const CKSThread&) = delete;
+
+    // The thread body; its result is the thread's exit code.
+    virtual DWORD Run();
+
+    // Starts the thread with CreateThread's flags (e.g. CREATE_SUSPENDED), first stopping a
+    // previous one (10 s, then termination). The stop event is not reset. TRUE when started.
+    BOOL Start(DWORD dwCreationFlags);
+
+    // Signals the stop event and waits up to dwTimeout ms for the thread to end; with
+    // bPumpMessages, messages sent to this thread's windows are handled while waiting (the
+    // wait starts afresh after each). TRUE when the thread ended by itself or there was
+    // none; FALSE when it had to be terminated. Refused (FALSE, nothing signalled) when
+    // called from the thread itself, which could only wait on itself.
+    BOOL Stop(DWORD dwTimeout, BOOL bPumpMessages);
+
+    HANDLE GetStopEvent() const { return m_hStopEvent; }
+    HANDLE GetThreadHandle() const { return m_hThread; }
+    DWORD GetThreadId() const { return m_dwThreadId; }
+
+private:
+    static DWORD WINAPI ThreadProc(LPVOID param);
+    BOOL WaitPumping(DWORD dwTimeout);
+
+    HANDLE m_hStopEvent = nullptr;
+    HANDLE m_hThread = nullptr;
+    DWORD m_dwThreadId = 0;
+};
