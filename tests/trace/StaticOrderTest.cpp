@@ -1,0 +1,100 @@
+// The objects built before the entry must come in their fixed order. Observers sit at the
+// URL manager's priority (between the modules and the ovktrace.dll loader) and just after the
+// loader; what they see is checked once the tests run. Both stand-ins lie beside this program,
+// so "loaded" tells whether an object has been built.
+#include "tests/trace/StandinLogReader.h"
+#include "trace/CTraceLibrary.h"
+#include "trace/StaticInitOrder.h"
+#include "trace/TraceModules.h"
+#include "trace/TraceText.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+struct Observation {
+    bool built = false;
+    bool ksBaseLoaded = false;
+    bool mvLoaded = false;
+    bool ovkTraceLoaded = false;
+    int traceAnswer = 0;
+    int32_t threshold = 0;
+};
+
+Observation Observe()
+{
+    Observation seen;
+    seen.built = true;
+    seen.ksBaseLoaded = GetKSBaseTraceModule().IsLoaded() != FALSE;
+    seen.mvLoaded = GetMVTraceModule().IsLoaded() != FALSE;
+    seen.ovkTraceLoaded = g_hOvkTraceModule != nullptr;
+    seen.traceAnswer = TraceText(-1, L"written by a static object");
+    seen.threshold = g_nTraceLevel.load();
+    return seen;
+}
+
+Observation s_atUrlManager;
+Observation s_afterLoader;
+
+// Where the URL manager is built: both modules exist, the leveled library is not loaded yet.
+// On the way out the loader is gone again while the modules still are.
+class CUrlManagerPlaceObserver {
+public:
+    CUrlManagerPlaceObserver()
+    {
+        s_atUrlManager = Observe();
+        TraceMV(MV_TRACE_INFORMATION, "static order observer built");
+    }
+
+    virtual ~CUrlManagerPlaceObserver()
+    {
+        const bool loaderGone = g_hOvkTraceModule == nullptr && g_pfnOVKTRACE == nullptr;
+        const bool modulesLeft =
+            GetKSBaseTraceModule().IsLoaded() && GetMVTraceModule().IsLoaded();
+        TraceMV(MV_TRACE_INFORMATION, "static order observer destroyed");
+        if (!loaderGone || !modulesLeft) {
+            std::fprintf(stderr,
+                         "statics destroyed out of order (loader gone %d, modules left %d)\n",
+                         loaderGone, modulesLeft);
+            std::fflush(stderr);
+            std::_Exit(3);
+        }
+    }
+};
+
+class CAfterLoaderObserver {
+public:
+    CAfterLoaderObserver() { s_afterLoader = Observe(); }
+    virtual ~CAfterLoaderObserver() = default;
+};
+
+CUrlManagerPlaceObserver s_urlManagerPlace MVU_INIT_PRIORITY(MVU_INIT_PRIORITY_URL_MANAGER);
+CAfterLoaderObserver s_afterLoaderPlace MVU_INIT_PRIORITY(MVU_INIT_PRIORITY_TRACE_LIBRARY + 1);
+
+TEST(StaticOrder, ModulesComeBeforeTheUrlManagerAndTheLoaderAfterIt)
+{
+    ASSERT_TRUE(s_atUrlManager.built);
+    EXPECT_TRUE(s_atUrlManager.ksBaseLoaded);
+    EXPECT_TRUE(s_atUrlManager.mvLoaded);
+    EXPECT_FALSE(s_atUrlManager.ovkTraceLoaded);
+    EXPECT_EQ(-1, s_atUrlManager.traceAnswer);
+    EXPECT_EQ(7, s_atUrlManager.threshold);
+
+    ASSERT_TRUE(s_afterLoader.built);
+    EXPECT_TRUE(s_afterLoader.ovkTraceLoaded);
+    EXPECT_NE(-1, s_afterLoader.traceAnswer);
+}
+
+TEST(StaticOrder, RegistrationsPrecedeWhatTheUrlManagerPlaceWrites)
+{
+    const std::vector<std::string> texts = OwnLogTexts(L"kstrac32.log");
+    ASSERT_GE(texts.size(), 3u);
+    EXPECT_EQ(0u, texts[0].rfind("KSBASE registered", 0)) << texts[0];
+    EXPECT_EQ(0u, texts[1].rfind("MV registered", 0)) << texts[1];
+    EXPECT_EQ("MV Information: static order observer built", texts[2]);
+}
+
+}  // namespace

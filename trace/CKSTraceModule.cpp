@@ -1,0 +1,80 @@
+#include "trace/CKSTraceModule.h"
+
+#include "threading/CKSLock.h"
+
+namespace {
+
+template <typename Fn>
+Fn Resolve(HMODULE module, const char* name)
+{
+    return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+}
+
+}  // namespace
+
+CKSTraceModule::CKSTraceModule(const char* moduleName, const TRACE_MAP_ENTRY* levelMap,
+                               uint32_t, uint32_t)
+    : m_hLibrary(nullptr), m_pfnRegisterModule(nullptr), m_pfnCleanup(nullptr),
+      m_pfnTraceString(nullptr), m_pModuleEntry(nullptr), m_pszName(moduleName),
+      m_pLevelMap(levelMap)
+{
+    Load();
+}
+
+CKSTraceModule::~CKSTraceModule()
+{
+    CKSLock lock(m_cs);
+    const PFN_STCleanupCurrentProcessEntry cleanup = m_pfnCleanup.exchange(nullptr);
+    if (cleanup != nullptr) cleanup();
+    Unload();
+}
+
+BOOL CKSTraceModule::Load()
+{
+    CKSLock lock(m_cs);
+    if (m_hLibrary != nullptr) return TRUE;
+    m_hLibrary = LoadLibraryW(KSTRAC32_DLL_NAME);
+    if (m_hLibrary == nullptr) return FALSE;
+
+    m_pfnRegisterModule =
+        Resolve<PFN_STRegisterModule>(m_hLibrary, KSTRAC32_EXPORT_REGISTER_MODULE);
+    m_pfnCleanup = Resolve<PFN_STCleanupCurrentProcessEntry>(
+        m_hLibrary, KSTRAC32_EXPORT_CLEANUP_CURRENT_PROCESS_ENTRY);
+    m_pfnTraceString = Resolve<PFN_STTraceString>(m_hLibrary, KSTRAC32_EXPORT_TRACE_STRING);
+    // A library without all three is not the one this program knows how to drive.
+    if (m_pfnRegisterModule == nullptr || m_pfnCleanup == nullptr ||
+        m_pfnTraceString == nullptr) {
+        Unload();
+        return FALSE;
+    }
+    m_pModuleEntry = m_pfnRegisterModule(m_pszName, m_pLevelMap);
+    return TRUE;
+}
+
+void CKSTraceModule::Trace(uint32_t level, const char* text)
+{
+    CModuleTableEntry* const entry = m_pModuleEntry.load();
+    const PFN_STTraceString traceString = m_pfnTraceString.load();
+    if (entry == nullptr || traceString == nullptr) return;
+    traceString(entry, level, text);
+}
+
+BOOL CKSTraceModule::IsLoaded()
+{
+    CKSLock lock(m_cs);
+    return m_hLibrary != nullptr ? TRUE : FALSE;
+}
+
+void CKSTraceModule::Unload()
+{
+    // The registration and every entry point go before the library does, so a record
+    // written during shut-down finds nothing to call instead of freed code.
+    m_pModuleEntry = nullptr;
+    m_pfnTraceString = nullptr;
+    m_pfnCleanup = nullptr;
+    m_pfnRegisterModule = nullptr;
+    if (m_hLibrary != nullptr) {
+        FreeLibrary(m_hLibrary);
+        m_hLibrary = nullptr;
+    }
+}
