@@ -33,15 +33,18 @@ int Utf8ToWide(const char* text, wchar_t* out, int cchOut)
 int Utf8ToWideRaw(const char* text, wchar_t* out, int cchOut)
 {
     if (text == nullptr || out == nullptr || cchOut <= 0) return 0;
-    const int needed = MultiByteToWideChar(CP_UTF8, 0, text, -1, nullptr, 0);
+    const size_t length = std::strlen(text);
+    // The count the conversion itself reports is the one to trust: for invalid input a
+    // size query and the conversion need not agree.
+    const int written = length == 0 || length > 0x7FFFFFFF
+                            ? 0
+                            : MultiByteToWideChar(CP_UTF8, 0, text, static_cast<int>(length), out, cchOut - 1);
     // A conversion that would not leave room for the terminator is refused rather than cut:
     // the caller's buffer is the only limit we know of.
-    if (needed <= 0 || needed > cchOut) {
-        out[0] = L'\0';
+    if (written <= 0) {
+        std::memset(out, 0, static_cast<size_t>(cchOut) * sizeof(wchar_t));
         return 0;
     }
-    const int chars = needed - 1;
-    if (chars > 0) MultiByteToWideChar(CP_UTF8, 0, text, static_cast<int>(std::strlen(text)), out, chars);
-    out[chars] = L'\0';
-    return chars;
+    out[written] = L'\0';
+    return written;
 }

@@ -74,12 +74,22 @@ TEST(Utf8ToWideRaw, RefusesWhatDoesNotFitAndNeverOverflows)
     wchar_t out[8];
     std::fill(std::begin(out), std::end(out), L'#');
     EXPECT_EQ(0, Utf8ToWideRaw(kUtf8, out, 5));
-    EXPECT_EQ(L'\0', out[0]);
-    for (int i = 1; i < 8; ++i) EXPECT_EQ(L'#', out[i]) << i;
+    for (int i = 0; i < 5; ++i) EXPECT_EQ(L'\0', out[i]) << i;
+    for (int i = 5; i < 8; ++i) EXPECT_EQ(L'#', out[i]) << "wrote past the capacity at " << i;
     EXPECT_EQ(0, Utf8ToWideRaw(kUtf8, out, 0));
     EXPECT_EQ(0, Utf8ToWideRaw(nullptr, out, 8));
     EXPECT_EQ(0, Utf8ToWideRaw("", out, 1));
     EXPECT_STREQ(L"", out);
+}
+
+TEST(Utf8ToWideRaw, AnswersWhatItWroteForInvalidInput)
+{
+    wchar_t out[16];
+    const int n = Utf8ToWideRaw("a\xe2\x82" "b\xff\xfe" "c", out, 16);
+    ASSERT_GT(n, 0);
+    EXPECT_EQ(static_cast<size_t>(n), wcslen(out));
+    EXPECT_EQ(L'a', out[0]);
+    EXPECT_EQ(L'c', out[n - 1]);
 }
 
 }  // namespace

@@ -1,0 +1,42 @@
+#include "mvurl/CProductKey.h"
+
+#include <cstring>
+#include <vector>
+
+namespace {
+
+const char kProductKeyPath[] = "SOFTWARE\\Orvik\\Config\\MV\\General";
+
+}  // namespace
+
+CProductKey::CProductKey(REGSAM access)
+{
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kProductKeyPath, 0, access, &m_hKey) != ERROR_SUCCESS) m_hKey = nullptr;
+}
+
+CProductKey::~CProductKey()
+{
+    if (m_hKey != nullptr) RegCloseKey(m_hKey);
+}
+
+bool CProductKey::ReadBytes(const char* name, void* buffer, DWORD size)
+{
+    if (m_hKey == nullptr || buffer == nullptr) return false;
+    DWORD cb = size;
+    return RegQueryValueExA(m_hKey, name, nullptr, nullptr, static_cast<BYTE*>(buffer), &cb) == ERROR_SUCCESS;
+}
+
+bool CProductKey::ReadText(const char* name, char* buffer, DWORD size)
+{
+    if (m_hKey == nullptr || buffer == nullptr || size == 0) return false;
+    // Read aside first, so a value that turns out too long leaves the caller's buffer alone.
+    std::vector<char> scratch(size + 1, '\0');
+    DWORD cb = size;
+    if (RegQueryValueExA(m_hKey, name, nullptr, nullptr, reinterpret_cast<BYTE*>(scratch.data()), &cb) != ERROR_SUCCESS)
+        return false;
+    const size_t length = strnlen(scratch.data(), cb);
+    if (length >= size) return false;
+    std::memcpy(buffer, scratch.data(), length);
+    buffer[length] = '\0';
+    return true;
+}

@@ -1,0 +1,27 @@
+// The product's settings key "SOFTWARE\Orvik\Config\MV\General" under HKEY_LOCAL_MACHINE,
+// read with narrow-character calls. Open for the object's lifetime; closed exactly once.
+#pragma once
+
+#include <windows.h>
+
+class CProductKey {
+public:
+    explicit CProductKey(REGSAM access);
+    ~CProductKey();
+
+    CProductKey(const CProductKey&) = delete;
+    CProductKey& operator=(const CProductKey&) = delete;
+
+    bool IsOpen() const { return m_hKey != nullptr; }
+
+    // Reads at most size bytes of the value, whatever its type. false when it is missing or
+    // longer than size; buffer is left as it was then.
+    bool ReadBytes(const char* name, void* buffer, DWORD size);
+
+    // Reads a text value into a buffer of size bytes that ends terminated. A text that fills
+    // the buffer without its terminator counts as too long: false, buffer left as it was.
+    bool ReadText(const char* name, char* buffer, DWORD size);
+
+private:
+    HKEY m_hKey = nullptr;
+};

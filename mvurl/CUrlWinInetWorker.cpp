@@ -1,0 +1,279 @@
+#include "mvurl/CUrlWinInetWorker.h"
+
+#include "mvurl/CProductKey.h"
+#include "mvurl/CUrlMgr.h"
+#include "mvurl/CUrlRequest.h"
+#include "mvurl/StoredCredentials.h"
+#include "mvurl/UrlLog.h"
+#include "mvurl/UrlText.h"
+#include "mvurl/WinInetBinding.h"
+#include "threading/CKSLock.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+constexpr DWORD kSecureFlags = INTERNET_FLAG_SECURE | INTERNET_FLAG_IGNORE_CERT_CN_INVALID |
+                               INTERNET_FLAG_IGNORE_CERT_DATE_INVALID;  // 0x00803000
+constexpr DWORD kRequestFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE |
+                                INTERNET_FLAG_KEEP_CONNECTION;  // 0x84400000
+constexpr DWORD kStatusCodeQuery = HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER;  // 0x20000013
+constexpr DWORD kReadChunk = 8192;
+constexpr size_t kRememberedMax = 127;
+
+// Source lines named in the module's error records; operators' tools match on them.
+constexpr int kLineInitFailed = 1024;
+constexpr int kLineConnectFailed = 1529;
+constexpr int kLineOpenRequestFailed = 1521;
+constexpr int kLineSendFailed = 1513;
+
+// The code a failed step leaves behind. A step can fail without setting one (an unbound
+// WinInet function): that must still read as a failure, never as a completed exchange.
+int32_t LastFailure()
+{
+    const DWORD error = GetLastError();
+    return static_cast<int32_t>(error != 0 ? error : ERROR_INTERNET_INTERNAL_ERROR);
+}
+
+void Remember(char (&slot)[128], const char* text)
+{
+    const size_t length = strnlen(text, kRememberedMax);
+    std::memcpy(slot, text, length);
+    slot[length] = '\0';
+}
+
+void SetTextOption(HINTERNET handle, DWORD option, const char* text)
+{
+    MVInternetSetOptionA(handle, option, const_cast<char*>(text), static_cast<DWORD>(std::strlen(text) + 1));
+}
+
+// Sets one user/password pair: freshly stored values win, else those remembered earlier.
+template <typename Reader>
+void ApplyCredentials(HINTERNET handle, Reader read, DWORD userOption, DWORD passwordOption, char (&rememberedUser)[128],
+                      char (&rememberedPassword)[128])
+{
+    char user[256] = {};
+    char password[256] = {};
+    if (read(user, password, sizeof(user))) {
+        SetTextOption(handle, userOption, user);
+        SetTextOption(handle, passwordOption, password);
+        Remember(rememberedUser, user);
+        Remember(rememberedPassword, password);
+    } else if (rememberedUser[0] != '\0') {
+        SetTextOption(handle, userOption, rememberedUser);
+        SetTextOption(handle, passwordOption, rememberedPassword);
+    }
+}
+
+}  // namespace
+
+CUrlWinInetWorker::CUrlWinInetWorker(CUrlMgr* mgr) : CUrlWorker(mgr)
+{
+}
+
+CUrlWinInetWorker::~CUrlWinInetWorker()
+{
+    Cleanup();
+}
+
+uint32_t CUrlWinInetWorker::Init()
+{
+    m_hRoot = MVInternetOpenA("OrvikMV", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
+    if (m_hRoot == nullptr) {
+        CUrlLogLine().Text("MVUrl initialization failed").Error(kLineInitFailed);
+        return 0;
+    }
+    Start(0);
+    CUrlLogLine().Text("MVUrl initialization succeeded").Info();
+    return 1;
+}
+
+void CUrlWinInetWorker::Cleanup()
+{
+    Cancel(nullptr);
+    Stop(INFINITE, FALSE);
+    CloseExchange();
+    if (m_hRoot != nullptr) {
+        MVInternetCloseHandle(m_hRoot);
+        m_hRoot = nullptr;
+    }
+    ReleaseQueued();
+}
+
+uint32_t CUrlWinInetWorker::Submit(CUrlRequest* request)
+{
+    return m_queue.Put(reinterpret_cast<ULONG_PTR>(request), FALSE);
+}
+
+void CUrlWinInetWorker::Cancel(CUrlRequest* request)
+{
+    CKSLock guard(m_lock);
+    if (request != nullptr && request != m_pCurrent) return;  // a queued one is skipped when reached
+    // Closing the handles makes the WinInet call the thread is blocked in fail.
+    CloseHandlesLocked();
+}
+
+DWORD CUrlWinInetWorker::Run()
+{
+    StartThreadRun();
+    for (;;) {
+        if (WaitForSingleObject(GetStopEvent(), 0) == WAIT_OBJECT_0) return 0;
+        auto* request = reinterpret_cast<CUrlRequest*>(m_queue.Get(GetStopEvent()));
+        if (request == nullptr) return 0;
+        if (request->IsCancelled()) {
+            request->Release();
+            continue;
+        }
+        Exchange(request);
+    }
+}
+
+void CUrlWinInetWorker::StartThreadRun()
+{
+    std::memset(m_szUploadUrl, 0, sizeof(m_szUploadUrl));
+    CProductKey key(KEY_READ);
+    if (key.IsOpen()) key.ReadText("UploadURL", m_szUploadUrl, sizeof(m_szUploadUrl));
+    CUrlLogLine().Text("MVUrl worker thread started running").Info();
+    m_remembered = {};
+}
+
+void CUrlWinInetWorker::Exchange(CUrlRequest* request)
+{
+    {
+        CKSLock guard(m_lock);
+        m_pCurrent = request;
+    }
+    request->SetResult(Perform(request));
+    CloseExchange();
+    m_pMgr->RequestDone(request);
+}
+
+int32_t CUrlWinInetWorker::Perform(CUrlRequest* request)
+{
+    const char* url = request->GetUrl().GetBuffer();
+    DWORD secureFlags = request->GetSecure() ? kSecureFlags : 0;
+    CUrlLogLine().Text("MVUrl tried to open url : ").Text(RedactToken(url).c_str())
+        .Text(" secure flag : ").Signed(request->GetSecure() ? 1 : 0).Info();
+
+    const bool upload = std::strstr(url, EffectiveUploadUrl(m_szUploadUrl).c_str()) != nullptr;
+    const UrlTarget target = SplitRequestUrl(url);
+    if (target.forcesTls) secureFlags = kSecureFlags;
+    CUrlLogLine().Text("MVUrl tried to connect to server ").Text(target.host.c_str()).Text(" Secure flag : ")
+        .Unsigned(secureFlags).Text(" object : ").Text(RedactToken(target.object).c_str()).Info();
+
+    const INTERNET_PORT port = secureFlags ? INTERNET_DEFAULT_HTTPS_PORT : INTERNET_DEFAULT_HTTP_PORT;
+    HINTERNET hConnect = MVInternetConnectA(m_hRoot, target.host.c_str(), port, nullptr, nullptr,
+                                            INTERNET_SERVICE_HTTP, 0, 1);
+    if (!StoreHandle(&m_hConnect, hConnect)) {
+        const int32_t code = hConnect ? ERROR_INTERNET_OPERATION_CANCELLED : LastFailure();
+        CUrlLogLine().Text("MVUrl InternetConnect() call failed with ").Unsigned(static_cast<uint32_t>(code))
+            .Error(kLineConnectFailed);
+        return code;
+    }
+
+    CUrlLogLine().Text("MVUrl tried to retrieve ").Text(RedactToken(target.object).c_str()).Info();
+    const UploadParts uploadParts = upload ? SplitUpload(target.object) : UploadParts{target.object, {}, false};
+    HINTERNET hRequest = MVHttpOpenRequestA(hConnect, upload ? "POST" : "GET", uploadParts.object.c_str(), "HTTP/1.0",
+                                            nullptr, nullptr, kRequestFlags | secureFlags, 1);
+    if (!StoreHandle(&m_hRequest, hRequest)) {
+        const int32_t code = hRequest ? ERROR_INTERNET_OPERATION_CANCELLED : LastFailure();
+        CUrlLogLine().Text("MVUrl HttpOpenRequest() call failed with ").Unsigned(static_cast<uint32_t>(code))
+            .Error(kLineOpenRequestFailed);
+        return code;
+    }
+    SetCredentials(hRequest);
+    // Only revocation checking is relaxed here; the request flags above carry the rest.
+    DWORD securityFlags = SECURITY_FLAG_IGNORE_REVOCATION;  // 0x80
+    MVInternetSetOptionA(hRequest, INTERNET_OPTION_SECURITY_FLAGS, &securityFlags, sizeof(securityFlags));
+    return SendAndReceive(request, hRequest, upload && uploadParts.hasBody, uploadParts.body);
+}
+
+bool CUrlWinInetWorker::StoreHandle(HINTERNET* slot, HINTERNET handle)
+{
+    if (handle == nullptr) return false;
+    CKSLock guard(m_lock);
+    // A cancel that came before the handle existed had nothing to close: close it now.
+    if (m_pCurrent != nullptr && m_pCurrent->IsCancelled()) {
+        MVInternetCloseHandle(handle);
+        return false;
+    }
+    *slot = handle;
+    return true;
+}
+
+void CUrlWinInetWorker::SetCredentials(HINTERNET hRequest)
+{
+    ApplyCredentials(hRequest, ReadProxyCredentials, INTERNET_OPTION_PROXY_USERNAME, INTERNET_OPTION_PROXY_PASSWORD,
+                     m_remembered.proxyUser, m_remembered.proxyPassword);
+    ApplyCredentials(hRequest, ReadServerCredentials, INTERNET_OPTION_USERNAME, INTERNET_OPTION_PASSWORD,
+                     m_remembered.serverUser, m_remembered.serverPassword);
+}
+
+int32_t CUrlWinInetWorker::SendAndReceive(CUrlRequest* request, HINTERNET hRequest, bool withBody,
+                                          const std::string& body)
+{
+    BOOL sent;
+    if (withBody) {
+        char headers[1024] = {};
+        std::snprintf(headers, sizeof(headers), "Content-Type: application/octet-stream\r\nContent-Length: %d\r\n",
+                      static_cast<int>(body.size()));
+        std::string payload = body;
+        sent = MVHttpSendRequestA(hRequest, headers, static_cast<DWORD>(-1), payload.data(),
+                                  static_cast<DWORD>(payload.size()));
+    } else {
+        sent = MVHttpSendRequestA(hRequest, nullptr, 0, nullptr, 0);
+    }
+    if (!sent) {
+        const int32_t code = LastFailure();
+        CUrlLogLine().Text("MVUrl HttpSendRequest() call failed with ").Unsigned(static_cast<uint32_t>(code))
+            .Error(kLineSendFailed);
+        return code;
+    }
+    DWORD status = 0;
+    DWORD length = sizeof(status);
+    MVHttpQueryInfoA(hRequest, kStatusCodeQuery, &status, &length, nullptr);
+    if (status == HTTP_STATUS_PROXY_AUTH_REQ || status == HTTP_STATUS_DENIED) {
+        OutputDebugStringA("***HTTP Status==HTTP_STATUS_PROXY_AUTH_REQ or HTTP_STATUS_DENIED\n");
+        return static_cast<int32_t>(status);
+    }
+    return ReadBody(request, hRequest);
+}
+
+int32_t CUrlWinInetWorker::ReadBody(CUrlRequest* request, HINTERNET hRequest)
+{
+    uint8_t chunk[kReadChunk];
+    for (;;) {
+        DWORD read = 0;
+        if (!MVInternetReadFile(hRequest, chunk, kReadChunk, &read)) return LastFailure();
+        if (read == 0) return 0;
+        request->AppendContent(chunk, read);
+    }
+}
+
+void CUrlWinInetWorker::CloseExchange()
+{
+    CKSLock guard(m_lock);
+    m_pCurrent = nullptr;
+    CloseHandlesLocked();
+}
+
+void CUrlWinInetWorker::CloseHandlesLocked()
+{
+    if (m_hRequest != nullptr) {
+        MVInternetCloseHandle(m_hRequest);
+        m_hRequest = nullptr;
+    }
+    if (m_hConnect != nullptr) {
+        MVInternetCloseHandle(m_hConnect);
+        m_hConnect = nullptr;
+    }
+}
+
+void CUrlWinInetWorker::ReleaseQueued()
+{
+    // The thread has ended: nobody else takes from the queue, and nobody will.
+    while (m_queue.GetCount() > 0) {
+        if (auto* request = reinterpret_cast<CUrlRequest*>(m_queue.Get(nullptr))) request->Release();
+    }
+}

@@ -1,0 +1,61 @@
+// The worker the manager uses: one thread that takes requests from its queue and performs
+// each HTTP exchange in turn through WinInet, writing the outcome into the request before
+// handing it back to the manager.
+#pragma once
+
+#include "mvurl/CUrlWorker.h"
+#include "threading/CKSCriticalSection.h"
+#include "threading/CKSSyncQueue.h"
+#include "threading/CKSThread.h"
+
+#include <windows.h>
+#include <wininet.h>
+
+#include <string>
+
+class CUrlWinInetWorker : public CUrlWorker, public CKSThread {
+public:
+    explicit CUrlWinInetWorker(CUrlMgr* mgr);
+    ~CUrlWinInetWorker() override;
+
+    uint32_t Init() override;
+    void Cleanup() override;
+    void Poll() override {}
+    uint32_t Submit(CUrlRequest* request) override;
+    void Cancel(CUrlRequest* request) override;
+
+    DWORD Run() override;
+
+private:
+    // Credentials remembered from an earlier request of this thread run, so they keep being
+    // sent after the stored values vanish.
+    struct RememberedCredentials {
+        char proxyUser[128];
+        char proxyPassword[128];
+        char serverUser[128];
+        char serverPassword[128];
+    };
+
+    void StartThreadRun();
+    void Exchange(CUrlRequest* request);
+    int32_t Perform(CUrlRequest* request);
+    bool StoreHandle(HINTERNET* slot, HINTERNET handle);
+    void SetCredentials(HINTERNET request);
+    int32_t SendAndReceive(CUrlRequest* request, HINTERNET hRequest, bool upload, const std::string& object);
+    int32_t ReadBody(CUrlRequest* request, HINTERNET hRequest);
+    void CloseExchange();
+    // Closes the exchange's request and connection handles; the caller holds m_lock.
+    void CloseHandlesLocked();
+    void ReleaseQueued();
+
+    CKSCriticalSection m_lock;
+    CKSSyncQueue m_queue;
+    HINTERNET m_hRoot = nullptr;
+    HINTERNET m_hConnect = nullptr;
+    HINTERNET m_hRequest = nullptr;
+    CUrlRequest* m_pCurrent = nullptr;
+
+    // Live for one run of the thread.
+    char m_szUploadUrl[256] = {};
+    RememberedCredentials m_remembered = {};
+};

@@ -1,0 +1,56 @@
+#include "mvurl/MVUrl.h"
+
+#include "mvurl/CUrlMgr.h"
+#include "mvurl/WinInetBinding.h"
+#include "trace/StaticInitOrder.h"
+#include "util/Utf8.h"
+
+#include <memory>
+#include <new>
+
+namespace {
+
+// Constructed after the trace modules it writes to and before the trace library loader, so
+// its destruction (which cleans up whatever is left) still finds all of them.
+CUrlMgr g_UrlMgr MVU_INIT_PRIORITY(MVU_INIT_PRIORITY_URL_MANAGER);
+
+}  // namespace
+
+CUrlMgr& TheUrlMgr()
+{
+    return g_UrlMgr;
+}
+
+int32_t MVUrlInit(void* downloadInterface, uint32_t downloadParameter)
+{
+    WinInetBind();
+    g_UrlMgr.Init(downloadInterface, downloadParameter);
+    return 0;
+}
+
+int32_t MVUrlCleanup()
+{
+    g_UrlMgr.Cleanup();
+    WinInetUnbind();
+    return 0;
+}
+
+int32_t MVUrlRequestW(const wchar_t* url, uint32_t secure, UrlCompletionFn completion, CUrlRequest** outRequest)
+{
+    if (url == nullptr || outRequest == nullptr) return MVURL_E_ARGUMENT;
+    std::unique_ptr<char[]> utf8(new (std::nothrow) char[kMaxUrlUtf8]());
+    if (!utf8) return MVURL_E_ALLOCATION;
+    // A URL whose UTF-8 form does not fit is refused rather than sent cut.
+    if (WideToUtf8(url, utf8.get(), kMaxUrlUtf8) <= 0) return MVURL_E_ARGUMENT;
+    return g_UrlMgr.CreateRequest(utf8.get(), secure, completion, outRequest);
+}
+
+void MVUrlCancel(CUrlRequest* request)
+{
+    g_UrlMgr.CancelRequest(request);
+}
+
+void MVUrlDispatch()
+{
+    g_UrlMgr.DispatchResults();
+}

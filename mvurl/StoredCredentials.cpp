@@ -1,0 +1,30 @@
+#include "mvurl/StoredCredentials.h"
+
+#include "mvurl/CProductKey.h"
+#include "util/Unscramble.h"
+
+namespace {
+
+constexpr DWORD kScrambledSize = 256;
+
+int ReadCredentials(const char* userValue, const char* passwordValue, char* user, char* password, DWORD size)
+{
+    CProductKey key(KEY_READ);
+    if (!key.IsOpen() || !key.ReadText(userValue, user, size)) return 0;
+    char scrambled[kScrambledSize] = {};
+    key.ReadText(passwordValue, scrambled, kScrambledSize);
+    UnscrambleHexText(scrambled, password, size);
+    return 1;
+}
+
+}  // namespace
+
+int ReadProxyCredentials(char* user, char* password, DWORD size)
+{
+    return ReadCredentials("ProxyUserName", "ProxyPassword", user, password, size);
+}
+
+int ReadServerCredentials(char* user, char* password, DWORD size)
+{
+    return ReadCredentials("ServerAuthUserName", "ServerAuthPassword", user, password, size);
+}

@@ -1,0 +1,38 @@
+// Pure text work on request URLs: splitting into host and object, recognising fault-report
+// uploads, and masking the access token in log records. No Windows header here.
+#pragma once
+
+#include <string>
+
+// Where a URL's exchange goes. The scheme is not kept: "https://" only forces TLS.
+struct UrlTarget {
+    std::string host;    // everything up to the first "/" behind the scheme (a ":port" stays in it)
+    std::string object;  // from that "/" on; "/" when there is nothing behind the host
+    bool forcesTls = false;
+};
+
+// Splits url ("http://", "https://" or no scheme at all).
+UrlTarget SplitRequestUrl(const char* url);
+
+// The fault-report endpoint used when no usable upload URL is stored: a reserved name
+// that can never resolve to anybody's server.
+extern const char kDefaultUploadUrl[];
+
+// The upload URL in force: the stored text when it is longer than 4 characters, else
+// the default endpoint.
+std::string EffectiveUploadUrl(const char* stored);
+
+// An upload's object and body: the object is cut at the first "&traceinfo=", and what
+// follows those 11 characters is the body. hasBody is false when there is no such mark.
+struct UploadParts {
+    std::string object;
+    std::string body;
+    bool hasBody = false;
+};
+UploadParts SplitUpload(const std::string& object);
+
+// The text with everything behind the first "TK=" parameter replaced by a fixed mask, so no
+// log record carries the access token. The token is the URL's last parameter and is put in
+// without escaping, so it may itself hold "&": the mask runs to the end of the text.
+std::string RedactToken(const std::string& text);
+extern const char kTokenMask[];

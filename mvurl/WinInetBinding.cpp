@@ -1,0 +1,198 @@
+#include "mvurl/WinInetBinding.h"
+
+#include "mvurl/CProductKey.h"
+#include "util/SafeString.h"
+
+#include <cstring>
+
+namespace {
+
+// One entry per function, resolved by name; null while unbound.
+struct WinInetEntries {
+    decltype(&InternetOpenA) internetOpen;
+    decltype(&InternetConnectA) internetConnect;
+    decltype(&HttpOpenRequestA) httpOpenRequest;
+    decltype(&HttpSendRequestA) httpSendRequest;
+    decltype(&InternetCloseHandle) internetCloseHandle;
+    decltype(&HttpQueryInfoA) httpQueryInfo;
+    decltype(&InternetQueryDataAvailable) internetQueryDataAvailable;
+    decltype(&InternetReadFile) internetReadFile;
+    decltype(&HttpAddRequestHeadersA) httpAddRequestHeaders;
+    decltype(&InternetSetOptionA) internetSetOption;
+    decltype(&InternetErrorDlg) internetErrorDlg;
+    decltype(&InternetOpenUrlA) internetOpenUrl;
+    decltype(&InternetGetConnectedState) internetGetConnectedState;
+};
+
+// The proxy option as the narrow InternetSetOptionA takes it, whatever UNICODE says.
+struct ProxyInfoA {
+    DWORD dwAccessType;
+    LPCSTR lpszProxy;
+    LPCSTR lpszProxyBypass;
+};
+
+HMODULE g_hWinInet = nullptr;
+WinInetEntries g_entries = {};
+
+template <typename Fn>
+void Resolve(Fn& entry, const char* name)
+{
+    entry = reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(g_hWinInet, name)));
+}
+
+void ResolveAll()
+{
+    Resolve(g_entries.internetOpen, "InternetOpenA");
+    Resolve(g_entries.internetConnect, "InternetConnectA");
+    Resolve(g_entries.httpOpenRequest, "HttpOpenRequestA");
+    Resolve(g_entries.httpSendRequest, "HttpSendRequestA");
+    Resolve(g_entries.internetCloseHandle, "InternetCloseHandle");
+    Resolve(g_entries.httpQueryInfo, "HttpQueryInfoA");
+    Resolve(g_entries.internetQueryDataAvailable, "InternetQueryDataAvailable");
+    Resolve(g_entries.internetReadFile, "InternetReadFile");
+    Resolve(g_entries.httpAddRequestHeaders, "HttpAddRequestHeadersA");
+    Resolve(g_entries.internetSetOption, "InternetSetOptionA");
+    Resolve(g_entries.internetErrorDlg, "InternetErrorDlg");
+    Resolve(g_entries.internetOpenUrl, "InternetOpenUrlA");
+    Resolve(g_entries.internetGetConnectedState, "InternetGetConnectedState");
+}
+
+void ApplyStoredProxy()
+{
+    char server[256] = {};
+    char bypass[512] = {};
+    if (!ReadProxySettings(server, bypass, 256) || g_entries.internetSetOption == nullptr) return;
+    ProxyInfoA info = {};
+    info.dwAccessType = INTERNET_OPEN_TYPE_PROXY;
+    info.lpszProxy = server;
+    info.lpszProxyBypass = bypass[0] != '\0' ? bypass : nullptr;
+    g_entries.internetSetOption(nullptr, INTERNET_OPTION_PROXY, &info, sizeof(info));
+}
+
+}  // namespace
+
+HMODULE LoadSystemLibrary(const wchar_t* fileName)
+{
+    wchar_t dir[MAX_PATH] = {};
+    const UINT n = GetSystemDirectoryW(dir, MAX_PATH);
+    if (n == 0 || n >= MAX_PATH) return nullptr;
+    wchar_t path[MAX_PATH] = {};
+    // A cut path could name some other file: load nothing rather than that.
+    if (BoundedFormat(path, MAX_PATH, L"%ls\\%ls", dir, fileName) != KS_S_OK) return nullptr;
+    OutputDebugStringW(path);
+    return LoadLibraryW(path);
+}
+
+void WinInetBind()
+{
+    if (g_hWinInet != nullptr) return;
+    g_hWinInet = LoadSystemLibrary(L"WININET.DLL");
+    if (g_hWinInet == nullptr) return;
+    ResolveAll();
+    ApplyStoredProxy();
+}
+
+void WinInetUnbind()
+{
+    if (g_hWinInet != nullptr) FreeLibrary(g_hWinInet);
+    g_hWinInet = nullptr;
+    g_entries = {};
+}
+
+bool WinInetIsBound()
+{
+    return g_hWinInet != nullptr;
+}
+
+int ReadProxySettings(char* server, char* bypass, DWORD size)
+{
+    CProductKey key(KEY_READ);
+    if (!key.IsOpen()) return 0;
+    DWORD enable = 0;
+    if (!key.ReadBytes("MVProxyEnable", &enable, sizeof(enable)) || enable == 0) return 0;
+    if (!key.ReadText("MVProxyServer", server, size)) return 0;
+    key.ReadText("MVProxyBypass", bypass, size);
+    return 1;
+}
+
+HINTERNET MVInternetOpenA(LPCSTR agent, DWORD accessType, LPCSTR proxy, LPCSTR bypass, DWORD flags)
+{
+    auto fn = g_entries.internetOpen;
+    return fn ? fn(agent, accessType, proxy, bypass, flags) : nullptr;
+}
+
+HINTERNET MVInternetConnectA(HINTERNET internet, LPCSTR server, INTERNET_PORT port, LPCSTR user,
+                             LPCSTR password, DWORD service, DWORD flags, DWORD_PTR context)
+{
+    auto fn = g_entries.internetConnect;
+    return fn ? fn(internet, server, port, user, password, service, flags, context) : nullptr;
+}
+
+HINTERNET MVHttpOpenRequestA(HINTERNET connect, LPCSTR verb, LPCSTR object, LPCSTR version, LPCSTR referrer,
+                             LPCSTR* acceptTypes, DWORD flags, DWORD_PTR context)
+{
+    auto fn = g_entries.httpOpenRequest;
+    return fn ? fn(connect, verb, object, version, referrer, acceptTypes, flags, context) : nullptr;
+}
+
+BOOL MVHttpSendRequestA(HINTERNET request, LPCSTR headers, DWORD headersLength, LPVOID optional,
+                        DWORD optionalLength)
+{
+    auto fn = g_entries.httpSendRequest;
+    return fn ? fn(request, headers, headersLength, optional, optionalLength) : FALSE;
+}
+
+BOOL MVInternetCloseHandle(HINTERNET handle)
+{
+    auto fn = g_entries.internetCloseHandle;
+    return fn ? fn(handle) : FALSE;
+}
+
+BOOL MVHttpQueryInfoA(HINTERNET request, DWORD infoLevel, LPVOID buffer, LPDWORD bufferLength, LPDWORD index)
+{
+    auto fn = g_entries.httpQueryInfo;
+    return fn ? fn(request, infoLevel, buffer, bufferLength, index) : FALSE;
+}
+
+BOOL MVInternetQueryDataAvailable(HINTERNET file, LPDWORD available, DWORD flags, DWORD_PTR context)
+{
+    auto fn = g_entries.internetQueryDataAvailable;
+    return fn ? fn(file, available, flags, context) : FALSE;
+}
+
+BOOL MVInternetReadFile(HINTERNET file, LPVOID buffer, DWORD toRead, LPDWORD read)
+{
+    auto fn = g_entries.internetReadFile;
+    return fn ? fn(file, buffer, toRead, read) : FALSE;
+}
+
+BOOL MVHttpAddRequestHeadersA(HINTERNET request, LPCSTR headers, DWORD headersLength, DWORD modifiers)
+{
+    auto fn = g_entries.httpAddRequestHeaders;
+    return fn ? fn(request, headers, headersLength, modifiers) : FALSE;
+}
+
+BOOL MVInternetSetOptionA(HINTERNET internet, DWORD option, LPVOID buffer, DWORD bufferLength)
+{
+    auto fn = g_entries.internetSetOption;
+    return fn ? fn(internet, option, buffer, bufferLength) : FALSE;
+}
+
+DWORD MVInternetErrorDlg(HWND wnd, HINTERNET request, DWORD error, DWORD flags, LPVOID* data)
+{
+    auto fn = g_entries.internetErrorDlg;
+    return fn ? fn(wnd, request, error, flags, data) : 0;
+}
+
+HINTERNET MVInternetOpenUrlA(HINTERNET internet, LPCSTR url, LPCSTR headers, DWORD headersLength, DWORD flags,
+                             DWORD_PTR context)
+{
+    auto fn = g_entries.internetOpenUrl;
+    return fn ? fn(internet, url, headers, headersLength, flags, context) : nullptr;
+}
+
+BOOL MVInternetGetConnectedState(LPDWORD flags, DWORD reserved)
+{
+    auto fn = g_entries.internetGetConnectedState;
+    return fn ? fn(flags, reserved) : TRUE;
+}

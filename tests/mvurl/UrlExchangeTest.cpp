@@ -1,0 +1,436 @@
+// The URL module end to end against the loopback test servers: real WinInet, real HTTP,
+// HTTPS and proxy traffic.
+#include "mvurl/CUrlMgr.h"
+#include "mvurl/MVUrl.h"
+#include "standins/scrambler/Scrambler.h"
+#include "tests/support/RigClient.h"
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace {
+
+const char kProductKey[] = "SOFTWARE\\Orvik\\Config\\MV\\General";
+
+struct Outcome {
+    int calls = 0;
+    int32_t value = 0;
+    bool contentNull = true;
+    std::string content;
+};
+std::map<CUrlRequest*, Outcome> g_outcomes;
+std::vector<CUrlRequest*> g_order;
+
+int32_t Record(CUrlRequest* request, int32_t value, const uint8_t* content)
+{
+    Outcome& o = g_outcomes[request];
+    ++o.calls;
+    o.value = value;
+    o.contentNull = content == nullptr;
+    if (content != nullptr && value > 0) o.content.assign(reinterpret_cast<const char*>(content), value);
+    g_order.push_back(request);
+    return 0;
+}
+
+void SetStoredText(const char* name, const std::string& value)
+{
+    HKEY key = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_LOCAL_MACHINE, kProductKey, 0, nullptr, 0, KEY_ALL_ACCESS,
+                                             nullptr, &key, nullptr));
+    RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                   static_cast<DWORD>(value.size() + 1));
+    RegCloseKey(key);
+}
+
+void SetStoredNumber(const char* name, DWORD value)
+{
+    HKEY key = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_LOCAL_MACHINE, kProductKey, 0, nullptr, 0, KEY_ALL_ACCESS,
+                                             nullptr, &key, nullptr));
+    RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof(value));
+    RegCloseKey(key);
+}
+
+void ClearStoredSettings()
+{
+    RegDeleteTreeA(HKEY_LOCAL_MACHINE, kProductKey);
+}
+
+// Base64 of "user:password", as a Basic authorization header carries it.
+std::string BasicOf(const std::string& userColonPassword)
+{
+    static const char a[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string out;
+    size_t i = 0;
+    for (; i + 2 < userColonPassword.size(); i += 3) {
+        const unsigned v = (unsigned char)userColonPassword[i] << 16 | (unsigned char)userColonPassword[i + 1] << 8 |
+                           (unsigned char)userColonPassword[i + 2];
+        out += {a[v >> 18], a[(v >> 12) & 63], a[(v >> 6) & 63], a[v & 63]};
+    }
+    const size_t left = userColonPassword.size() - i;
+    if (left > 0) {
+        unsigned v = (unsigned char)userColonPassword[i] << 16;
+        if (left > 1) v |= (unsigned char)userColonPassword[i + 1] << 8;
+        out += {a[v >> 18], a[(v >> 12) & 63], left > 1 ? a[(v >> 6) & 63] : '=', '='};
+    }
+    return "Basic " + out;
+}
+
+class UrlExchange : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { ClearStoredSettings(); }
+
+    void SetUp() override
+    {
+        ASSERT_FALSE(env.address.empty()) << "no test server given to this program";
+        ASSERT_TRUE(rig.Reset()) << rig.LastError();
+        g_outcomes.clear();
+        g_order.clear();
+    }
+
+    void TearDown() override
+    {
+        rig.Release();
+        MVUrlCleanup();
+        ClearStoredSettings();
+    }
+
+    CUrlRequest* Submit(const std::string& url, uint32_t secure)
+    {
+        CUrlRequest* request = nullptr;
+        const std::wstring wide(url.begin(), url.end());
+        EXPECT_EQ(MVURL_OK, MVUrlRequestW(wide.c_str(), secure, Record, &request));
+        return request;
+    }
+
+    // Ticks the dispatcher until done() holds; a hang ends the test instead of the run.
+    void TickUntil(const std::function<bool()>& done)
+    {
+        for (int i = 0; i < 24000 && !done(); ++i) {
+            MVUrlDispatch();
+            Sleep(5);
+        }
+        ASSERT_TRUE(done()) << "the module never got there";
+    }
+
+    Outcome Fetch(const std::string& url, uint32_t secure)
+    {
+        CUrlRequest* request = Submit(url, secure);
+        TickUntil([&] { return g_outcomes.count(request) != 0; });
+        return g_outcomes[request];
+    }
+
+    std::string Https(const std::string& path) const { return "https://" + env.host + path; }
+    std::string Http(const std::string& path) const { return "http://" + env.host + path; }
+
+    RigAnswer Answer(const std::string& path, int status, const std::string& body) const
+    {
+        RigAnswer a;
+        a.path = path;
+        a.status = status;
+        a.body = body;
+        return a;
+    }
+
+    RigEnvironment env = RigEnvironment::FromProcess();
+    RigClient rig{env};
+};
+
+TEST_F(UrlExchange, SecureRequestsGoOverTlsToPort443WhateverTheScheme)
+{
+    MVUrlInit(nullptr, 0);
+    rig.Script(Answer("/v", 200, "hello"));
+    Outcome a = Fetch(Http("/v"), 1);
+    EXPECT_EQ(1, a.calls);
+    EXPECT_EQ(5, a.value);
+    EXPECT_EQ("hello", a.content);
+    Outcome b = Fetch(Https("/v"), 0);
+    EXPECT_EQ("hello", b.content);
+
+    const std::vector<RigRequest> seen = rig.RequestsTo("/v");
+    ASSERT_EQ(2u, seen.size());
+    for (const RigRequest& r : seen) {
+        EXPECT_EQ("https", r.listener);
+        EXPECT_EQ("GET", r.method);
+        EXPECT_EQ("HTTP/1.0", r.version);
+        EXPECT_EQ("OrvikMV", r.Header("User-Agent"));
+    }
+}
+
+TEST_F(UrlExchange, PlainRequestsGoToPort80AndEmptyObjectsAskForTheRoot)
+{
+    MVUrlInit(nullptr, 0);
+    rig.Script(Answer("/", 200, "root"));
+    EXPECT_EQ("root", Fetch(Http(""), 0).content);
+    EXPECT_EQ("root", Fetch(Http("/"), 0).content);
+    EXPECT_EQ("root", Fetch(env.host, 0).content);
+    const std::vector<RigRequest> seen = rig.RequestsTo("/");
+    ASSERT_EQ(3u, seen.size());
+    for (const RigRequest& r : seen) EXPECT_EQ("http", r.listener);
+}
+
+TEST_F(UrlExchange, PortInTheUrlStaysPartOfTheHostName)
+{
+    MVUrlInit(nullptr, 0);
+    rig.Script(Answer("/p", 200, "port"));
+    // The port is not parsed: the request still goes to 443, naming the host with its port.
+    Outcome o = Fetch(Https(":443/p"), 0);
+    EXPECT_EQ("port", o.content);
+    const std::vector<RigRequest> seen = rig.RequestsTo("/p");
+    ASSERT_EQ(1u, seen.size());
+    EXPECT_EQ("https", seen[0].listener);
+}
+
+TEST_F(UrlExchange, ErrorPagesAreContentButAuthenticationDemandsAreNot)
+{
+    MVUrlInit(nullptr, 0);
+    rig.Script(Answer("/missing", 404, "<html>not here</html>"));
+    rig.Script(Answer("/broken", 500, "oops"));
+    RigAnswer denied = Answer("/denied", 401, "login page");
+    denied.headers.push_back("WWW-Authenticate: Basic realm=\"x\"");
+    rig.Script(denied);
+    RigAnswer proxyDenied = Answer("/proxy-denied", 407, "proxy page");
+    proxyDenied.headers.push_back("Proxy-Authenticate: Basic realm=\"x\"");
+    rig.Script(proxyDenied);
+
+    Outcome missing = Fetch(Https("/missing"), 1);
+    EXPECT_EQ(21, missing.value);
+    EXPECT_EQ("<html>not here</html>", missing.content);
+    EXPECT_EQ("oops", Fetch(Https("/broken"), 1).content);
+    Outcome d = Fetch(Https("/denied"), 1);
+    EXPECT_EQ(401, d.value);
+    EXPECT_TRUE(d.contentNull);
+    Outcome p = Fetch(Https("/proxy-denied"), 1);
+    EXPECT_EQ(407, p.value);
+    EXPECT_TRUE(p.contentNull);
+}
+
+TEST_F(UrlExchange, EmptyBodyCompletesWithNoContent)
+{
+    MVUrlInit(nullptr, 0);
+    rig.Script(Answer("/empty", 200, ""));
+    Outcome o = Fetch(Https("/empty"), 1);
+    EXPECT_EQ(1, o.calls);
+    EXPECT_EQ(0, o.value);
+    EXPECT_TRUE(o.contentNull);
+}
+
+TEST_F(UrlExchange, LargeBodyArrivesIntact)
+{
+    MVUrlInit(nullptr, 0);
+    RigAnswer big = Answer("/big", 200, "");
+    big.generatedSize = 5 * 1024 * 1024 + 17;
+    rig.Script(big);
+    Outcome o = Fetch(Https("/big"), 1);
+    ASSERT_EQ(big.generatedSize, o.value);
+    for (size_t i = 0; i < o.content.size(); ++i) {
+        ASSERT_EQ(static_cast<char>(i % 251), o.content[i]) << "at offset " << i;
+    }
+}
+
+TEST_F(UrlExchange, CutConnectionAndRefusedConnectionFailWithACode)
+{
+    MVUrlInit(nullptr, 0);
+    RigAnswer cut = Answer("/cut", 200, "");
+    cut.generatedSize = 100000;
+    cut.cutAfter = 5000;
+    rig.Script(cut);
+    Outcome c = Fetch(Http("/cut"), 0);
+    EXPECT_NE(0, c.value);
+    EXPECT_NE(100000, c.value);
+    EXPECT_TRUE(c.contentNull);
+
+    // Nothing listens on this loopback address.
+    Outcome refused = Fetch("http://127.83.4.250/x", 0);
+    EXPECT_NE(0, refused.value);
+    EXPECT_TRUE(refused.contentNull);
+}
+
+TEST_F(UrlExchange, UploadsArePostedWithTheTraceInfoAsBody)
+{
+    SetStoredText("UploadURL", Http("/report/upload.php"));
+    MVUrlInit(nullptr, 0);
+    rig.Script(Answer("/report/upload.php?a=1", 200, "ok"));
+    Outcome o = Fetch(Http("/report/upload.php?a=1&traceinfo=abc"), 0);
+    EXPECT_EQ("ok", o.content);
+    const std::vector<RigRequest> seen = rig.RequestsTo("/report/upload.php?a=1");
+    ASSERT_EQ(1u, seen.size());
+    EXPECT_EQ("POST", seen[0].method);
+    EXPECT_EQ("abc", seen[0].body);
+    EXPECT_EQ("3", seen[0].Header("Content-Length"));
+    EXPECT_EQ("application/octet-stream", seen[0].Header("Content-Type"));
+
+    Fetch(Http("/report/upload.php?a=1"), 0);
+    const std::vector<RigRequest> bare = rig.RequestsTo("/report/upload.php?a=1");
+    ASSERT_EQ(2u, bare.size());
+    EXPECT_EQ("POST", bare[1].method);
+    EXPECT_EQ(0u, bare[1].bodyLength);
+}
+
+TEST_F(UrlExchange, ShortUploadUrlIsIgnoredInFavourOfTheDefault)
+{
+    SetStoredText("UploadURL", "http");
+    MVUrlInit(nullptr, 0);
+    rig.Script(Answer("/report/upload.php", 200, "x"));
+    // Only the default endpoint makes an upload; this is an ordinary GET.
+    Fetch(Http("/report/upload.php&traceinfo=abc"), 0);
+    const std::vector<RigRequest> seen = rig.Requests();
+    ASSERT_EQ(1u, seen.size());
+    EXPECT_EQ("GET", seen[0].method);
+}
+
+TEST_F(UrlExchange, ServerCredentialsAreSentAndRememberedAfterTheyVanish)
+{
+    SetStoredText("ServerAuthUserName", "agent");
+    ScrambleOptions options;
+    options.start = 200;
+    SetStoredText("ServerAuthPassword", ScrambleHexText("pa55:word", options));
+    MVUrlInit(nullptr, 0);
+    RigAnswer guarded = Answer("/secret", 200, "granted");
+    guarded.authUser = "agent";
+    guarded.authPassword = "pa55:word";
+    rig.Script(guarded);
+
+    EXPECT_EQ("granted", Fetch(Https("/secret"), 1).content);
+    ClearStoredSettings();
+    EXPECT_EQ("granted", Fetch(Https("/secret"), 1).content);
+
+    // A new thread run forgets them.
+    MVUrlCleanup();
+    MVUrlInit(nullptr, 0);
+    EXPECT_EQ(401, Fetch(Https("/secret"), 1).value);
+    bool sawCredentials = false;
+    for (const RigRequest& r : rig.RequestsTo("/secret")) {
+        if (r.Header("Authorization") == BasicOf("agent:pa55:word")) sawCredentials = true;
+    }
+    EXPECT_TRUE(sawCredentials);
+}
+
+TEST_F(UrlExchange, StoredProxyIsAppliedWithItsCredentialsAndBypassList)
+{
+    SetStoredNumber("MVProxyEnable", 1);
+    SetStoredText("MVProxyServer", env.ProxyServer());
+    SetStoredText("MVProxyBypass", env.host);
+    SetStoredText("ProxyUserName", "puser");
+    SetStoredText("ProxyPassword", ScrambleHexText("ppass"));
+    ASSERT_TRUE(rig.RequireProxyAuth("puser", "ppass"));
+    MVUrlInit(nullptr, 0);
+    rig.Script(Answer("/via", 200, "proxied"));
+
+    // Plain HTTP goes to the proxy as an absolute URI, with the stored proxy credentials.
+    Outcome o = Fetch("http://origin.mvtest.invalid/via", 0);
+    EXPECT_EQ("proxied", o.content);
+    bool sawProxy = false;
+    for (const RigRequest& r : rig.RequestsTo("/via")) {
+        if (r.listener == "proxy" && r.Header("Proxy-Authorization") == BasicOf("puser:ppass")) sawProxy = true;
+    }
+    EXPECT_TRUE(sawProxy);
+
+    // A host on the bypass list is reached directly.
+    rig.Script(Answer("/direct", 200, "direct"));
+    EXPECT_EQ("direct", Fetch(Http("/direct"), 0).content);
+    const std::vector<RigRequest> direct = rig.RequestsTo("/direct");
+    ASSERT_EQ(1u, direct.size());
+    EXPECT_EQ("http", direct[0].listener);
+}
+
+TEST_F(UrlExchange, CancelWhileQueuedNeverConnects)
+{
+    MVUrlInit(nullptr, 0);
+    RigAnswer held = Answer("/first", 200, "first");
+    held.hold = true;
+    rig.Script(held);
+    rig.Script(Answer("/second", 200, "second"));
+
+    CUrlRequest* first = Submit(Https("/first"), 1);
+    ASSERT_EQ(1, rig.WaitForRequests(1, "/first"));
+    CUrlRequest* second = Submit(Https("/second"), 1);
+    MVUrlCancel(second);
+    rig.Release();
+    TickUntil([&] { return g_outcomes.count(first) != 0; });
+    MVUrlCleanup();
+    EXPECT_EQ(0u, g_outcomes.count(second));
+    EXPECT_TRUE(rig.RequestsTo("/second").empty());
+}
+
+TEST_F(UrlExchange, CancelInProgressDeliversNothing)
+{
+    MVUrlInit(nullptr, 0);
+    RigAnswer held = Answer("/slow", 200, "late");
+    held.hold = true;
+    rig.Script(held);
+    CUrlRequest* slow = Submit(Https("/slow"), 1);
+    ASSERT_EQ(1, rig.WaitForRequests(1, "/slow"));
+    MVUrlCancel(slow);
+    // The blocked call may only return once the server answers.
+    rig.Release();
+    for (int i = 0; i < 20; ++i) {
+        MVUrlDispatch();
+        Sleep(10);
+    }
+    MVUrlCleanup();
+    MVUrlDispatch();
+    EXPECT_EQ(0u, g_outcomes.count(slow));
+}
+
+TEST_F(UrlExchange, TwoFinishedRequestsAreDeliveredInFinishingOrderInOneDispatch)
+{
+    MVUrlInit(nullptr, 0);
+    rig.Script(Answer("/a", 200, "A"));
+    rig.Script(Answer("/b", 200, "B"));
+    CUrlRequest* a = Submit(Https("/a"), 1);
+    CUrlRequest* b = Submit(Https("/b"), 1);
+    for (int i = 0; i < 24000 && TheUrlMgr().GetCompletedCount() < 2; ++i) Sleep(5);
+    ASSERT_EQ(2u, TheUrlMgr().GetCompletedCount());
+    MVUrlDispatch();
+    ASSERT_EQ(2u, g_order.size());
+    EXPECT_EQ(a, g_order[0]);
+    EXPECT_EQ(b, g_order[1]);
+}
+
+TEST_F(UrlExchange, CleanupWithRequestsInFlightAndReinit)
+{
+    MVUrlInit(nullptr, 0);
+    RigAnswer held = Answer("/held", 200, "x");
+    held.hold = true;
+    rig.Script(held);
+    rig.Script(Answer("/after", 200, "after"));
+    Submit(Https("/held"), 1);
+    ASSERT_EQ(1, rig.WaitForRequests(1, "/held"));
+    Submit(Https("/after"), 1);
+    Submit(Https("/after"), 1);
+    // Cleanup waits for the exchange in progress; the server lets it go.
+    rig.Release();
+    MVUrlCleanup();
+    MVUrlDispatch();
+    EXPECT_TRUE(g_outcomes.empty());
+
+    CUrlRequest* out = nullptr;
+    EXPECT_EQ(MVURL_E_NO_WORKER, MVUrlRequestW(L"https://x/", 1, Record, &out));
+
+    MVUrlInit(nullptr, 0);
+    EXPECT_EQ("after", Fetch(Https("/after"), 1).content);
+}
+
+TEST_F(UrlExchange, CreationCodes)
+{
+    CUrlRequest* out = nullptr;
+    EXPECT_EQ(MVURL_E_NO_WORKER, MVUrlRequestW(L"https://x/", 1, Record, &out));
+    MVUrlInit(nullptr, 0);
+    EXPECT_EQ(MVURL_E_ARGUMENT, MVUrlRequestW(nullptr, 1, Record, &out));
+    EXPECT_EQ(MVURL_E_ARGUMENT, MVUrlRequestW(L"https://x/", 1, Record, nullptr));
+    // A URL whose UTF-8 form does not fit is refused, not sent cut.
+    std::wstring huge = L"https://x/" + std::wstring(kMaxUrlUtf8, L'a');
+    EXPECT_EQ(MVURL_E_ARGUMENT, MVUrlRequestW(huge.c_str(), 1, Record, &out));
+    std::wstring longest = L"https://x/" + std::wstring(kMaxUrlUtf8 - 1 - 10, L'a');
+    EXPECT_EQ(MVURL_OK, MVUrlRequestW(longest.c_str(), 1, Record, &out));
+    MVUrlCancel(out);
+}
+
+}  // namespace
