@@ -1,0 +1,154 @@
+#include "app/CMVAgtApp.h"
+
+#include "app/AppTrace.h"
+#include "app/DlkBinding.h"
+#include "app/ResourceStrings.h"
+#include "app/TickSource.h"
+#include "trace/CMVFuncTrace.h"
+#include "trace/TraceText.h"
+#include "util/ConfigStore.h"
+
+CMVAgtApp* g_pCurAgtApp = nullptr;
+std::atomic<DWORD> CMVAgtApp::s_dwHeartbeatTime{0};
+std::atomic<int32_t> CMVAgtApp::s_nDownloadRetry{0};
+
+namespace {
+
+constexpr DWORD kIdleLimitMs = 10000;
+constexpr DWORD kVersionAnswerLimitMs = 30000;
+constexpr DWORD kIniAnswerLimitMs = 30000;
+constexpr DWORD kDownloadDelayMs = 1000;
+constexpr DWORD kDownloadLimitMs = 600000;
+constexpr DWORD kHeartbeatMs = 180000;
+constexpr int32_t kMaxDownloadAttempts = 4;
+
+}  // namespace
+
+CMVAgtApp::CMVAgtApp()
+{
+    CMVFuncTrace scope(L"CMVAgtApp::CMVAgtApp");
+    m_dwStatusTime = AppTickCount();
+    LoadResourceModule();
+    LoadDLKFunctions();
+    g_pCurAgtApp = this;
+}
+
+CMVAgtApp::~CMVAgtApp()
+{
+    CMVFuncTrace scope(L"CMVAgtApp::~CMVAgtApp");
+    FreeDLKFunctions();
+    g_pCurAgtApp = nullptr;
+}
+
+void CMVAgtApp::ResetRunCounters()
+{
+    s_dwHeartbeatTime = 0;
+    s_nDownloadRetry = 0;
+}
+
+void CMVAgtApp::Initialize(HWND /*hWnd*/)
+{
+    CMVFuncTrace scope(L"CMVAgtApp::Initialize");
+    SetTraceLevel(static_cast<int32_t>(CfgGetUInt(L"General", L"TraceLevel", 3)));
+    TraceText(TRACE_LEVEL_PROGRESS, L"Initializing Agent-App...");
+    MVUrlInit(nullptr, 0);
+    StartCheckVersion();
+}
+
+void CMVAgtApp::Cleanup()
+{
+    CMVFuncTrace scope(L"CMVAgtApp::Cleanup");
+    if (m_pCurrentRequest != nullptr) {
+        MVUrlCancel(m_pCurrentRequest);
+        m_pCurrentRequest = nullptr;
+    }
+    MVUrlCleanup();
+    SetStatus(STATUS_IDLE);
+}
+
+void CMVAgtApp::SetCheckFlag(int32_t flag)
+{
+    CMVFuncTrace scope(L"CMVAgtApp::SetCheckFlag");
+    m_nCheckFlag = flag;
+}
+
+void CMVAgtApp::Run()
+{
+    CMVFuncTrace scope(L"CMVAgtApp::Run");
+    MSG msg;
+    while (m_nQuit == 0) {
+        if (GetMessageW(&msg, nullptr, 0, 0) <= 0) break;
+        TranslateMessage(&msg);
+        DispatchMessageW(&msg);
+    }
+    if (g_pfnDlkExitStdDownload != nullptr) g_pfnDlkExitStdDownload();
+}
+
+void CMVAgtApp::SetStatus(int32_t status)
+{
+    CMVFuncTrace scope(L"CMVAgtApp::SetStatus");
+    m_nStatus = status;
+    m_dwStatusTime = AppTickCount();
+    TraceFormat(TRACE_LEVEL_PROGRESS, 256, L"Change AgtApp status to %d.", status);
+}
+
+void CMVAgtApp::TimeOutRequest(const wchar_t* record)
+{
+    TraceText(TRACE_LEVEL_PROGRESS, record);
+    if (m_pCurrentRequest != nullptr) {
+        MVUrlCancel(m_pCurrentRequest);
+        m_pCurrentRequest = nullptr;
+    }
+    SetStatus(STATUS_IDLE);
+}
+
+void CMVAgtApp::OnTimer()
+{
+    const DWORD now = AppTickCount();
+    // Unsigned differences stay right across the wrap of the millisecond count.
+    if (now - s_dwHeartbeatTime > kHeartbeatMs) {
+        TraceText(TRACE_LEVEL_PROGRESS, L"Agent shell ticking...");
+        s_dwHeartbeatTime = now;
+    }
+    const DWORD elapsed = now - m_dwStatusTime;
+    switch (m_nStatus) {
+    case STATUS_IDLE:
+        if (elapsed > kIdleLimitMs) SetStatus(STATUS_QUIT);
+        break;
+    case STATUS_CHECKING_VERSION:
+        if (elapsed > kVersionAnswerLimitMs) TimeOutRequest(L"Getting downloading info time out.");
+        break;
+    case STATUS_DOWNLOADING_INI:
+        // Without a limit here an answer that never comes would keep the run alive forever.
+        if (elapsed > kIniAnswerLimitMs) TimeOutRequest(L"Getting dlk ini file time out.");
+        break;
+    case STATUS_READY_TO_DOWNLOAD:
+        if (elapsed > kDownloadDelayMs) StartDownload();
+        break;
+    case STATUS_DOWNLOADING:
+        if (elapsed > kDownloadLimitMs) {
+            TraceText(TRACE_LEVEL_PROGRESS, L"Downlaoding/Version-Checking time out.");
+            s_nDownloadRetry = 0;
+            SetStatus(STATUS_IDLE);
+        }
+        break;
+    case STATUS_DONE:
+        s_nDownloadRetry = 0;
+        SetStatus(STATUS_QUIT);
+        break;
+    case STATUS_DOWNLOAD_FAILED:
+        if (++s_nDownloadRetry >= kMaxDownloadAttempts) {
+            s_nDownloadRetry = 0;
+            SetStatus(STATUS_IDLE);
+        } else {
+            SetStatus(STATUS_READY_TO_DOWNLOAD);
+        }
+        break;
+    case STATUS_QUIT:
+        m_nQuit = 1;
+        break;
+    default:
+        break;
+    }
+    MVUrlDispatch();
+}

@@ -1,0 +1,91 @@
+// The updater's application object: the state of one update run and its status machine.
+// The entry creates exactly one, drives it from the hidden window's 50 ms timer and
+// destroys it. Everything runs on the main thread except the download library's
+// notification, which may arrive on a thread of the library's and acts only in status 4.
+#pragma once
+
+#include "app/AgtStatus.h"
+#include "app/DlkApi.h"
+#include "mvurl/MVUrl.h"
+
+#include <windows.h>
+
+#include <atomic>
+#include <cstdint>
+
+class CMVAgtApp {
+public:
+    CMVAgtApp();
+    virtual ~CMVAgtApp();
+
+    CMVAgtApp(const CMVAgtApp&) = delete;
+    CMVAgtApp& operator=(const CMVAgtApp&) = delete;
+
+    // Reads the trace threshold, starts the URL module and queues the version check.
+    void Initialize(HWND hWnd);
+    // Gives up the pending request and stops the URL module; status 0.
+    void Cleanup();
+    void SetCheckFlag(int32_t flag);
+    // The message loop: until the quit flag is set or WM_QUIT arrives.
+    void Run();
+    // One timer tick: time-outs, the download start, retries, the end; then dispatch.
+    void OnTimer();
+    // Every status change goes through here: it stamps the status time.
+    void SetStatus(int32_t status);
+
+    // First step of the run: asks the configured server for the current version, or starts
+    // the configuration program when no server is configured.
+    void StartCheckVersion();
+    // Starts the configuration program and ends the run.
+    void LaunchConfiguration();
+    // The shutdown query's command: ends the run at the next tick.
+    void OnCommandClose();
+
+    // The download library's notification (its thread), reaching the object through
+    // g_pCurAgtApp.
+    static int WINAPI OnDlkStdDownloadNotify(ULONG_PTR reserved, int eventCode, const char* fileName,
+                                             const char* secondName, int resultCode, ULONG_PTR reserved2);
+
+    int32_t GetStatus() const { return m_nStatus; }
+    DWORD GetStatusTime() const { return m_dwStatusTime; }
+    bool IsQuitting() const { return m_nQuit != 0; }
+    int32_t GetCheckFlag() const { return m_nCheckFlag; }
+    CUrlRequest* GetCurrentRequest() const { return m_pCurrentRequest; }
+
+    // Process-wide counters of the run, readable (and resettable) for tests.
+    static int32_t GetDownloadRetryCount() { return s_nDownloadRetry; }
+    static DWORD GetHeartbeatTime() { return s_dwHeartbeatTime; }
+    static void ResetRunCounters();
+
+protected:
+    void StartDownload();
+    void RunCheckModeDownload(const char* iniPath, const char* section);
+    void CallStdDownload(const char* iniPath, const char* section);
+    void TimeOutRequest(const wchar_t* record);
+
+    int32_t m_nQuit = 0;
+    wchar_t m_szServerName[256] = {};
+    // Written by the main thread and the library's notification thread.
+    std::atomic<int32_t> m_nStatus{STATUS_IDLE};
+    std::atomic<DWORD> m_dwStatusTime{0};
+    int32_t m_nSecure = 1;
+    CUrlRequest* m_pCurrentRequest = nullptr;
+    wchar_t m_szProductVersion[256] = {};
+    wchar_t m_szProductDescription[256] = {};
+    wchar_t m_szIniName[256] = {};
+    wchar_t m_szInstallSection[256] = {};
+    wchar_t m_szUrlRoot[256] = {};
+    wchar_t m_szUrlRootEx[256] = {};
+    wchar_t m_szUnpackVersion[256] = {};
+    wchar_t m_szExtVersion[256] = {};
+    wchar_t m_szUnpackName[256] = {};
+    wchar_t m_szExtName[256] = {};
+    wchar_t m_szSupportDelta[32] = {};
+    int32_t m_nCheckFlag = 0;
+
+    static std::atomic<DWORD> s_dwHeartbeatTime;
+    static std::atomic<int32_t> s_nDownloadRetry;
+};
+
+// The application object the static callbacks reach; set by its construction.
+extern CMVAgtApp* g_pCurAgtApp;

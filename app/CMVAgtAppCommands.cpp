@@ -1,0 +1,37 @@
+// The application's commands: the configuration program's launch and the close command.
+#include "app/CMVAgtApp.h"
+
+#include "trace/CMVFuncTrace.h"
+#include "trace/TraceText.h"
+#include "util/ModulePath.h"
+#include "util/SafeString.h"
+
+namespace {
+
+constexpr DWORD kConfigurationWaitMs = 2000;
+
+}  // namespace
+
+void CMVAgtApp::LaunchConfiguration()
+{
+    CMVFuncTrace scope(L"CMVAgtApp::LaunchConfiguration");
+    wchar_t path[MAX_PATH] = {};
+    GetModuleDir(nullptr, path, MAX_PATH, 0);
+    BoundedAppend(path, MAX_PATH, L"\\mvcfg.exe");
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process = {};
+    if (CreateProcessW(path, nullptr, nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process)) {
+        WaitForSingleObject(process.hProcess, kConfigurationWaitMs);
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+    }
+    SetStatus(STATUS_QUIT);
+}
+
+void CMVAgtApp::OnCommandClose()
+{
+    CMVFuncTrace scope(L"CMVAgtApp::OnCommandClose");
+    TraceText(TRACE_LEVEL_DETAIL, L"Command : ID_MENU_CLOSE.");
+    SetStatus(STATUS_QUIT);
+}

@@ -1,0 +1,158 @@
+#include "app/Entry.h"
+
+#include "app/AppTrace.h"
+#include "app/CMVAgtApp.h"
+#include "app/EntryGlobals.h"
+#include "trace/TraceText.h"
+#include "util/ModulePath.h"
+#include "util/OSVersion.h"
+#include "util/SafeString.h"
+
+#include <ole2.h>
+#include <shellapi.h>
+
+#include <cstdlib>
+#include <cwchar>
+
+HINSTANCE g_hInstance = nullptr;
+int g_nOSVersionClass = -1;
+CMVAgtApp* g_pAgtApp = nullptr;
+
+const wchar_t kHiddenWindowClass[] = L"ovkmvdownloadhiddenwnd";
+const wchar_t kHiddenWindowTitle[] = L"*****ovkmvdownload*****5621#####$$$$$";
+
+namespace {
+
+constexpr DWORD kLaunchWaitMs = 2000;
+
+HWND CreateHiddenWindow(HINSTANCE hInstance)
+{
+    WNDCLASSW wc = {};
+    wc.lpfnWndProc = HiddenWndProc;
+    wc.hInstance = hInstance;
+    wc.lpszClassName = kHiddenWindowClass;
+    RegisterClassW(&wc);
+    return CreateWindowExW(0, kHiddenWindowClass, kHiddenWindowTitle, WS_POPUPWINDOW, 0, 0, 0, 0, nullptr, nullptr,
+                           hInstance, nullptr);
+}
+
+void DestroyApplication()
+{
+    if (g_pAgtApp == nullptr) return;
+    g_pAgtApp->Cleanup();
+    delete g_pAgtApp;
+    g_pAgtApp = nullptr;
+}
+
+// The application's run on the hidden window: from its creation to the end of its loop.
+void RunApplication(HWND hWnd, const wchar_t* cmdLine)
+{
+    g_pAgtApp = new CMVAgtApp();
+    if (IsCheckModeCommandLine(cmdLine)) g_pAgtApp->SetCheckFlag(1);
+    g_pAgtApp->Initialize(hWnd);
+    g_pAgtApp->Run();
+}
+
+void LaunchAgent(const wchar_t* cmdLine)
+{
+    if (IsCheckModeCommandLine(cmdLine)) {
+        LaunchFromModuleDir(L"mvagtx.exe", nullptr, SW_SHOWNORMAL);
+    } else {
+        LaunchFromModuleDir(L"ksagtctl.exe", L"/start2", SW_SHOWNORMAL);
+    }
+}
+
+}  // namespace
+
+bool IsCheckModeCommandLine(const wchar_t* cmdLine)
+{
+    return cmdLine != nullptr && _wcsicmp(cmdLine, L"/check") == 0;
+}
+
+int RunUpdater(HINSTANCE hInstance, const wchar_t* cmdLine, DWORD startDelayMs)
+{
+    Sleep(startDelayMs);
+    SetCurrentDirToModule(hInstance);
+    g_nOSVersionClass = GetOSVersionClass();
+    OleInitialize(nullptr);
+    HWND hWnd = CreateHiddenWindow(hInstance);
+    const bool ticking = hWnd != nullptr && SetTimer(hWnd, kTickTimerId, kTickPeriodMs, nullptr) != 0;
+    g_hInstance = hInstance;
+    if (ticking) {
+        RunApplication(hWnd, cmdLine);
+    } else {
+        // Without the window's timer the run could never end: go straight to the launch.
+        TraceText(TRACE_LEVEL_PROGRESS, L"Hidden window or its timer could not be created.");
+    }
+    if (hWnd != nullptr) {
+        KillTimer(hWnd, kTickTimerId);
+        DestroyWindow(hWnd);
+    }
+    DestroyApplication();
+    OleUninitialize();
+    LaunchAgent(cmdLine);
+    return 0;
+}
+
+LRESULT CALLBACK HiddenWndProc(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam)
+{
+    switch (msg) {
+    case WM_QUERYENDSESSION:
+        if (lParam == 0 && g_pAgtApp != nullptr) g_pAgtApp->OnCommandClose();
+        break;
+    case WM_ENDSESSION:
+        if (lParam == 0) {
+            DestroyApplication();
+            std::exit(0);
+        }
+        break;
+    case WM_TIMER:
+        if (g_pAgtApp != nullptr) g_pAgtApp->OnTimer();
+        break;
+    case WM_CLOSE:
+        // Closed from outside: end the run in order (and launch the agent) rather than lose
+        // the window and its timer, after which the run could never end.
+        if (g_pAgtApp != nullptr) g_pAgtApp->OnCommandClose();
+        return 0;
+    default:
+        break;
+    }
+    return DefWindowProcW(hWnd, msg, wParam, lParam);
+}
+
+void SetCurrentDirToModule(HINSTANCE hInstance)
+{
+    wchar_t dir[512] = {};
+    DWORD length = GetModuleFileNameW(hInstance, dir, 512);
+    if (length >= 512) length = 0;  // a cut path names no directory of ours
+    while (length > 0 && dir[length - 1] != L'\\') dir[--length] = L'\0';
+    if (length == 0) dir[0] = L'\0';
+    SetCurrentDirectoryW(dir);
+    TraceFormat(TRACE_LEVEL_DETAIL, 512, L"Set current directory to : %ls", dir);
+}
+
+BOOL LaunchFromModuleDir(const wchar_t* fileName, const wchar_t* parameters, int showCommand)
+{
+    wchar_t path[MAX_PATH] = {};
+    GetModuleDir(nullptr, path, MAX_PATH, 0);
+    BoundedAppend(path, MAX_PATH, L"\\");
+    BoundedAppend(path, MAX_PATH, fileName);
+    return ShellOpenFile(path, parameters, showCommand);
+}
+
+BOOL ShellOpenFile(const wchar_t* path, const wchar_t* parameters, int showCommand)
+{
+    SHELLEXECUTEINFOW info = {};
+    info.cbSize = sizeof(info);
+    info.fMask = SEE_MASK_NOZONECHECKS;
+    info.lpVerb = L"open";
+    info.lpFile = path;
+    info.lpParameters = parameters;
+    info.nShow = showCommand;
+    const BOOL ok = ShellExecuteExW(&info);
+    if (info.hProcess != nullptr) {
+        WaitForSingleObject(info.hProcess, kLaunchWaitMs);
+        CloseHandle(info.hProcess);
+    }
+    return ok;
+}
