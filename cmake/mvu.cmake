@@ -19,11 +19,13 @@ function(mvu_library name)
   mvu_code_options(${name})
 endfunction()
 
-# mvu_test(name SOURCES ... [DEPENDS ...] [TIMEOUT s] [RESOURCE_LOCK ...]): a GoogleTest program,
-# run by ctest under the emulator. Programs that touch the shared registry key name the lock
-# "registry" so ctest never runs two of them at once.
+# mvu_test(name SOURCES ... [DEPENDS ...] [TIMEOUT s] [RESOURCE_LOCK ...] [FIXTURES ...]): a
+# GoogleTest program, run by ctest under the emulator. Programs that touch the shared registry key
+# name the lock "registry" so ctest never runs two of them at once. FIXTURES names the ctest
+# fixtures the program needs, such as a loopback test server rig_<name> of cmake/rig.cmake: ctest
+# sets them up first, and a fixture's environment (the server's addresses) and lock apply.
 function(mvu_test name)
-  cmake_parse_arguments(ARG "" "TIMEOUT" "SOURCES;DEPENDS;RESOURCE_LOCK" ${ARGN})
+  cmake_parse_arguments(ARG "" "TIMEOUT" "SOURCES;DEPENDS;RESOURCE_LOCK;FIXTURES" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
   target_link_libraries(${name} PRIVATE ${ARG_DEPENDS} GTest::gmock GTest::gtest_main)
   mvu_code_options(${name})
@@ -35,4 +37,21 @@ function(mvu_test name)
   if(ARG_RESOURCE_LOCK)
     set_tests_properties(${name} PROPERTIES RESOURCE_LOCK "${ARG_RESOURCE_LOCK}")
   endif()
+  mvu_require_fixtures(${name} ${ARG_FIXTURES})
+endfunction()
+
+# mvu_require_fixtures(test fixture...): the test needs these ctest fixtures. A fixture may come
+# with an environment and a lock (a test server of cmake/rig.cmake does): both apply to the test.
+function(mvu_require_fixtures test)
+  foreach(fixture IN LISTS ARGN)
+    get_property(fixture_environment GLOBAL PROPERTY MVU_FIXTURE_ENVIRONMENT_${fixture})
+    get_property(fixture_lock GLOBAL PROPERTY MVU_FIXTURE_LOCK_${fixture})
+    set_property(TEST ${test} APPEND PROPERTY FIXTURES_REQUIRED ${fixture})
+    if(fixture_environment)
+      set_property(TEST ${test} APPEND PROPERTY ENVIRONMENT ${fixture_environment})
+    endif()
+    if(fixture_lock)
+      set_property(TEST ${test} APPEND PROPERTY RESOURCE_LOCK ${fixture_lock})
+    endif()
+  endforeach()
 endfunction()

@@ -7,6 +7,7 @@ packages=(
   cmake ninja-build python3 openssl ca-certificates
   mingw-w64 g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix
   wine wine64 xvfb xauth googletest util-linux
+  iproute2
 )
 
 missing=()

@@ -12,7 +12,7 @@ if [ -z "${MVU_IN_XVFB:-}" ]; then
 fi
 
 status=0
-ctest --preset x64 -j2 "$@" || status=$?
+tools/with-test-network --prefix "$PWD/build/x64/wineprefix" ctest --preset x64 -j2 "$@" || status=$?
 # The prefix's wineserver and desktop hold the virtual display: end them before it goes.
 WINEPREFIX="$PWD/build/x64/wineprefix" /usr/lib/wine/wineserver64 -k 2>/dev/null || true
 exit "$status"
