@@ -36,6 +36,17 @@ public:
     // First step of the run: asks the configured server for the current version, or starts
     // the configuration program when no server is configured.
     void StartCheckVersion();
+    // The completion function of every request of the application (main thread, from
+    // MVUrlDispatch): routes the answer of the current request by the status.
+    static int32_t OnUrlReturn(CUrlRequest* request, int32_t value, const uint8_t* content);
+    // The version answer (text from "<MVHostVersion>" on, length in characters), or the
+    // failed request's result when text is null.
+    void OnGettingVersionInfoReturn(int32_t value, wchar_t* text);
+    // Requests the INI description the answer names.
+    void DownlaodIniFile();
+    // The INI description (text and its length), or the failed request's result.
+    void OnDownloadingIniReturn(int32_t value, const wchar_t* text);
+
     // Starts the configuration program and ends the run.
     void LaunchConfiguration();
     // The shutdown query's command: ends the run at the next tick.
@@ -58,6 +69,10 @@ public:
     static void ResetRunCounters();
 
 protected:
+    void RouteAnswer(int32_t value, wchar_t* text, int convertedCount);
+    void StoreVersionAnswer(const struct VersionAnswer& answer);
+    bool MakeLocalIniPath();
+    void PrepareLibrary();
     void StartDownload();
     void RunCheckModeDownload(const char* iniPath, const char* section);
     void CallStdDownload(const char* iniPath, const char* section);

@@ -3,19 +3,129 @@
 
 #include "app/AppTrace.h"
 #include "app/DlkBinding.h"
+#include "app/ResourceStrings.h"
+#include "app/VersionText.h"
+#include "util/Base64.h"
+#include "util/SafeString.h"
 #include "trace/CMVFuncTrace.h"
 #include "trace/TraceText.h"
 #include "util/ConfigStore.h"
 #include "util/OSVersion.h"
 #include "util/Utf8.h"
 
+#include <cstdio>
+#include <cstring>
+#include <cwchar>
+#include <memory>
+#include <new>
+
 namespace {
 
 constexpr int kNarrowArgSize = 256;
 constexpr int kNameSize = 260;
 const char kAgentFile[] = "mvagtx.exe";
+constexpr DWORD kTempDirSize = 512;
+constexpr int kTitleSize = 128;
+constexpr size_t kLanguageSize = 64;
+// Base64 of the longest text a 256-byte UTF-8 buffer holds, with its terminator.
+constexpr size_t kEncodedSize = (kNarrowArgSize - 1 + 2) / 3 * 4 + 1;
+
+// The progress-bar title's string id for a "LANGUAGEID" text.
+UINT TitleStringId(const wchar_t* language)
+{
+    static const struct {
+        const wchar_t* language;
+        UINT id;
+    } kTitles[] = {{L"3", 1012}, {L"4", 2012}, {L"5", 3012}, {L"6", 4012}, {L"7", 5012}, {L"9", 6012}, {L"13", 7012}};
+    for (const auto& t : kTitles) {
+        if (std::wcscmp(language, t.language) == 0) return t.id;
+    }
+    return 8012;
+}
+
+// One parameter of the library, its value passed as Base64 of its UTF-8 form (empty when
+// the UTF-8 form does not fit its 256 bytes).
+void SetEncodedParameter(const char* name, const wchar_t* value)
+{
+    char utf8[kNarrowArgSize] = {};
+    char encoded[kEncodedSize] = {};
+    WideToUtf8(value, utf8, kNarrowArgSize);
+    Base64EncodeBounded(encoded, sizeof(encoded), utf8, 0);
+    g_pfnDlkSetStdParameter(name, encoded);
+}
+
+bool WriteUtf8File(const wchar_t* path, const wchar_t* text)
+{
+    const int needed = WideToUtf8(text, nullptr, 0);
+    if (needed <= 0) return false;
+    std::unique_ptr<char[]> utf8(new (std::nothrow) char[needed + 1]);
+    if (!utf8) return false;
+    WideToUtf8(text, utf8.get(), needed + 1);
+    FILE* file = _wfopen(path, L"wt");
+    if (file == nullptr) return false;
+    std::fwrite(utf8.get(), 1, std::strlen(utf8.get()), file);
+    std::fclose(file);
+    return true;
+}
 
 }  // namespace
+
+bool CMVAgtApp::MakeLocalIniPath()
+{
+    // The server names the file: it must stay a plain name inside the temporary directory.
+    if (!IsSafeLocalFileName(m_szIniName)) return false;
+    wchar_t path[kTempDirSize] = {};
+    const DWORD n = GetTempPathW(kTempDirSize, path);
+    if (n == 0 || n >= kTempDirSize) return false;
+    if (path[n - 1] != L'\\' && BoundedAppend(path, kTempDirSize, L"\\") != KS_S_OK) return false;
+    if (BoundedAppend(path, kTempDirSize, m_szIniName) != KS_S_OK) return false;
+    // A path cut to fit the member would name another file: refuse it instead.
+    return BoundedCopy(m_szIniName, 256, path) == KS_S_OK;
+}
+
+void CMVAgtApp::OnDownloadingIniReturn(int32_t value, const wchar_t* text)
+{
+    CMVFuncTrace scope(L"CMVAgtApp::OnDownloadingIniReturn");
+    if (text == nullptr) {
+        TraceFormat(TRACE_LEVEL_PROGRESS, 512, L"Get dlk_ini_file failed. Result = %d.", value);
+        SetStatus(STATUS_IDLE);
+        return;
+    }
+    const bool pathOk = MakeLocalIniPath();
+    TraceFormat(TRACE_LEVEL_PROGRESS, 512, L"dlkActiveIniName = %ls", m_szIniName);
+    if (!pathOk || !WriteUtf8File(m_szIniName, text)) {
+        TraceFormat(TRACE_LEVEL_PROGRESS, 512, L"Create file %ls failed.", m_szIniName);
+        SetStatus(STATUS_IDLE);
+        return;
+    }
+    PrepareLibrary();
+    SetStatus(STATUS_READY_TO_DOWNLOAD);
+}
+
+void CMVAgtApp::PrepareLibrary()
+{
+    if (g_pfnDlkInitStdDownload != nullptr) {
+        TraceText(TRACE_LEVEL_PROGRESS, L"call g_pfnDlkInitStdDownload in mvupdate.exe");
+        char root[kNarrowArgSize] = {};
+        char unpack[kNarrowArgSize] = {};
+        char ext[kNarrowArgSize] = {};
+        WideToUtf8(m_szUrlRoot, root, kNarrowArgSize);
+        WideToUtf8(m_szUnpackVersion, unpack, kNarrowArgSize);
+        WideToUtf8(m_szExtVersion, ext, kNarrowArgSize);
+        g_pfnDlkInitStdDownload(root, unpack, ext, DLK_VENDOR, DLK_BUILD);
+    }
+    wchar_t language[kLanguageSize] = {};
+    CfgGetStringBuf(L"General", L"LANGUAGEID", kLanguageSize, language, L"1");
+    TraceFormat(TRACE_LEVEL_PROGRESS, 512, L"Agent LanguageID is : %ls", language);
+    wchar_t title[kTitleSize] = {};
+    LoadResString(TitleStringId(language), title, kTitleSize, 1);
+    if (g_pfnDlkSetStdParameter != nullptr) {
+        SetEncodedParameter(DLK_PARAM_PROGRESS_BAR_TITLE, title);
+        SetEncodedParameter(DLK_PARAM_LOCAL_SETTING, language);
+        SetEncodedParameter(DLK_PARAM_SUPPORT_DELTA, m_szSupportDelta);
+        g_pfnDlkSetStdParameter(DLK_PARAM_MOVING_IN_SUBDIR, DLK_MOVING_IN_SUBDIR_VALUE);
+    }
+}
 
 void CMVAgtApp::StartDownload()
 {

@@ -1,20 +1,191 @@
-// The version check: which server to ask, and the request.
+// The version check: which server to ask, the request, and the server's answer.
 #include "app/CMVAgtApp.h"
 
+#include "app/AppTrace.h"
+#include "app/VersionText.h"
+#include "app/EntryGlobals.h"
 #include "trace/CMVFuncTrace.h"
+#include "trace/TraceText.h"
 #include "util/ConfigStore.h"
+#include "util/OSVersion.h"
 #include "util/SafeString.h"
+#include "util/Unscramble.h"
+#include "util/Utf8.h"
+
+#include <cstring>
+#include <cwchar>
+#include <memory>
+#include <new>
+
+namespace {
+
+constexpr size_t kTokenSize = 260;
+constexpr int32_t kMaxAnswerBytes = 102399;
+constexpr int32_t kFixedAnswerBytes = 4092;
+constexpr int kFixedBufferSize = 4096;
+
+}  // namespace
 
 void CMVAgtApp::StartCheckVersion()
 {
     CMVFuncTrace scope(L"CMVAgtApp::StartCheckVersion");
-    wchar_t surl[256] = {};
-    CfgGetStringBuf(L"General", L"SURL", 256, surl, L"");
+    wchar_t surl[kServerNameSize] = {};
+    CfgGetStringBuf(L"General", L"SURL", kServerNameSize, surl, L"");
     if (surl[0] == L'\0') {
-        BoundedCopy(m_szServerName, 256, L"");
+        BoundedCopy(m_szServerName, kServerNameSize, L"");
         LaunchConfiguration();
         return;
     }
-    // Asking the server comes with the version-check request itself.
-    SetStatus(STATUS_IDLE);
+    wchar_t schemeless[kServerNameSize] = {};
+    if (NormaliseServerName(surl, schemeless)) {
+        // Written back as the name stood before its folder was cut or its label added.
+        const wchar_t* name = std::wcsncmp(surl, L"https://", 8) == 0 ? surl + 8 : surl + 7;
+        CfgSetStringNoResult(L"General", L"SURL", name);
+    }
+    BoundedCopy(m_szServerName, kServerNameSize, schemeless);
+
+    const bool wow64 = (g_nOSVersionClass == 8 || g_nOSVersionClass == 9) && IsWow64();
+    wchar_t base[kUrlSize] = {};
+    FillPattern(base, kUrlSize, VersionUrlTemplate(g_nOSVersionClass, wow64), m_szServerName);
+    TraceText(TRACE_LEVEL_PROGRESS, base);
+
+    const uint32_t languageId = CfgGetUInt(L"General", L"LANGUAGEID", kNoLanguage);
+    wchar_t stored[kTokenSize] = {};
+    wchar_t token[kTokenSize] = {};
+    CfgGetStringBuf(L"General", L"RTN", kTokenSize, stored, L"");
+    UnscrambleHexTextW(stored, token, kTokenSize);
+
+    wchar_t url[kUrlSize] = {};
+    BuildVersionCheckUrl(url, m_szServerName, g_nOSVersionClass, wow64, languageId, token);
+    m_pCurrentRequest = nullptr;
+    if (MVUrlRequestW(url, static_cast<uint32_t>(m_nSecure), OnUrlReturn, &m_pCurrentRequest) != MVURL_OK) {
+        TraceText(TRACE_LEVEL_PROGRESS, L"Can't connect out...");
+        m_pCurrentRequest = nullptr;
+        SetStatus(STATUS_IDLE);
+        return;
+    }
+    SetStatus(STATUS_CHECKING_VERSION);
+}
+
+int32_t CMVAgtApp::OnUrlReturn(CUrlRequest* request, int32_t value, const uint8_t* content)
+{
+    CMVFuncTrace scope(L"CMVAgtApp::OnUrlReturn");
+    CMVAgtApp* app = g_pCurAgtApp;
+    if (app == nullptr || request == nullptr || request != app->m_pCurrentRequest) return 0;
+    app->m_pCurrentRequest = nullptr;
+    if (content == nullptr) {
+        TraceFormat(TRACE_LEVEL_DETAIL, 512, L"OnUrlReturn content = Null, result= %d", value);
+        app->RouteAnswer(value, nullptr, 0);
+        return 0;
+    }
+    if (value < 1 || value > kMaxAnswerBytes) {
+        TraceFormat(TRACE_LEVEL_DETAIL, 512, L"OnUrlReturn result= %d", value);
+        return 0;
+    }
+    // Small answers need no heap; both buffers hold the bytes and a terminator to spare.
+    char fixedBytes[kFixedBufferSize];
+    wchar_t fixedText[kFixedBufferSize];
+    std::unique_ptr<char[]> heapBytes;
+    std::unique_ptr<wchar_t[]> heapText;
+    int size = kFixedBufferSize;
+    char* bytes = fixedBytes;
+    wchar_t* text = fixedText;
+    if (value >= kFixedAnswerBytes) {
+        size = value / 4 * 4 + 8;
+        heapBytes.reset(new (std::nothrow) char[size]);
+        heapText.reset(new (std::nothrow) wchar_t[size]);
+        if (!heapBytes || !heapText) return 0;
+        bytes = heapBytes.get();
+        text = heapText.get();
+    }
+    std::memset(bytes, 0, static_cast<size_t>(size));
+    std::memcpy(bytes, content, static_cast<size_t>(value));
+    int converted = Utf8ToWide(bytes, text, size);
+    if (converted < 0) converted = 0;
+    if (converted == 0) text[0] = L'\0';
+    TraceText(TRACE_LEVEL_DETAIL, text);
+    TraceFormat(TRACE_LEVEL_DETAIL, 512, L"The length of return value result = %d", value);
+    app->RouteAnswer(value, text, converted);
+    return 0;
+}
+
+void CMVAgtApp::RouteAnswer(int32_t value, wchar_t* text, int convertedCount)
+{
+    switch (m_nStatus) {
+    case STATUS_CHECKING_VERSION:
+        if (text == nullptr) {
+            OnGettingVersionInfoReturn(value, nullptr);
+        } else if (wchar_t* mark = std::wcsstr(text, L"<MVHostVersion>")) {
+            OnGettingVersionInfoReturn(static_cast<int32_t>(std::wcslen(mark)), mark);
+        }
+        break;
+    case STATUS_DOWNLOADING_INI:
+        if (text == nullptr) {
+            OnDownloadingIniReturn(value, nullptr);
+        } else if (convertedCount >= 1) {
+            OnDownloadingIniReturn(convertedCount - 1, text);
+        } else {
+            // An answer that cannot be read as text ends the wait as a failed one would.
+            OnDownloadingIniReturn(value, nullptr);
+        }
+        break;
+    default:
+        break;
+    }
+}
+
+void CMVAgtApp::OnGettingVersionInfoReturn(int32_t value, wchar_t* text)
+{
+    CMVFuncTrace scope(L"CMVAgtApp::OnGettingVersionInfoReturn");
+    if (text == nullptr) {
+        TraceFormat(TRACE_LEVEL_PROGRESS, 512, L"Get version info failed. Result = %d.", value);
+        SetStatus(STATUS_IDLE);
+        return;
+    }
+    text[value] = L'\0';
+    TraceText(TRACE_LEVEL_PROGRESS, text);
+    std::unique_ptr<VersionAnswer> answer(new (std::nothrow) VersionAnswer());
+    if (!answer || !ParseVersionAnswer(text, *answer)) {
+        TraceText(TRACE_LEVEL_PROGRESS, L"Getting version info error.");
+        SetStatus(STATUS_IDLE);
+        return;
+    }
+    StoreVersionAnswer(*answer);
+    DownlaodIniFile();
+}
+
+void CMVAgtApp::StoreVersionAnswer(const VersionAnswer& a)
+{
+    BoundedCopy(m_szProductVersion, 256, a.productVersion);
+    BoundedCopy(m_szProductDescription, 256, a.productDescription);
+    BoundedCopy(m_szIniName, 256, a.iniName);
+    BoundedCopy(m_szUrlRootEx, 256, a.urlRootEx);
+    BoundedCopy(m_szInstallSection, 256, a.activeIniSection);
+    // The section to install is the machine's own choice, not the server's.
+    CfgGetStringBuf(L"General", L"InstallSectionName", 256, m_szInstallSection, L"ZEInstall");
+    BoundedCopy(m_szUrlRoot, 256, a.urlRoot);
+    BoundedCopy(m_szUnpackVersion, 256, a.unpackVersion);
+    BoundedCopy(m_szExtVersion, 256, a.extVersion);
+    BoundedCopy(m_szUnpackName, 256, a.unpackName);
+    BoundedCopy(m_szExtName, 256, a.extName);
+    BoundedCopy(m_szSupportDelta, 32, a.supportDelta);
+    if (CfgGetUInt(L"General", L"LANGUAGEID", kNoLanguage) == kNoLanguage) {
+        CfgSetStringNoResult(L"General", L"LANGUAGEID", a.lid);
+    }
+}
+
+void CMVAgtApp::DownlaodIniFile()
+{
+    CMVFuncTrace scope(L"CMVAgtApp::DownlaodIniFile");
+    wchar_t url[kUrlSize] = {};
+    BuildIniUrl(url, m_szUrlRoot, m_szIniName, m_szUrlRootEx);
+    TraceText(TRACE_LEVEL_PROGRESS, url);
+    m_pCurrentRequest = nullptr;
+    if (MVUrlRequestW(url, static_cast<uint32_t>(m_nSecure), OnUrlReturn, &m_pCurrentRequest) != MVURL_OK) {
+        TraceText(TRACE_LEVEL_PROGRESS, L"Can't connect out where downloading ini file...");
+        m_pCurrentRequest = nullptr;
+        SetStatus(STATUS_IDLE);
+        return;
+    }
+    SetStatus(STATUS_DOWNLOADING_INI);
 }

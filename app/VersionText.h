@@ -1,0 +1,61 @@
+// Pure text work of the version check and its answer: the server name from "SURL", the
+// version-check and INI URLs, the version answer's values, and the local INI file name.
+// No Windows header here: this also builds natively for sanitizers and fuzzing.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+constexpr size_t kServerNameSize = 256;
+constexpr size_t kUrlSize = 2048;
+constexpr uint32_t kNoLanguage = 0xFFFFFFFFu;
+
+// Turns the "SURL" text into the server name: the scheme ("https://" or "http://", exact
+// case) is dropped, a path of exactly "/orvik" (any case) is cut, and a name without a path
+// gets "/" and its first label appended. Returns true when the scheme was dropped, so the
+// name is to be written back to "SURL".
+bool NormaliseServerName(const wchar_t* surl, wchar_t (&server)[kServerNameSize]);
+
+// The version-check URL template for an operating-system class ("%s" takes the server name).
+const wchar_t* VersionUrlTemplate(int osClass, bool wow64);
+
+// The whole version-check URL: template, then "&LID=<n>" unless languageId is kNoLanguage,
+// then "&TK=" and the token verbatim. Cut at kUrlSize - 1 characters.
+void BuildVersionCheckUrl(wchar_t (&url)[kUrlSize], const wchar_t* server, int osClass, bool wow64,
+                          uint32_t languageId, const wchar_t* token);
+
+// The INI URL: root, "/", then the root ex when it is not empty, else the INI name.
+void BuildIniUrl(wchar_t (&url)[kUrlSize], const wchar_t* urlRoot, const wchar_t* iniName, const wchar_t* urlRootEx);
+
+// The values of a version answer, each its tag's value or default.
+struct VersionAnswer {
+    wchar_t status[64];
+    wchar_t productVersion[256];
+    wchar_t productDescription[256];
+    wchar_t iniName[256];
+    wchar_t urlRootEx[256];
+    wchar_t activeIniSection[256];
+    wchar_t urlRoot[256];
+    wchar_t unpackVersion[256];
+    wchar_t extVersion[256];
+    wchar_t unpackName[256];
+    wchar_t extName[256];
+    wchar_t supportDelta[32];
+    wchar_t lid[32];
+};
+
+// Reads the answer's values from the "<MVHostVersion>" envelope of text. True when its
+// Status is "SUCCESS" in any letter case (the values are read only then).
+bool ParseVersionAnswer(const wchar_t* text, VersionAnswer& answer);
+
+// Whether name can be used as a file name inside the temporary directory: no path
+// separator, drive, ".." or other way out of it, no reserved device name, no character
+// Windows refuses in file names.
+bool IsSafeLocalFileName(const wchar_t* name);
+
+// ASCII letters compared without regard to case, everything else exactly.
+bool EqualsIgnoreAsciiCase(const wchar_t* a, const wchar_t* b);
+
+// Puts text into out at the first "%s" of pattern; the rest of pattern is copied as it
+// stands. Cut at cchOut - 1 characters.
+void FillPattern(wchar_t* out, size_t cchOut, const wchar_t* pattern, const wchar_t* text);

@@ -1,0 +1,137 @@
+#include "tests/app/AppTestSupport.h"
+
+#include "app/TickSource.h"
+#include "util/SafeString.h"
+
+#include <cwchar>
+
+DWORD AppTest::s_now = 0;
+FakeOutcome FakeDlk::outcome = FakeOutcome::Nothing;
+int FakeDlk::integrity = 0;
+int FakeDlk::odeConfigCalls = 0;
+std::vector<std::string> FakeDlk::calls;
+
+namespace {
+
+DWORD FakeTicks()
+{
+    return AppTest::s_now;
+}
+
+void Notify(PFN_DlkStdDownloadNotify notify, const char* file)
+{
+    switch (FakeDlk::outcome) {
+    case FakeOutcome::Succeed: notify(0, DLK_EVENT_SECTION_DONE, file, "", DLK_RESULT_OK, 0); break;
+    case FakeOutcome::Fail: notify(0, DLK_EVENT_SECTION_DONE, file, "", DLK_RESULT_NETWORK, 0); break;
+    case FakeOutcome::NothingNeeded: notify(0, DLK_EVENT_SECTION_DONE, file, "", DLK_RESULT_NOTHING_NEEDED, 0); break;
+    case FakeOutcome::Nothing: break;
+    }
+}
+
+int WINAPI FakeDownload(const char* ini, const char* section, PFN_DlkStdDownloadNotify notify, ULONG_PTR)
+{
+    FakeDlk::calls.push_back(std::string("Download ") + ini + "|" + section);
+    Notify(notify, "data.bin");
+    return 0;
+}
+
+int WINAPI FakeDownload2(const char* ini, const char* section, const char* file, PFN_DlkStdDownloadNotify notify,
+                         ULONG_PTR)
+{
+    FakeDlk::calls.push_back(std::string("Download2 ") + ini + "|" + section + "|" + file);
+    Notify(notify, file);
+    return 0;
+}
+
+int WINAPI FakeIntegrity2(const char* ini, const char* section, const char* file)
+{
+    FakeDlk::calls.push_back(std::string("Integrity2 ") + ini + "|" + section + "|" + file);
+    return FakeDlk::integrity;
+}
+
+int WINAPI FakeExit()
+{
+    FakeDlk::calls.push_back("Exit");
+    return 0;
+}
+
+int WINAPI FakeOdeConfig(int a, int b, int c)
+{
+    ++FakeDlk::odeConfigCalls;
+    return a == 0 && b == 1 && c == 0;
+}
+
+}  // namespace
+
+void CTestAgtApp::SetDownloadTarget(const wchar_t* iniPath, const wchar_t* section)
+{
+    BoundedCopy(m_szIniName, 256, iniPath);
+    BoundedCopy(m_szInstallSection, 256, section);
+}
+
+void CTestAgtApp::SetServerName(const wchar_t* name)
+{
+    BoundedCopy(m_szServerName, 256, name);
+}
+
+void FakeDlk::Install(FakeOutcome newOutcome)
+{
+    outcome = newOutcome;
+    g_pfnDlkStdDownload = FakeDownload;
+    g_pfnDlkStdDownload2 = FakeDownload2;
+    g_pfnDlkStdGetSectionIntegrity2 = FakeIntegrity2;
+    g_pfnDlkExitStdDownload = FakeExit;
+    g_pfnDLKOpcConfig = FakeOdeConfig;
+}
+
+void FakeDlk::Clear()
+{
+    outcome = FakeOutcome::Nothing;
+    integrity = 0;
+    odeConfigCalls = 0;
+    calls.clear();
+}
+
+void AppTest::SetUp()
+{
+    s_now = 5000000;
+    SetAppTickSource(FakeTicks);
+    CMVAgtApp::ResetRunCounters();
+    FakeDlk::Clear();
+    app = new CTestAgtApp();
+}
+
+void AppTest::TearDown()
+{
+    delete app;
+    app = nullptr;
+    SetAppTickSource(nullptr);
+}
+
+void AppTest::Tick(DWORD ms)
+{
+    s_now += ms;
+    app->OnTimer();
+}
+
+std::vector<int> AppTest::Statuses() const
+{
+    std::vector<int> statuses;
+    for (const std::wstring& text : recorder.Texts()) {
+        int status = 0;
+        if (swscanf(text.c_str(), L"Change AgtApp status to %d.", &status) == 1) statuses.push_back(status);
+    }
+    return statuses;
+}
+
+bool AppTest::Traced(const std::wstring& text) const
+{
+    return CountTraced(text) > 0;
+}
+
+size_t AppTest::CountTraced(const std::wstring& text) const
+{
+    size_t n = 0;
+    for (const std::wstring& t : recorder.Texts()) n += t == text;
+    return n;
+}
