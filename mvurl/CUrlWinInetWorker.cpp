@@ -19,6 +19,7 @@ constexpr DWORD kSecureFlags = INTERNET_FLAG_SECURE | INTERNET_FLAG_IGNORE_CERT_
 constexpr DWORD kRequestFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE |
                                 INTERNET_FLAG_KEEP_CONNECTION;  // 0x84400000
 constexpr DWORD kStatusCodeQuery = HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER;  // 0x20000013
+constexpr DWORD kContentLengthQuery = HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER;
 constexpr DWORD kReadChunk = 8192;
 constexpr size_t kRememberedMax = 127;
 
@@ -79,7 +80,7 @@ CUrlWinInetWorker::~CUrlWinInetWorker()
 
 uint32_t CUrlWinInetWorker::Init()
 {
-    m_hRoot = MVInternetOpenA("OrvikMV", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
+    m_hRoot = OpenRootHandle("OrvikMV");
     if (m_hRoot == nullptr) {
         CUrlLogLine().Text("MVUrl initialization failed").Error(kLineInitFailed);
         return 0;
@@ -237,7 +238,22 @@ int32_t CUrlWinInetWorker::SendAndReceive(CUrlRequest* request, HINTERNET hReque
         OutputDebugStringA("***HTTP Status==HTTP_STATUS_PROXY_AUTH_REQ or HTTP_STATUS_DENIED\n");
         return static_cast<int32_t>(status);
     }
-    return ReadBody(request, hRequest);
+    const int32_t result = ReadBody(request, hRequest);
+    return result != 0 ? result : CheckComplete(request, hRequest, status);
+}
+
+int32_t CUrlWinInetWorker::CheckComplete(CUrlRequest* request, HINTERNET hRequest, DWORD status)
+{
+    // A server that closed without any answer is no answer, not an empty one.
+    if (status == 0 && request->GetContentLength() == 0) return ERROR_HTTP_INVALID_SERVER_RESPONSE;
+    // A body cut short of its announced length can end without a read error: count it.
+    DWORD announced = 0;
+    DWORD length = sizeof(announced);
+    if (MVHttpQueryInfoA(hRequest, kContentLengthQuery, &announced, &length, nullptr) &&
+        request->GetContentLength() < announced) {
+        return ERROR_INTERNET_CONNECTION_RESET;
+    }
+    return 0;
 }
 
 int32_t CUrlWinInetWorker::ReadBody(CUrlRequest* request, HINTERNET hRequest)

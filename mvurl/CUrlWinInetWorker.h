@@ -43,6 +43,8 @@ private:
     void SetCredentials(HINTERNET request);
     int32_t SendAndReceive(CUrlRequest* request, HINTERNET hRequest, bool upload, const std::string& object);
     int32_t ReadBody(CUrlRequest* request, HINTERNET hRequest);
+    // The result of a body read to its end: 0, or why what arrived is not the whole answer.
+    int32_t CheckComplete(CUrlRequest* request, HINTERNET hRequest, DWORD status);
     void CloseExchange();
     // Closes the exchange's request and connection handles; the caller holds m_lock.
     void CloseHandlesLocked();

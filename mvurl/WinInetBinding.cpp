@@ -34,6 +34,11 @@ struct ProxyInfoA {
 HMODULE g_hWinInet = nullptr;
 WinInetEntries g_entries = {};
 
+// The stored proxy as read at binding, for the handles opened while bound.
+bool g_bProxyBound = false;
+char g_szProxyServer[256] = {};
+char g_szProxyBypass[512] = {};
+
 template <typename Fn>
 void Resolve(Fn& entry, const char* name)
 {
@@ -59,13 +64,14 @@ void ResolveAll()
 
 void ApplyStoredProxy()
 {
-    char server[256] = {};
-    char bypass[512] = {};
-    if (!ReadProxySettings(server, bypass, 256) || g_entries.internetSetOption == nullptr) return;
+    std::memset(g_szProxyServer, 0, sizeof(g_szProxyServer));
+    std::memset(g_szProxyBypass, 0, sizeof(g_szProxyBypass));
+    g_bProxyBound = ReadProxySettings(g_szProxyServer, g_szProxyBypass, 256) != 0;
+    if (!g_bProxyBound || g_entries.internetSetOption == nullptr) return;
     ProxyInfoA info = {};
     info.dwAccessType = INTERNET_OPEN_TYPE_PROXY;
-    info.lpszProxy = server;
-    info.lpszProxyBypass = bypass[0] != '\0' ? bypass : nullptr;
+    info.lpszProxy = g_szProxyServer;
+    info.lpszProxyBypass = g_szProxyBypass[0] != '\0' ? g_szProxyBypass : nullptr;
     g_entries.internetSetOption(nullptr, INTERNET_OPTION_PROXY, &info, sizeof(info));
 }
 
@@ -97,6 +103,18 @@ void WinInetUnbind()
     if (g_hWinInet != nullptr) FreeLibrary(g_hWinInet);
     g_hWinInet = nullptr;
     g_entries = {};
+    g_bProxyBound = false;
+}
+
+HINTERNET OpenRootHandle(LPCSTR agent)
+{
+    // Some WinInet builds do not carry the process-wide proxy over to handles that take the
+    // preconfigured settings, so a stored proxy is also named to the handle itself.
+    if (g_bProxyBound) {
+        return MVInternetOpenA(agent, INTERNET_OPEN_TYPE_PROXY, g_szProxyServer,
+                               g_szProxyBypass[0] != '\0' ? g_szProxyBypass : nullptr, 0);
+    }
+    return MVInternetOpenA(agent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
 }
 
 bool WinInetIsBound()

@@ -17,6 +17,10 @@ void WinInetBind();
 void WinInetUnbind();
 bool WinInetIsBound();
 
+// A root Internet handle with the settings in force: the stored proxy when one was applied
+// at binding, else the system's preconfigured settings.
+HINTERNET OpenRootHandle(LPCSTR agent);
+
 // The stored proxy: 1 with server (and bypass, when stored) filled in, at most size bytes
 // each and always terminated; 0 when no proxy is enabled and named.
 int ReadProxySettings(char* server, char* bypass, DWORD size);
