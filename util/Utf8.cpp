@@ -34,11 +34,11 @@ int Utf8ToWideRaw(const char* text, wchar_t* out, int cchOut)
 {
     if (text == nullptr || out == nullptr || cchOut <= 0) return 0;
     const size_t length = std::strlen(text);
-    // The count the conversion itself reports is the one to trust: for invalid input a
-    // size query and the conversion need not agree.
-    const int written = length == 0 || length > 0x7FFFFFFF
-                            ? 0
-                            : MultiByteToWideChar(CP_UTF8, 0, text, static_cast<int>(length), out, cchOut - 1);
+    const int bytes = length > 0x7FFFFFFF ? 0 : static_cast<int>(length);
+    // Asked and converted over the same bytes; a too-small buffer is never handed to the
+    // conversion, which may fill it partly (even half a surrogate pair) before failing.
+    const int needed = bytes > 0 ? MultiByteToWideChar(CP_UTF8, 0, text, bytes, nullptr, 0) : 0;
+    const int written = needed > 0 && needed < cchOut ? MultiByteToWideChar(CP_UTF8, 0, text, bytes, out, needed) : 0;
     // A conversion that would not leave room for the terminator is refused rather than cut:
     // the caller's buffer is the only limit we know of.
     if (written <= 0) {
