@@ -1,0 +1,50 @@
+// One call of DlkStdDownload or DlkStdDownload2, run on a thread of its own: reads the
+// section's files from the INI file, leaves out those already in place, fetches each of the
+// others beside its place and checks its size and SHA-256, and once all are there moves them
+// in together. Reports each step and finally the outcome through the job's control.
+#pragma once
+
+#include "standins/ieksdlk/CDlkIni.h"
+#include "standins/ieksdlk/CDlkJobControl.h"
+#include "standins/ieksdlk/CDlkSectionFiles.h"
+
+#include <memory>
+#include <string>
+#include <vector>
+
+class CDlkStaging;
+
+class CDlkDownloadJob {
+public:
+    struct Request {
+        std::string urlRoot;
+        std::string iniPath;
+        std::string section;
+        bool oneFile = false;    // DlkStdDownload2: only the files named fileName
+        std::string fileName;
+    };
+
+    CDlkDownloadJob(Request request, std::wstring libraryDir, unsigned number,
+                    std::shared_ptr<CDlkJobControl> control);
+    virtual ~CDlkDownloadJob() = default;
+
+    CDlkDownloadJob(const CDlkDownloadJob&) = delete;
+    CDlkDownloadJob& operator=(const CDlkDownloadJob&) = delete;
+
+    // Does the whole download; answers the result the final notification carried.
+    int Run();
+
+private:
+    int Work();
+    int FetchOne(const CDlkIni::FileEntry& entry, CDlkStaging& staging);
+    int Install(CDlkStaging& staging, const std::vector<CDlkIni::FileEntry>& files);
+    int Fail(int result, const std::string& fileName, const std::string& detail);
+    void Log(const std::string& text) const;
+
+    Request m_request;
+    CDlkSectionFiles m_files;
+    unsigned m_number;
+    std::shared_ptr<CDlkJobControl> m_control;
+    std::string m_failedName;
+    std::string m_detail;
+};
