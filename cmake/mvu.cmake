@@ -55,3 +55,22 @@ function(mvu_require_fixtures test)
     endif()
   endforeach()
 endfunction()
+
+# mvu_copy_beside(target [SUBDIR dir] FILES target...): copies the built files of the given
+# targets into target's output folder (or a folder below or above it), so a program finds
+# the libraries and programs it loads or starts where it would on a machine. Each copy keeps
+# the name the file is built under.
+function(mvu_copy_beside target)
+  cmake_parse_arguments(ARG "" "SUBDIR" "FILES" ${ARGN})
+  set(dir "$<TARGET_FILE_DIR:${target}>")
+  if(ARG_SUBDIR)
+    set(dir "${dir}/${ARG_SUBDIR}")
+  endif()
+  foreach(file_target ${ARG_FILES})
+    add_custom_command(TARGET ${target} POST_BUILD
+      COMMAND ${CMAKE_COMMAND} -E make_directory "${dir}"
+      COMMAND ${CMAKE_COMMAND} -E copy_if_different "$<TARGET_FILE:${file_target}>" "${dir}/$<TARGET_FILE_NAME:${file_target}>"
+      VERBATIM)
+    add_dependencies(${target} ${file_target})
+  endforeach()
+endfunction()

@@ -187,6 +187,14 @@ TEST_F(AppTest, CheckModeFailureEndsAsDoneWithoutRetry)
     EXPECT_EQ(0, CMVAgtApp::GetDownloadRetryCount());
 }
 
+TEST_F(AppTest, WithoutTheLibraryNothingIsBound)
+{
+    // Nothing lies two levels above this test program.
+    EXPECT_FALSE(LoadDLKFunctions());
+    EXPECT_EQ(nullptr, g_pfnDlkStdDownload);
+    EXPECT_EQ(nullptr, g_pfnDlkExitStdDownload);
+}
+
 TEST_F(AppTest, UnboundLibraryLeavesTheDownloadToItsTimeOut)
 {
     app->SetStatus(STATUS_READY_TO_DOWNLOAD);
