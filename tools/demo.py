@@ -1,0 +1,125 @@
+#!/usr/bin/env python3
+"""The demo: one full update run of mvupdate.exe under Wine against a local update server.
+
+Started by tools/demo.sh inside tools/with-test-network. Serves a small sample release (a newer
+agent and a data file, with the INI that describes them), configures a fresh Wine prefix as an
+operator would (a .reg file with the server, the language and the scrambled access token), runs
+the program, shows its progress while it waits, and ends with a short report.
+"""
+
+import os
+import shutil
+import subprocess
+import sys
+import threading
+import time
+
+SOURCE = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(SOURCE, "tests", "e2e"))
+
+import scenarios  # noqa: E402
+from mvmachine import Build, Machine, Rig, sha256  # noqa: E402
+
+HOST = "update.demo.mvtest.invalid"
+ADDRESS = "127.83.90.1"
+TOKEN = "demo-token-42"
+
+
+def say(text):
+    print(text, flush=True)
+
+
+def operator_settings(machine, build, folder):
+    """Writes and imports the .reg file an operator would use."""
+    scrambled = machine.wine(os.path.join(build.dir, "standins", "scrambler", "mvscramble.exe"), "-s", "17", TOKEN)
+    token = scrambled.stdout.decode("ascii").strip().splitlines()[-1].strip()
+    reg = ("Windows Registry Editor Version 5.00\r\n\r\n"
+           "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Orvik\\Config\\MV\\General]\r\n"
+           "\"SURL\"=\"https://%s\"\r\n\"InstallSectionName\"=\"ZEInstall\"\r\n\"RTN\"=\"%s\"\r\n" % (HOST, token))
+    path = os.path.join(folder, "settings.reg")
+    with open(path, "w", encoding="utf-16") as f:
+        f.write(reg)
+    machine.wine("reg", "delete", "HKLM\\SOFTWARE\\Orvik", "/f", check=False)
+    machine.wine("regedit", "/S", "Z:" + path.replace("/", "\\"))
+    say("  settings imported from %s:" % path)
+    for line in reg.splitlines()[2:]:
+        say("    " + line)
+
+
+def watch(machine, process, started):
+    """Prints the start delay and every status change while the program runs."""
+    seen = 0
+    last_wait = -1
+    names = {0: "idle", 1: "checking version", 2: "downloading INI", 3: "ready to download", 4: "downloading",
+             5: "done", 6: "download failed", 8: "quitting"}
+    while process.poll() is None:
+        elapsed = time.monotonic() - started
+        path = machine.status_path()
+        if not path and int(elapsed) // 5 != last_wait and elapsed < 31:
+            last_wait = int(elapsed) // 5
+            say("  [%5.1f s] waiting: the program sleeps 30 s before it starts (%d s so far)" % (elapsed, int(elapsed)))
+        for status in path[seen:]:
+            say("  [%5.1f s] status %d: %s" % (elapsed, status, names.get(status, "?")))
+        seen = len(path)
+        time.sleep(0.25)
+    for status in machine.status_path()[seen:]:
+        say("  [%5.1f s] status %d: %s" % (time.monotonic() - started, status, names.get(status, "?")))
+
+
+def main():
+    build_dir = sys.argv[1]
+    arch = sys.argv[2] if len(sys.argv) > 2 else "x86_64"
+    build = Build(build_dir)
+    folder = os.path.join(build.dir, "demo")
+    shutil.rmtree(folder, ignore_errors=True)
+    os.makedirs(folder)
+    machine = Machine(build, os.path.join(folder, "prefix"))
+    rig = Rig(ADDRESS, [HOST], os.path.join(folder, "rig"))
+    release = scenarios.Release(build, os.path.join(folder, "release"))
+
+    say("== mvupdate demo (%s build) ==" % arch)
+    say("* a fresh Windows machine under Wine (first start takes a little while)")
+    machine.boot()
+    machine.install()
+    say("  installed C:\\Orvik\\MV\\bin\\mvupdate.exe, the agent and its tools; C:\\Orvik\\ieksdlk.dll")
+    say("* the update server https://%s (on %s) offers agent %s and a data file" % (HOST, ADDRESS, scenarios.RELEASE))
+    rig.start()
+    try:
+        rig.reset()
+        release.serve(rig, HOST)
+        say("* the operator's settings")
+        operator_settings(machine, build, folder)
+        say("* running mvupdate.exe")
+        started = time.monotonic()
+        code, seconds = machine.run_updater((), lambda p: watch(machine, p, started))
+        launches = machine.launches(at_least=1)
+        requests = rig.requests()
+    finally:
+        rig.stop()
+        server = "/usr/lib/wine/wineserver32" if os.environ.get("MVU_WINE_BITS") == "32" else "/usr/lib/wine/wineserver64"
+        subprocess.run([server, "-k"], env=dict(os.environ, WINEPREFIX=machine.prefix), check=False)
+
+    say("\n== report ==")
+    say("exit code        %d after %.1f s (30 s of it the start delay)" % (code, seconds))
+    say("status path      " + " -> ".join(str(s) for s in [0] + machine.status_path()))
+    say("requests to the server:")
+    for r in requests:
+        say("  %-5s %s %s  -> %s" % (r.get("listener"), r.get("method"), r.get("path"), r.get("status")))
+    say("installed:")
+    for name, expected in (("MV/bin/mvagtx.exe", release.agent), ("MV/bin/data/data.bin", release.data)):
+        path = os.path.join(machine.drive, "Orvik", name)
+        data = open(path, "rb").read() if os.path.exists(path) else b""
+        say("  C:\\Orvik\\%-22s %8d bytes  %s" % (name.replace("/", "\\"), len(data),
+                                                 "new version" if sha256(data) == sha256(expected) else "NOT UPDATED"))
+    say("SURL afterwards  %s" % machine.setting("SURL"))
+    say("LANGUAGEID       %s (from the server's answer)" % machine.setting("LANGUAGEID"))
+    say("launched:")
+    for program, args in launches:
+        say("  %s %s" % (program, args))
+    ok = code == 0 and machine.status_path()[:6] == [1, 2, 3, 4, 5, 8] and launches[-1:] == [("ksagtctl.exe", "/start2")]
+    say("\nresult: %s" % ("the update was installed and the agent controller started" if ok else "SOMETHING WENT WRONG"))
+    return 0 if ok else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())
