@@ -4,6 +4,7 @@
 #include "trace/TraceText.h"
 #include "app/AppTrace.h"
 #include "util/ModulePath.h"
+#include "util/ProcAddress.h"
 #include "util/SafeString.h"
 
 PFN_DlkInitStdDownload g_pfnDlkInitStdDownload = nullptr;
@@ -24,7 +25,7 @@ HMODULE g_hKsdlkext = nullptr;
 template <typename Fn>
 void Resolve(HMODULE module, Fn& entry, const char* name)
 {
-    entry = reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+    entry = GetProcAs<Fn>(module, name);
 }
 
 // The library's place: the directory two levels above the program's own.

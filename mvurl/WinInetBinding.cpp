@@ -1,6 +1,7 @@
 #include "mvurl/WinInetBinding.h"
 
 #include "mvurl/CProductKey.h"
+#include "util/ProcAddress.h"
 #include "util/SafeString.h"
 
 #include <cstring>
@@ -42,7 +43,7 @@ char g_szProxyBypass[512] = {};
 template <typename Fn>
 void Resolve(Fn& entry, const char* name)
 {
-    entry = reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(g_hWinInet, name)));
+    entry = GetProcAs<Fn>(g_hWinInet, name);
 }
 
 void ResolveAll()

@@ -1,16 +1,8 @@
 #include "trace/CKSTraceModule.h"
 
+#include "util/ProcAddress.h"
+
 #include "threading/CKSLock.h"
-
-namespace {
-
-template <typename Fn>
-Fn Resolve(HMODULE module, const char* name)
-{
-    return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module, name)));
-}
-
-}  // namespace
 
 CKSTraceModule::CKSTraceModule(const char* moduleName, const TRACE_MAP_ENTRY* levelMap,
                                uint32_t, uint32_t)
@@ -37,10 +29,10 @@ BOOL CKSTraceModule::Load()
     if (m_hLibrary == nullptr) return FALSE;
 
     m_pfnRegisterModule =
-        Resolve<PFN_STRegisterModule>(m_hLibrary, KSTRAC32_EXPORT_REGISTER_MODULE);
-    m_pfnCleanup = Resolve<PFN_STCleanupCurrentProcessEntry>(
+        GetProcAs<PFN_STRegisterModule>(m_hLibrary, KSTRAC32_EXPORT_REGISTER_MODULE);
+    m_pfnCleanup = GetProcAs<PFN_STCleanupCurrentProcessEntry>(
         m_hLibrary, KSTRAC32_EXPORT_CLEANUP_CURRENT_PROCESS_ENTRY);
-    m_pfnTraceString = Resolve<PFN_STTraceString>(m_hLibrary, KSTRAC32_EXPORT_TRACE_STRING);
+    m_pfnTraceString = GetProcAs<PFN_STTraceString>(m_hLibrary, KSTRAC32_EXPORT_TRACE_STRING);
     // A library without all three is not the one this program knows how to drive.
     if (m_pfnRegisterModule == nullptr || m_pfnCleanup == nullptr ||
         m_pfnTraceString == nullptr) {

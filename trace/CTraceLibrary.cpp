@@ -1,28 +1,20 @@
 #include "trace/CTraceLibrary.h"
 
+#include "util/ProcAddress.h"
+
 HMODULE g_hOvkTraceModule = nullptr;
 PFN_OVKTRACE g_pfnOVKTRACE = nullptr;
 PFN_OVKTRACERAW g_pfnOVKTRACERAW = nullptr;
 PFN_OVKDUMPTOFILE g_pfnOVKDumptoFile = nullptr;
 
-namespace {
-
-template <typename Fn>
-Fn Resolve(HMODULE module, const char* name)
-{
-    return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module, name)));
-}
-
-}  // namespace
-
 CTraceLibrary::CTraceLibrary()
 {
     g_hOvkTraceModule = LoadLibraryW(OVKTRACE_DLL_NAME);
     if (g_hOvkTraceModule == nullptr) return;
-    g_pfnOVKTRACE = Resolve<PFN_OVKTRACE>(g_hOvkTraceModule, OVKTRACE_EXPORT_TRACE);
-    g_pfnOVKTRACERAW = Resolve<PFN_OVKTRACERAW>(g_hOvkTraceModule, OVKTRACE_EXPORT_TRACE_RAW);
+    g_pfnOVKTRACE = GetProcAs<PFN_OVKTRACE>(g_hOvkTraceModule, OVKTRACE_EXPORT_TRACE);
+    g_pfnOVKTRACERAW = GetProcAs<PFN_OVKTRACERAW>(g_hOvkTraceModule, OVKTRACE_EXPORT_TRACE_RAW);
     g_pfnOVKDumptoFile =
-        Resolve<PFN_OVKDUMPTOFILE>(g_hOvkTraceModule, OVKTRACE_EXPORT_DUMP_TO_FILE);
+        GetProcAs<PFN_OVKDUMPTOFILE>(g_hOvkTraceModule, OVKTRACE_EXPORT_DUMP_TO_FILE);
 }
 
 CTraceLibrary::~CTraceLibrary()

@@ -35,6 +35,8 @@ int OSVersionClassFromVersion(unsigned long platformId, unsigned long major, uns
 
 #ifdef _WIN32
 
+#include "util/ProcAddress.h"
+
 int GetOSVersionClass()
 {
     OSVERSIONINFOEXW info = {};
@@ -58,8 +60,7 @@ BOOL IsWow64()
     using IsWow64ProcessFn = BOOL(WINAPI*)(HANDLE, PBOOL);
     HMODULE kernel = GetModuleHandleW(L"kernel32");
     if (kernel == nullptr) return FALSE;
-    auto fn = reinterpret_cast<IsWow64ProcessFn>(
-        reinterpret_cast<void*>(GetProcAddress(kernel, "IsWow64Process")));
+    auto fn = GetProcAs<IsWow64ProcessFn>(kernel, "IsWow64Process");
     BOOL wow64 = FALSE;
     if (fn == nullptr || !fn(GetCurrentProcess(), &wow64)) return FALSE;
     return wow64;
