@@ -48,11 +48,14 @@ void AppendSiteLabel(wchar_t (&server)[kServerNameSize])
 bool IsReservedDeviceName(const wchar_t* name)
 {
     static const wchar_t* const kDevices[] = {L"con", L"prn", L"aux", L"nul", L"conin$", L"conout$"};
-    wchar_t base[16] = {};
+    // The device name is what stands before the first dot, less the blanks at its end: the
+    // system opens "con.txt" as the console and "nul .txt" as the null device too.
     size_t n = 0;
-    // The device name is what stands before the first dot ("con.txt" is the console too).
-    for (; name[n] != L'\0' && name[n] != L'.' && n + 1 < 16; ++n) base[n] = AsciiLower(name[n]);
-    if (name[n] != L'\0' && name[n] != L'.') return false;
+    while (name[n] != L'\0' && name[n] != L'.') ++n;
+    while (n > 0 && name[n - 1] == L' ') --n;
+    wchar_t base[16] = {};
+    if (n >= 16) return false;
+    for (size_t i = 0; i < n; ++i) base[i] = AsciiLower(name[i]);
     for (const wchar_t* device : kDevices) {
         if (std::wcscmp(base, device) == 0) return true;
     }

@@ -8,6 +8,8 @@ packages=(
   mingw-w64 g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix
   wine wine64 xvfb xauth googletest util-linux
   iproute2
+  # the native sanitizer and fuzzing build (tools/fuzz.sh)
+  clang libclang-rt-dev llvm
 )
 
 missing=()

@@ -2,6 +2,7 @@
 #include "app/VersionText.h"
 
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <string>
 
@@ -148,6 +149,34 @@ TEST(IsSafeLocalFileName, PlainNamesOnly)
         EXPECT_FALSE(IsSafeLocalFileName(bad)) << bad;
     }
     EXPECT_FALSE(IsSafeLocalFileName(nullptr));
+}
+
+// Found by fuzzing: blanks between a device name and its extension still name the device.
+TEST(IsSafeLocalFileName, DeviceNamesWithBlanksBeforeTheDot)
+{
+    for (const wchar_t* device : {L"nul .ini", L"NUL  .txt", L"con .ini", L"aux  .x.y", L"com1 .log", L"nul . txt",
+                                  L"CONIN$ .txt", L"lpt2               .ini"}) {
+        EXPECT_FALSE(IsSafeLocalFileName(device)) << device;
+    }
+    for (const wchar_t* file : {L" nul.txt", L"nulx .ini", L"a.nul", L"nu l.ini", L"com10 .log", L"con2 .ini"}) {
+        EXPECT_TRUE(IsSafeLocalFileName(file)) << file;
+    }
+}
+
+// Every name the check lets through opens as a file on disk in the directory, not as a device.
+TEST(IsSafeLocalFileName, AcceptedNamesOpenAsFiles)
+{
+    wchar_t dir[MAX_PATH] = {};
+    ASSERT_NE(0u, GetTempPathW(MAX_PATH, dir));
+    for (const wchar_t* name : {L"nul .ini", L"con .txt", L"aux  .x", L"com1 .log", L"dlk.php", L" nul.txt",
+                                L"nulx .ini", L"a.nul", L"com10 .log"}) {
+        if (!IsSafeLocalFileName(name)) continue;
+        const std::wstring path = std::wstring(dir) + name;
+        HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+        ASSERT_NE(INVALID_HANDLE_VALUE, file) << name;
+        EXPECT_EQ(static_cast<DWORD>(FILE_TYPE_DISK), GetFileType(file)) << name;
+        CloseHandle(file);
+    }
 }
 
 TEST(EqualsIgnoreAsciiCase, FoldsOnlyAsciiLetters)
