@@ -70,17 +70,25 @@ int CUrlRequest::AppendContent(const uint8_t* bytes, uint32_t n)
     return 1;
 }
 
+bool CUrlRequest::ReserveContent(uint32_t n)
+{
+    if (n <= m_nContentCapacity) return true;
+    if (n > kMaxCapacity) return false;
+    return Reallocate(RoundUpToStep(n));
+}
+
 bool CUrlRequest::Grow(uint64_t needed)
 {
     if (needed > kMaxCapacity) return false;
     const uint64_t exact = RoundUpToStep(needed);
     const uint64_t doubled = std::min(RoundUpToStep(2ull * m_nContentCapacity), kMaxCapacity);
-    uint64_t capacity = std::max(exact, doubled);
+    // Doubling may ask too much when exactly the step needed can still be had.
+    return (doubled > exact && Reallocate(doubled)) || Reallocate(exact);
+}
+
+bool CUrlRequest::Reallocate(uint64_t capacity)
+{
     uint8_t* buffer = new (std::nothrow) uint8_t[capacity];
-    if (buffer == nullptr && capacity > exact) {
-        capacity = exact;  // doubling asked too much: the exact step may still be had
-        buffer = new (std::nothrow) uint8_t[capacity];
-    }
     if (buffer == nullptr) return false;
     if (m_nContentLength > 0) std::memcpy(buffer, m_pContent, m_nContentLength);
     delete[] m_pContent;

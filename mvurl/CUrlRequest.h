@@ -40,6 +40,10 @@ public:
     // Appends n bytes, growing the buffer in whole 8 KB steps (at least doubling, so a long
     // body is read in linear time). 0, with nothing changed, when memory runs out.
     int AppendContent(const uint8_t* bytes, uint32_t n);
+    // Makes room for n bytes in one step (whole 8 KB steps), so a body whose length is known
+    // before it arrives is read without regrowing. Never shrinks; false, with nothing changed,
+    // when memory runs out.
+    bool ReserveContent(uint32_t n);
 
     // Link of the manager's completed list; touched only under the manager's lock.
     CUrlRequest* m_pNextDone = nullptr;
@@ -47,6 +51,7 @@ public:
 private:
     CUrlRequest(CUrlMgr* mgr, uint32_t secure, UrlCompletionFn completion);
     bool Grow(uint64_t needed);
+    bool Reallocate(uint64_t capacity);
 
     CKSCriticalSection m_lock;
     CUrlMgr* m_pMgr;

@@ -22,6 +22,9 @@ constexpr DWORD kStatusCodeQuery = HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMB
 constexpr DWORD kContentLengthQuery = HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER;
 constexpr DWORD kReadChunk = 8192;
 constexpr size_t kRememberedMax = 127;
+// Largest announced body length the content buffer is sized for before the bytes arrive: a
+// server's word alone never makes the worker hold more memory than this.
+constexpr DWORD kMaxReservedOnAnnouncement = 256u * 1024 * 1024;
 
 // Source lines named in the module's error records; operators' tools match on them.
 constexpr int kLineInitFailed = 1024;
@@ -258,12 +261,26 @@ int32_t CUrlWinInetWorker::CheckComplete(CUrlRequest* request, HINTERNET hReques
 
 int32_t CUrlWinInetWorker::ReadBody(CUrlRequest* request, HINTERNET hRequest)
 {
+    ReserveAnnounced(request, hRequest);
     uint8_t chunk[kReadChunk];
     for (;;) {
         DWORD read = 0;
         if (!MVInternetReadFile(hRequest, chunk, kReadChunk, &read)) return LastFailure();
         if (read == 0) return 0;
         request->AppendContent(chunk, read);
+    }
+}
+
+void CUrlWinInetWorker::ReserveAnnounced(CUrlRequest* request, HINTERNET hRequest)
+{
+    // Growing with what arrives would allocate, fill and copy about two and a half times the
+    // body's size in fresh memory; a body of announced length fits one buffer. Should that not
+    // be had, the content grows as before.
+    DWORD announced = 0;
+    DWORD length = sizeof(announced);
+    if (MVHttpQueryInfoA(hRequest, kContentLengthQuery, &announced, &length, nullptr) && announced > 0 &&
+        announced <= kMaxReservedOnAnnouncement) {
+        request->ReserveContent(announced);
     }
 }
 

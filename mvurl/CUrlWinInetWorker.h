@@ -43,6 +43,8 @@ private:
     void SetCredentials(HINTERNET request);
     int32_t SendAndReceive(CUrlRequest* request, HINTERNET hRequest, bool upload, const std::string& object);
     int32_t ReadBody(CUrlRequest* request, HINTERNET hRequest);
+    // Sizes the content for the length the answer announces, within a limit.
+    void ReserveAnnounced(CUrlRequest* request, HINTERNET hRequest);
     // The result of a body read to its end: 0, or why what arrived is not the whole answer.
     int32_t CheckComplete(CUrlRequest* request, HINTERNET hRequest, DWORD status);
     void CloseExchange();

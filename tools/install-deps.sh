@@ -10,6 +10,8 @@ packages=(
   iproute2
   # the native sanitizer and fuzzing build (tools/fuzz.sh)
   clang libclang-rt-dev llvm
+  # the performance figures (tools/bench.sh)
+  curl
 )
 
 missing=()

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -81,6 +82,55 @@ TEST(CUrlRequest, ManySmallAppendsReallocateOnlyLogarithmically)
     EXPECT_EQ(10000000u, r->GetContentLength());
     // Growing by one 8 KB step at a time would take over 1200 reallocations.
     EXPECT_LE(growths, 12);
+    r->Release();
+}
+
+TEST(CUrlRequest, ReservedContentTakesTheWholeBodyWithoutRegrowing)
+{
+    CUrlRequest* r = CUrlRequest::Create(nullptr, "u", 0, NoCompletion);
+    ASSERT_NE(nullptr, r);
+    const std::string head = Pattern(100, 0);
+    ASSERT_EQ(1, r->AppendContent(reinterpret_cast<const uint8_t*>(head.data()), 100));
+    // An announced length of 5 MB + 17: one buffer in whole steps, the bytes held so far kept.
+    const uint32_t announced = 5 * 1024 * 1024 + 17;
+    ASSERT_TRUE(r->ReserveContent(announced));
+    const uint32_t reserved = r->GetContentCapacity();
+    EXPECT_EQ(0u, reserved % 8192);
+    EXPECT_GE(reserved, announced);
+    EXPECT_LT(reserved - announced, 8192u);
+    const uint8_t* buffer = r->GetContent();
+    std::string expected = head;
+    while (expected.size() < announced) {
+        const std::string piece = Pattern(std::min<size_t>(8192, announced - expected.size()), expected.size());
+        ASSERT_EQ(1, r->AppendContent(reinterpret_cast<const uint8_t*>(piece.data()), static_cast<uint32_t>(piece.size())));
+        expected += piece;
+    }
+    EXPECT_EQ(buffer, r->GetContent()) << "the reserved buffer was replaced";
+    EXPECT_EQ(reserved, r->GetContentCapacity());
+    EXPECT_EQ(expected, std::string(reinterpret_cast<const char*>(r->GetContent()), r->GetContentLength()));
+
+    // More than announced still arrives whole: the buffer grows again from there.
+    const uint8_t tail[3] = {1, 2, 3};
+    ASSERT_EQ(1, r->AppendContent(tail, 3));
+    EXPECT_EQ(announced + 3u, r->GetContentLength());
+    EXPECT_EQ(3, r->GetContent()[announced + 2]);
+    r->Release();
+}
+
+TEST(CUrlRequest, ReservationNeverShrinksAndRefusesTheImpossible)
+{
+    CUrlRequest* r = CUrlRequest::Create(nullptr, "u", 0, NoCompletion);
+    ASSERT_NE(nullptr, r);
+    EXPECT_TRUE(r->ReserveContent(0));
+    EXPECT_EQ(nullptr, r->GetContent());
+    ASSERT_TRUE(r->ReserveContent(20000));
+    EXPECT_EQ(24576u, r->GetContentCapacity());
+    EXPECT_TRUE(r->ReserveContent(10));
+    EXPECT_EQ(24576u, r->GetContentCapacity());
+    // No whole number of steps under 4 GB holds this: refused, nothing changed.
+    EXPECT_FALSE(r->ReserveContent(0xFFFFFFFFu));
+    EXPECT_EQ(24576u, r->GetContentCapacity());
+    EXPECT_EQ(0u, r->GetContentLength());
     r->Release();
 }
 

@@ -1,6 +1,7 @@
 // The URL module end to end against the loopback test servers: real WinInet, real HTTP,
 // HTTPS and proxy traffic.
 #include "mvurl/CUrlMgr.h"
+#include "mvurl/CUrlRequest.h"
 #include "mvurl/MVUrl.h"
 #include "mvurl/WinInetBinding.h"
 #include "standins/scrambler/Scrambler.h"
@@ -25,6 +26,7 @@ struct Outcome {
     int32_t value = 0;
     bool contentNull = true;
     std::string content;
+    uint32_t capacity = 0;
 };
 std::map<CUrlRequest*, Outcome> g_outcomes;
 std::vector<CUrlRequest*> g_order;
@@ -35,6 +37,7 @@ int32_t Record(CUrlRequest* request, int32_t value, const uint8_t* content)
     ++o.calls;
     o.value = value;
     o.contentNull = content == nullptr;
+    o.capacity = request->GetContentCapacity();
     if (content != nullptr && value > 0) o.content.assign(reinterpret_cast<const char*>(content), value);
     g_order.push_back(request);
     return 0;
@@ -232,6 +235,8 @@ TEST_F(UrlExchange, LargeBodyArrivesIntact)
     rig.Script(big);
     Outcome o = Fetch(Https("/big"), 1);
     ASSERT_EQ(big.generatedSize, o.value);
+    // The announced length sized one buffer up front, in whole 8 KB steps.
+    EXPECT_EQ((big.generatedSize + 8191) / 8192 * 8192, o.capacity);
     for (size_t i = 0; i < o.content.size(); ++i) {
         ASSERT_EQ(static_cast<char>(i % 251), o.content[i]) << "at offset " << i;
     }
