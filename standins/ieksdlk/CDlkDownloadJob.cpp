@@ -38,8 +38,33 @@ int CDlkDownloadJob::Run()
     const int result = Work();
     Log("finished with result " + std::to_string(result) + " file " +
         QuoteRecordText(m_failedName.c_str()) + ": " + m_detail);
-    m_control->Deliver(DLK_EVENT_SECTION_DONE, m_failedName, m_detail, result);
+    Report(result);
     return result;
+}
+
+void CDlkDownloadJob::Report(int result)
+{
+    switch (m_request.fault.GetFault()) {
+    case CDlkFaultSwitch::NeverNotify:
+        Log("fault never-notify: the outcome is not notified");
+        return;
+    case CDlkFaultSwitch::NotifyTwice:
+        m_control->Deliver(DLK_EVENT_SECTION_DONE, m_failedName, m_detail, result);
+        Log("fault notify-twice: the outcome once more");
+        m_control->Deliver(DLK_EVENT_SECTION_DONE, m_failedName, m_detail, result);
+        return;
+    case CDlkFaultSwitch::NotifyLate: {
+        Log("fault notify-late: the outcome waits for the library's exit");
+        const bool exiting = WaitForSingleObject(m_control->CancelEvent(), m_request.fault.GetLateDelayMs()) ==
+                             WAIT_OBJECT_0;
+        Log(std::string("fault notify-late: notifying ") + (exiting ? "during the exit" : "after the delay"));
+        m_control->DeliverLate(DLK_EVENT_SECTION_DONE, m_failedName, m_detail, result);
+        return;
+    }
+    case CDlkFaultSwitch::None:
+        break;
+    }
+    m_control->Deliver(DLK_EVENT_SECTION_DONE, m_failedName, m_detail, result);
 }
 
 int CDlkDownloadJob::Work()

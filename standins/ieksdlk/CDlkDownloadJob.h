@@ -4,6 +4,7 @@
 // in together. Reports each step and finally the outcome through the job's control.
 #pragma once
 
+#include "standins/ieksdlk/CDlkFaultSwitch.h"
 #include "standins/ieksdlk/CDlkIni.h"
 #include "standins/ieksdlk/CDlkJobControl.h"
 #include "standins/ieksdlk/CDlkSectionFiles.h"
@@ -22,6 +23,7 @@ public:
         std::string section;
         bool oneFile = false;    // DlkStdDownload2: only the files named fileName
         std::string fileName;
+        CDlkFaultSwitch fault;   // off unless ieksdlk.faults says otherwise
     };
 
     CDlkDownloadJob(Request request, std::wstring libraryDir, unsigned number,
@@ -36,6 +38,7 @@ public:
 
 private:
     int Work();
+    void Report(int result);
     int FetchOne(const CDlkIni::FileEntry& entry, CDlkStaging& staging);
     int Install(CDlkStaging& staging, const std::vector<CDlkIni::FileEntry>& files);
     int Fail(int result, const std::string& fileName, const std::string& detail);

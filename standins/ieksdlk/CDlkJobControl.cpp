@@ -42,3 +42,14 @@ void CDlkJobControl::Deliver(int eventCode, const std::string& fileName,
     DlkLogFile().Append("notify " + what);
     m_notify(m_userData, eventCode, fileName.c_str(), secondName.c_str(), resultCode, 0);
 }
+
+void CDlkJobControl::DeliverLate(int eventCode, const std::string& fileName,
+                                 const std::string& secondName, int resultCode)
+{
+    CKSLock lock(m_cs);
+    DlkLogFile().Append(std::string(m_cancelled ? "late notify after exit began: " : "late notify: ") +
+                        "event=" + std::to_string(eventCode) + " file=" + QuoteRecordText(fileName.c_str()) +
+                        " second=" + QuoteRecordText(secondName.c_str()) +
+                        " result=" + std::to_string(resultCode));
+    m_notify(m_userData, eventCode, fileName.c_str(), secondName.c_str(), resultCode, 0);
+}

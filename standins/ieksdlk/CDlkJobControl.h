@@ -28,6 +28,11 @@ public:
     // Calls the notification unless the job was cancelled, and logs what was delivered.
     void Deliver(int eventCode, const std::string& fileName, const std::string& secondName,
                  int resultCode);
+    // The fault switch's late notification: delivered even after Cancel, which breaks the
+    // promise above on purpose. Only ever called from the job's own thread, which the exit
+    // waits for, so the caller is still inside DlkExitStdDownload when it comes.
+    void DeliverLate(int eventCode, const std::string& fileName, const std::string& secondName,
+                     int resultCode);
 
 private:
     mutable CKSCriticalSection m_cs;

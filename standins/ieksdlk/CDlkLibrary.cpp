@@ -143,6 +143,10 @@ int CDlkLibrary::StartDownload(const char* iniPath, const char* section, bool on
     request.section = section;
     request.oneFile = oneFile;
     request.fileName = Text(fileName);
+    request.fault = CDlkFaultSwitch::Read(LibraryDir());
+    if (request.fault.GetFault() != CDlkFaultSwitch::None) {
+        DlkLogFile().Append("fault switch on: " + request.fault.GetKeyword());
+    }
     auto control = std::make_shared<CDlkJobControl>(notify, userData);
     auto job = std::make_unique<CDlkDownloadJob>(request, LibraryDir(), ++m_jobCount, control);
     return Launch(std::move(job), control);

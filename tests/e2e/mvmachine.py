@@ -22,6 +22,10 @@ SOURCE = os.path.dirname(os.path.dirname(HERE))
 WINE_RUN = os.path.join(SOURCE, "tools", "wine-run")
 RIG = os.path.join(SOURCE, "tests", "rig", "mvrig.py")
 GENERAL_KEY = r"HKLM\SOFTWARE\Orvik\Config\MV\General"
+WINESERVER = "/usr/lib/wine/wineserver64"
+# What the emulator writes when a program dies of an exception nobody handled.
+CRASH_SIGNS = ("Unhandled exception", "Unhandled page fault", "Unhandled stack overflow", "starting debugger",
+               "terminate called", "Assertion failed")
 PROGRAM_DIR = "Orvik/MV/bin"
 LIBRARY_DIR = "Orvik"
 WINDOWS_PROGRAM = "C:\\Orvik\\MV\\bin\\mvupdate.exe"
@@ -182,14 +186,114 @@ class Machine:
     def module_records(self):
         return self.read_lines(self.program_path("kstrac32.log"))
 
+    # --- used by the fault matrix (run_faults.py) ----------------------------------------------
+
+    def wine_env(self):
+        return dict(os.environ, WINEPREFIX=self.prefix)
+
+    def import_settings(self, values, folder):
+        """Replaces the product's settings in one step, through a .reg file. values maps names to
+        text (str), a number (int, REG_DWORD) or a (kind, data) pair: ("binary", bytes),
+        ("dword", int), ("multi_sz", [texts]), ("expand_sz", text)."""
+        lines = ["Windows Registry Editor Version 5.00", "", r"[-HKEY_LOCAL_MACHINE\SOFTWARE\Orvik]", "",
+                 r"[HKEY_LOCAL_MACHINE\SOFTWARE\Orvik\Config\MV\General]"]
+        for name, value in values.items():
+            lines.append('"%s"=%s' % (name, reg_file_data(value)))
+        os.makedirs(folder, exist_ok=True)
+        path = os.path.join(folder, "settings.reg")
+        with open(path, "w", encoding="utf-16") as f:
+            f.write("\r\n".join(lines) + "\r\n")
+        self.wine("regedit", "/S", "Z:" + path.replace("/", "\\"))
+
+    def start_updater(self, args=(), output_path=None):
+        """Starts mvupdate.exe and returns at once; what the emulator and the program write to
+        the console goes to output_path (crash reports among it)."""
+        output = open(output_path, "wb") if output_path else subprocess.DEVNULL
+        try:
+            return subprocess.Popen([WINE_RUN, "--prefix", self.prefix, WINDOWS_PROGRAM] + list(args),
+                                    env=dict(os.environ), stdout=output, stderr=subprocess.STDOUT)
+        finally:
+            if output_path:
+                output.close()
+
+    def start_program(self, path, args=(), output_path=None):
+        """Starts another Windows program (a host path) in the machine and returns at once."""
+        output = open(output_path, "wb") if output_path else subprocess.DEVNULL
+        try:
+            return subprocess.Popen([WINE_RUN, "--prefix", self.prefix, path] + list(args), env=dict(os.environ),
+                                    stdout=output, stderr=subprocess.STDOUT)
+        finally:
+            if output_path:
+                output.close()
+
+    def wait_quiet(self, timeout=120):
+        """Waits until no program runs in the machine any more (its wineserver has ended), so that
+        whatever a run started has finished and written its records. False on time-out."""
+        try:
+            subprocess.run([WINESERVER, "-w"], env=self.wine_env(), timeout=timeout, check=False)
+            return True
+        except subprocess.TimeoutExpired:
+            return False
+
+    def end_all(self):
+        """Ends every program of this machine at once."""
+        subprocess.run([WINESERVER, "-k"], env=self.wine_env(), check=False)
+
+    def library_log(self):
+        """What the download library stand-in did (ieksdlk.log), without the line prefixes."""
+        out = []
+        for line in self.read_lines(self.library_path("ieksdlk.log")):
+            m = re.match(r"\S+ \S+ pid=\d+ tid=\d+ (.*)$", line)
+            if m:
+                out.append(m.group(1))
+        return out
+
+    def set_library_fault(self, keyword):
+        """Switches the download library stand-in's fault injection (ieksdlk.faults beside it)
+        on with keyword, or off with None."""
+        path = self.library_path("ieksdlk.faults")
+        if keyword is None:
+            if os.path.exists(path):
+                os.remove(path)
+            return
+        with open(path, "w") as f:
+            f.write(keyword + "\n")
+
+
+def reg_file_data(value):
+    """The data part of one value line of a .reg file."""
+    def hex_bytes(data):
+        return ",".join("%02x" % b for b in data)
+    if isinstance(value, str):
+        return '"%s"' % value.replace("\\", "\\\\").replace('"', '\\"')
+    if isinstance(value, int):
+        return "dword:%08x" % (value & 0xFFFFFFFF)
+    kind, data = value
+    if kind == "dword":
+        return "dword:%08x" % (data & 0xFFFFFFFF)
+    if kind == "binary":
+        return "hex:" + hex_bytes(data)
+    if kind == "expand_sz":
+        return "hex(2):" + hex_bytes((data + "\0").encode("utf-16-le"))
+    if kind == "multi_sz":
+        return "hex(7):" + hex_bytes(("".join(t + "\0" for t in data) + "\0").encode("utf-16-le"))
+    raise ValueError("unknown value kind %r" % kind)
+
+
+def crash_signs(text):
+    """The lines of a program's console output that tell of a crash."""
+    return [line for line in text.splitlines() if any(sign in line for sign in CRASH_SIGNS)]
+
 
 class Rig:
     """A loopback update server (tests/rig/mvrig.py) on an address of its own."""
 
-    def __init__(self, address, hosts, state_dir):
+    def __init__(self, address, hosts, state_dir, wrong_name_address=None, expired_address=None):
         self.address = address
         self.hosts = hosts
         self.state = state_dir
+        self.wrong_name_address = wrong_name_address
+        self.expired_address = expired_address
 
     def start(self):
         os.makedirs(self.state, exist_ok=True)
@@ -197,6 +301,10 @@ class Rig:
                 "--address", self.address]
         for host in self.hosts:
             args += ["--host", host]
+        if self.wrong_name_address:
+            args += ["--wrong-name-address", self.wrong_name_address]
+        if self.expired_address:
+            args += ["--expired-address", self.expired_address]
         subprocess.run(args, check=True, stdout=subprocess.DEVNULL)
 
     def stop(self):
@@ -244,3 +352,11 @@ class Rig:
             if "id" in record:
                 out.append(record)
         return out
+
+    def tls_fault(self, mode, skip=0, address=None):
+        """Breaks the TLS handshakes of the HTTPS listeners (mode plain, garbage or close; None
+        ends it), after letting skip of them through."""
+        lines = {"mode": mode or "none", "skip": skip}
+        if address:
+            lines["address"] = address
+        return self.control("/tls-fault", "".join("%s: %s\n" % kv for kv in lines.items()))

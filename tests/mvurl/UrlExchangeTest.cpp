@@ -11,6 +11,8 @@
 
 #include <windows.h>
 #include <wininet.h>
+// After windows.h, which it needs.
+#include <tlhelp32.h>
 
 #include <functional>
 #include <map>
@@ -468,6 +470,59 @@ TEST_F(UrlExchange, CreationCodes)
     std::wstring longest = L"https://x/" + std::wstring(kMaxUrlUtf8 - 1 - 10, L'a');
     EXPECT_EQ(MVURL_OK, MVUrlRequestW(longest.c_str(), 1, Record, &out));
     MVUrlCancel(out);
+}
+
+// The threads of this process now.
+size_t ThreadCount()
+{
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) return 0;
+    THREADENTRY32 entry = {};
+    entry.dwSize = sizeof(entry);
+    size_t count = 0;
+    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
+        if (entry.th32OwnerProcessID == GetCurrentProcessId()) ++count;
+    }
+    CloseHandle(snapshot);
+    return count;
+}
+
+// The handles this process has open. Where the system does not count them (the emulator
+// answers 0), every slot of the handle table up to a generous limit is asked instead.
+DWORD HandleCount()
+{
+    DWORD count = 0;
+    if (GetProcessHandleCount(GetCurrentProcess(), &count) && count > 0) return count;
+    constexpr uintptr_t kSlotLimit = 0x10000;
+    for (uintptr_t slot = 4; slot < kSlotLimit; slot += 4) {
+        DWORD flags = 0;
+        if (GetHandleInformation(reinterpret_cast<HANDLE>(slot), &flags)) ++count;
+    }
+    return count;
+}
+
+TEST_F(UrlExchange, RepeatedInitRequestCleanupCyclesLeaveNoThreadsOrHandlesBehind)
+{
+    rig.Script(Answer("/cycle", 200, "again"));
+    auto cycle = [&] {
+        MVUrlInit(nullptr, 0);
+        EXPECT_EQ("again", Fetch(Https("/cycle"), 1).content);
+        MVUrlCleanup();
+    };
+    // WinInet sets up what it keeps for the whole process on first use.
+    cycle();
+    cycle();
+    const size_t threads = ThreadCount();
+    const DWORD handles = HandleCount();
+    ASSERT_GT(threads, 0u);
+    ASSERT_GT(handles, 0u);
+    constexpr int kCycles = 20;
+    for (int i = 0; i < kCycles; ++i) cycle();
+    // A thread WinInet ends on its own may still be on its way out: give it the chance.
+    for (int i = 0; i < 200 && (ThreadCount() > threads || HandleCount() > handles); ++i) Sleep(50);
+    EXPECT_LE(ThreadCount(), threads) << "threads after warm-up " << threads << ", after " << kCycles << " cycles";
+    EXPECT_LE(HandleCount(), handles) << "handles after warm-up " << handles << ", after " << kCycles << " cycles";
+    EXPECT_EQ(static_cast<size_t>(2 + kCycles), rig.RequestsTo("/cycle").size());
 }
 
 }  // namespace

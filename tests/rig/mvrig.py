@@ -64,7 +64,16 @@ POST /proxy-auth         "user: U", "password: P" [, "realm: R"]: the proxy dema
 POST /wait               wait until "count: N" (default 1) recorded requests match the optional
                          "method:", "path:" and "listener:" lines, at most "timeout-ms: T"
                          (default 30000) -> "count: <matching requests now>"
+POST /tls-fault          the HTTPS listeners break the TLS handshake instead of answering:
+       mode: plain               answer the client's hello with a plain HTTP answer, then close
+       mode: garbage             answer it with one byte that is no TLS record, then close
+       mode: close               close the connection without a byte
+       skip: 1                   let this many handshakes through first (default 0)
+       address: 127.83.0.2       only on this listening address (default: every HTTPS address)
+     Each broken handshake is recorded with listener "https", no method and "error: TLS fault:
+     <mode>". "mode: none" or an empty body ends it. -> "ok"
 POST /reset              forget all answers and records, release every hold, end the proxy's demand
+                         and the TLS fault
 GET  /requests           every request received, oldest first, one record each, records separated
                          by an empty line:
        id: 1                     order of arrival
@@ -311,6 +320,7 @@ class Rig:
         self.proxy_auth = None
         self.proxy_realm = "mvrig"
         self.tunnel_peers = set()
+        self.tls_fault = None
         self.quit = threading.Event()
 
     def add_answer(self, fields, body):
@@ -366,6 +376,7 @@ class Rig:
         with self.cond:
             answers, self.answers, self.records = self.answers, [], []
             self.proxy_auth = None
+            self.tls_fault = None
             self.cond.notify_all()
         for answer in answers:
             answer.released.set()
@@ -374,6 +385,23 @@ class Rig:
         with self.cond:
             self.proxy_auth = None if user is None else basic_credentials(user, password or "")
             self.proxy_realm = realm or "mvrig"
+
+    def set_tls_fault(self, mode, skip, address):
+        if mode not in (None, "none", "plain", "garbage", "close"):
+            raise RigError("unknown TLS fault: %r" % mode)
+        with self.cond:
+            self.tls_fault = None if mode in (None, "none") else {"mode": mode, "skip": skip, "address": address}
+
+    def take_tls_fault(self, address):
+        """The TLS fault this handshake on address gets, or None to let it through."""
+        with self.cond:
+            fault = self.tls_fault
+            if fault is None or (fault["address"] is not None and fault["address"] != address):
+                return None
+            if fault["skip"] > 0:
+                fault["skip"] -= 1
+                return None
+            return fault["mode"]
 
     def formatted_records(self):
         with self.cond:
@@ -417,6 +445,11 @@ class HttpConnection(socketserver.StreamRequestHandler):
         context = self.server.tls_context
         if context is not None:
             self.request.settimeout(30)
+            fault = self.server.rig.take_tls_fault(self.server.server_address[0])
+            if fault is not None:
+                break_handshake(self.request, fault)
+                self.tls_error = "TLS fault: " + fault
+                return
             try:
                 self.request = context.wrap_socket(self.request, server_side=True)
             except (ssl.SSLError, OSError) as e:
@@ -432,7 +465,8 @@ class HttpConnection(socketserver.StreamRequestHandler):
     def handle(self):
         rig = self.server.rig
         if self.tls_error is not None:
-            rig.add_record(Record(self.server.role, self.server.server_address, self.client_address, error="TLS handshake: " + self.tls_error))
+            error = self.tls_error if self.tls_error.startswith("TLS fault: ") else "TLS handshake: " + self.tls_error
+            rig.add_record(Record(self.server.role, self.server.server_address, self.client_address, error=error))
             return
         try:
             while True:
@@ -642,6 +676,22 @@ class HttpConnection(socketserver.StreamRequestHandler):
         thread.join()
 
 
+def break_handshake(sock, mode):
+    """Reads the client's hello and answers it with what the TLS fault mode says, then closes."""
+    try:
+        sock.recv(1 << 16)
+        if mode == "plain":
+            body = b"mvrig: plain HTTP, no TLS\n"
+            sock.sendall(b"HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\nContent-Length: %d\r\n"
+                         b"Connection: close\r\n\r\n%s" % (len(body), body))
+        elif mode == "garbage":
+            sock.sendall(b"\xff")
+    except OSError:
+        pass
+    shutdown_quietly(sock, socket.SHUT_RDWR)
+    sock.close()
+
+
 def shutdown_quietly(sock, how):
     try:
         sock.shutdown(how)
@@ -702,6 +752,9 @@ class ControlConnection(HttpConnection):
             return "released: %d\n" % rig.release(number(fields, "id"), first(fields, "path"))
         if path == "/reset":
             rig.reset()
+            return "ok\n"
+        if path == "/tls-fault":
+            rig.set_tls_fault(first(fields, "mode"), number(fields, "skip", 0), first(fields, "address"))
             return "ok\n"
         if path == "/proxy-auth":
             rig.set_proxy_auth(first(fields, "user"), first(fields, "password"), first(fields, "realm"))

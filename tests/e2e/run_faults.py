@@ -1,0 +1,145 @@
+#!/usr/bin/env python3
+"""The fault matrix (faults.py): the real mvupdate.exe (x86_64 build, unmodified, with its 30 s
+start delay) under Wine, against misbehaving servers, download libraries, settings and
+shutdowns. Cases run in parallel lanes, each lane a Wine machine and a server of its own on
+127.83.(60+lane).x; the longest cases are dealt out first. Must run inside
+tools/with-test-network. Prints a table of cases and outcomes; exits 1 when any case failed.
+
+Usage: run_faults.py --build-dir build/x64 [--lanes 8] [--only SUBSTRING] [--long]
+
+--long adds the case that waits out the download's 600 s time-out (over 10 minutes).
+"""
+
+import argparse
+import concurrent.futures
+import os
+import shutil
+import sys
+import traceback
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+
+import faults  # noqa: E402
+from mvmachine import Build, SOURCE  # noqa: E402
+from scenarios import Outcome  # noqa: E402
+
+MAX_LANES = 10
+# Files of the emulator's own system that no run changes: shared between the lanes' machines
+# by hard links instead of copies (the rest of a machine is copied).
+SHARED_SUFFIXES = (".dll", ".exe", ".drv", ".sys", ".acm", ".ocx", ".cpl", ".tlb", ".nls", ".ax", ".ds", ".com",
+                   ".msstyles", ".ttf", ".fon", ".mui")
+
+
+def clone_machine(source, target):
+    """A new Wine machine made from a booted one, much faster than booting it."""
+    partial = target + ".partial"
+    shutil.rmtree(partial, ignore_errors=True)
+    for root, dirs, files in os.walk(source):
+        rel = os.path.relpath(root, source)
+        if rel.split(os.sep)[:2] == ["drive_c", "Orvik"]:
+            dirs[:] = []
+            continue
+        os.makedirs(os.path.join(partial, rel), exist_ok=True)
+        for name in dirs + files:
+            src = os.path.join(root, name)
+            dst = os.path.join(partial, rel, name)
+            if os.path.islink(src):
+                os.symlink(os.readlink(src), dst)
+                if name in dirs:
+                    dirs.remove(name)
+            elif name in files:
+                if rel.startswith("drive_c" + os.sep + "windows") and name.lower().endswith(SHARED_SUFFIXES):
+                    os.link(src, dst)
+                else:
+                    shutil.copy2(src, dst)
+    shutil.rmtree(target, ignore_errors=True)
+    os.rename(partial, target)
+
+
+def prepare_machines(build, lanes):
+    """Boots the first lane's machine and copies it for the others that have none yet."""
+    first = lanes[0].machine
+    first.boot()
+    first.wait_quiet(300)
+    for lane in lanes[1:]:
+        if not os.path.exists(os.path.join(lane.machine.prefix, ".mvu-booted")):
+            clone_machine(first.prefix, lane.machine.prefix)
+
+
+def run_lane(lane, jobs):
+    results = []
+    lane.rig.start()
+    try:
+        for key, _estimate, case in jobs:
+            try:
+                out = case(lane)
+            except Exception:  # a broken case is a failed one, with its reason shown
+                out = Outcome(key)
+                out.check("case ran", False, traceback.format_exc())
+                lane.machine.end_all()
+            results.append((key, out))
+    finally:
+        lane.rig.stop()
+        lane.machine.end_all()
+    return results
+
+
+def deal(jobs, count):
+    """Longest first, each to the lane with the least work so far."""
+    lanes = [[] for _ in range(count)]
+    loads = [0] * count
+    for job in sorted(jobs, key=lambda j: -j[1]):
+        at = loads.index(min(loads))
+        lanes[at].append(job)
+        loads[at] += job[1]
+    return [lane for lane in lanes if lane]
+
+
+def print_table(results):
+    print()
+    print("%-14s %-56s %-7s %6s  %s" % ("case", "what", "result", "secs", "status path"))
+    for key, out in results:
+        path = ",".join(str(s) for s in out.facts.get("path", []))
+        print("%-14s %-56s %-7s %6s  %s" % (key, out.name[:56], "pass" if out.passed else "FAIL",
+                                            out.facts.get("seconds", "-"), path))
+    failed = [(key, out) for key, out in results if not out.passed]
+    print("\n%d cases, %d passed, %d failed" % (len(results), len(results) - len(failed), len(failed)))
+    for key, out in failed:
+        for what, ok, detail in out.checks:
+            if not ok:
+                print("\n[%s] %s: %s" % (key, what, detail))
+        if out.facts.get("tool_output"):
+            print("[%s] mvsendmsg: %s" % (key, out.facts["tool_output"]))
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--build-dir", default=os.path.join(SOURCE, "build", "x64"))
+    parser.add_argument("--lanes", type=int, default=8)
+    parser.add_argument("--only", default="")
+    parser.add_argument("--long", action="store_true")
+    args = parser.parse_args()
+    if "MVU_TEST_NETWORK_DIR" not in os.environ:
+        print("run_faults.py runs inside tools/with-test-network", file=sys.stderr)
+        return 2
+    build = Build(args.build_dir)
+    jobs = [j for j in faults.cases(args.long) if args.only in j[0]]
+    if not jobs:
+        print("no case matches %r" % args.only, file=sys.stderr)
+        return 2
+    dealt = deal(jobs, max(1, min(args.lanes, MAX_LANES, len(jobs))))
+    lanes = [faults.Lane(build, n, os.path.join(build.dir, "faults", "lane%d" % n)) for n in range(len(dealt))]
+    prepare_machines(build, lanes)
+    results = []
+    with concurrent.futures.ThreadPoolExecutor(len(lanes)) as pool:
+        futures = [pool.submit(run_lane, lane, lane_jobs) for lane, lane_jobs in zip(lanes, dealt)]
+        for f in futures:
+            results.extend(f.result())
+    order = [k for k, _e, _c in jobs]
+    results.sort(key=lambda r: order.index(r[0]))
+    print_table(results)
+    return 0 if all(out.passed for _key, out in results) else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())
