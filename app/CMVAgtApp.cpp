@@ -92,6 +92,15 @@ void CMVAgtApp::SetStatus(int32_t status)
     TraceFormat(TRACE_LEVEL_PROGRESS, 256, L"Change AgtApp status to %d.", status);
 }
 
+bool CMVAgtApp::SetStatusIf(int32_t expected, int32_t status)
+{
+    CMVFuncTrace scope(L"CMVAgtApp::SetStatus");
+    if (!m_nStatus.compare_exchange_strong(expected, status)) return false;
+    m_dwStatusTime = AppTickCount();
+    TraceFormat(TRACE_LEVEL_PROGRESS, 256, L"Change AgtApp status to %d.", status);
+    return true;
+}
+
 void CMVAgtApp::TimeOutRequest(const wchar_t* record)
 {
     TraceText(TRACE_LEVEL_PROGRESS, record);

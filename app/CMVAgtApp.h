@@ -32,6 +32,9 @@ public:
     void OnTimer();
     // Every status change goes through here: it stamps the status time.
     void SetStatus(int32_t status);
+    // The same, but only while the status is still expected (for the library's thread, which
+    // must not undo a change the main thread made meanwhile). True when it was changed.
+    bool SetStatusIf(int32_t expected, int32_t status);
 
     // First step of the run: asks the configured server for the current version, or starts
     // the configuration program when no server is configured.

@@ -197,16 +197,17 @@ int WINAPI CMVAgtApp::OnDlkStdDownloadNotify(ULONG_PTR /*reserved*/, int eventCo
     if (eventCode != DLK_EVENT_SECTION_DONE) return 0;
     if (resultCode == DLK_RESULT_OK || resultCode == DLK_RESULT_NOTHING_NEEDED) {
         TraceText(TRACE_LEVEL_PROGRESS, L"DLKAPI DlkStdDownloadNotify: Meeting download succeed.");
-        app->SetStatus(STATUS_DONE);
+        app->SetStatusIf(STATUS_DOWNLOADING, STATUS_DONE);
         return 0;
     }
     TraceText(TRACE_LEVEL_PROGRESS, L"DLKAPI DlkStdDownloadNotify: section download fail.");
     if (app->m_nCheckFlag == 1) {
-        app->SetStatus(STATUS_DONE);
+        app->SetStatusIf(STATUS_DOWNLOADING, STATUS_DONE);
         return 0;
     }
     TraceFormat(TRACE_LEVEL_PROGRESS, 512, L"OnDlkStdDownloadNotify receive return: %d", resultCode);
     TraceText(TRACE_LEVEL_PROGRESS, L"DLKAPI DlkStdDownloadNotify: Download error.");
-    app->SetStatus(STATUS_DOWNLOAD_FAILED);
+    // A shutdown query or a time-out may have moved the run on while this was traced.
+    app->SetStatusIf(STATUS_DOWNLOADING, STATUS_DOWNLOAD_FAILED);
     return 0;
 }

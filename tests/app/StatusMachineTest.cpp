@@ -128,6 +128,17 @@ TEST_F(AppTest, NotificationsOutsideTheDownloadAreIgnored)
     EXPECT_TRUE(Traced(L"OnDlkStdDownloadNotify : download file name: x"));
 }
 
+TEST_F(AppTest, LateNotificationDoesNotUndoAShutdownQuery)
+{
+    app->SetStatus(STATUS_DOWNLOADING);
+    app->OnCommandClose();
+    CMVAgtApp::OnDlkStdDownloadNotify(0, DLK_EVENT_SECTION_DONE, "x", "", DLK_RESULT_NETWORK, 0);
+    EXPECT_EQ(STATUS_QUIT, app->GetStatus());
+    EXPECT_FALSE(app->SetStatusIf(STATUS_DOWNLOADING, STATUS_DOWNLOAD_FAILED));
+    EXPECT_TRUE(app->SetStatusIf(STATUS_QUIT, STATUS_IDLE));
+    EXPECT_EQ(STATUS_IDLE, app->GetStatus());
+}
+
 TEST_F(AppTest, CheckModeWithIntactAgentDownloadsNothing)
 {
     FakeDlk::Install(FakeOutcome::Succeed);
