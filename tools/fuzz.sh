@@ -7,7 +7,7 @@
 # copy of them for the given time, so the committed corpus never changes by itself. A finding
 # (crash, sanitizer report, broken check, time-out) is kept under <build>/findings/<target>/ and
 # makes the exit code non-zero. The build directory is build/native-fuzz, or MVU_FUZZ_BUILD_DIR.
-# Needs no network once the packages below are installed (tools/install-deps.sh has them).
+# Needs no network once the packages are installed (tools/install-deps.sh has them).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root="$PWD"
@@ -19,19 +19,8 @@ if ! [[ "$seconds" =~ ^[0-9]+$ ]] || [ "$seconds" -lt 1 ]; then
 fi
 build="$(realpath -m "${MVU_FUZZ_BUILD_DIR:-build/native-fuzz}")"
 
-packages=(clang libclang-rt-dev llvm cmake ninja-build)
-missing=()
-for p in "${packages[@]}"; do
-  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
-    missing+=("$p")
-  fi
-done
-if [ "${#missing[@]}" -gt 0 ]; then
-  echo "fuzz: installing ${missing[*]}"
-  export DEBIAN_FRONTEND=noninteractive
-  apt-get update -q
-  apt-get install -y -q --no-install-recommends "${missing[@]}"
-fi
+# clang, its sanitizer and fuzzer runtimes and llvm come with the project's other packages.
+tools/install-deps.sh
 
 mkdir -p "$build"
 cmake -S tests/fuzz -B "$build" -G Ninja -DCMAKE_CXX_COMPILER=clang++ >"$build/configure.log" 2>&1 || {
