@@ -2,7 +2,6 @@
 
 #include "app/AppTrace.h"
 #include "app/CMVAgtApp.h"
-#include "app/DlkBinding.h"
 #include "app/EntryGlobals.h"
 #include "trace/TraceText.h"
 #include "util/ModulePath.h"
@@ -103,9 +102,6 @@ LRESULT CALLBACK HiddenWndProc(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam
         break;
     case WM_ENDSESSION:
         if (lParam == 0) {
-            // The library's threads may still notify the application: end them before the
-            // application object goes.
-            if (g_pAgtApp != nullptr && g_pfnDlkExitStdDownload != nullptr) g_pfnDlkExitStdDownload();
             DestroyApplication();
             std::exit(0);
         }
