@@ -12,7 +12,7 @@ if [ -z "${MVU_IN_XVFB:-}" ]; then
   tools/install-deps.sh
   for preset in x64 x86; do
     if [ ! -f "build/bench-$preset/build.ninja" ]; then
-      cmake --preset "$preset" -B "build/bench-$preset" >/dev/null
+      cmake --preset "$preset" -B "build/bench-$preset" -DBUILD_TESTING=ON >/dev/null
     fi
   done
   # Only what the figures need: the bench program, and the program with its stand-ins.

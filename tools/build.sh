@@ -1,11 +1,18 @@
 #!/usr/bin/env bash
-# Configures (once) and builds the x86_64 build with its tests and the i686 product build.
+# Configures and builds both targets: the i686 build (the shipped program) and the x86_64
+# build (a portability check). The build the tests run (tools/test-arch) is configured with
+# its tests; the other one builds the program and the stand-ins only.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-for preset in x64 x86; do
-  if [ ! -f "build/$preset/build.ninja" ]; then
-    cmake --preset "$preset" >/dev/null
+tested="$(tools/test-arch)"
+for preset in x86 x64; do
+  testing=OFF
+  [ "$preset" = "$tested" ] && testing=ON
+  # Configure again only when the choice of the tested build changed.
+  if [ ! -f "build/$preset/build.ninja" ] || \
+     ! grep -qx "BUILD_TESTING:BOOL=$testing" "build/$preset/CMakeCache.txt"; then
+    cmake --preset "$preset" -DBUILD_TESTING=$testing >/dev/null
   fi
   cmake --build --preset "$preset"
 done

@@ -96,8 +96,7 @@ def main():
         requests = rig.requests()
     finally:
         rig.stop()
-        server = "/usr/lib/wine/wineserver32" if os.environ.get("MVU_WINE_BITS") == "32" else "/usr/lib/wine/wineserver64"
-        subprocess.run([server, "-k"], env=dict(os.environ, WINEPREFIX=machine.prefix), check=False)
+        subprocess.run(["/usr/lib/wine/wineserver64", "-k"], env=dict(os.environ, WINEPREFIX=machine.prefix), check=False)
 
     say("\n== report ==")
     say("exit code        %d after %.1f s (30 s of it the start delay)" % (code, seconds))

@@ -10,18 +10,16 @@ if [ -z "${MVU_IN_XVFB:-}" ]; then
   exec env MVU_IN_XVFB=1 xvfb-run -a -s "-screen 0 1024x768x24" "$0" "$@"
 fi
 
-# The product is the 32-bit build: it runs where the machine can execute 32-bit Windows code
-# (32-bit Wine installed, and the kernel able to run it); the x86_64 build runs otherwise.
-arch=x86_64
-build=build/x64
-if [ -x /usr/lib/wine/wine ] && [ -x /usr/lib/wine/wineserver32 ] && \
-   MVU_WINE_BITS=32 timeout 120 tools/wine-run --prefix "$PWD/build/x86/demo/probe" \
-     build/x86/standins/scrambler/mvscramble.exe probe >/dev/null 2>&1; then
+# The product is the 32-bit build: it runs wherever the machine executes 32-bit code under
+# Wine, in a WoW64 prefix as on 64-bit Windows; the x86_64 build runs otherwise.
+if [ "$(tools/test-arch)" = x86 ]; then
   arch=i686
   build=build/x86
-  export MVU_WINE_BITS=32
-  echo "demo: running the i686 build (the product itself): this machine executes 32-bit code"
+  echo "demo: running the i686 build (the shipped program) under 32-bit Wine"
 else
+  arch=x86_64
+  build=build/x64
+  export MVU_WINE_BITS=64
   echo "demo: running the x86_64 build: this machine cannot execute 32-bit code (the i686 build is built, not run)"
 fi
 tools/with-test-network --prefix "$PWD/$build/demo/prefix" python3 tools/demo.py "$build" "$arch"

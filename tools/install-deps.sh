@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   cmake ninja-build python3 openssl ca-certificates
   mingw-w64 g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix
-  wine wine64 xvfb xauth googletest util-linux
+  wine wine64 wine32:i386 xvfb xauth googletest util-linux
   iproute2
   # the native sanitizer and fuzzing build (tools/fuzz.sh)
   clang libclang-rt-dev llvm
@@ -24,6 +24,10 @@ done
 if [ "${#missing[@]}" -gt 0 ]; then
   echo "install-deps: installing ${missing[*]}"
   export DEBIAN_FRONTEND=noninteractive
+  # The shipped program is 32-bit: its Wine loader comes from the i386 architecture.
+  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    dpkg --add-architecture i386
+  fi
   apt-get update -q
   apt-get install -y -q --no-install-recommends "${missing[@]}"
 fi

@@ -21,7 +21,6 @@ from mvmachine import Machine, Rig, crash_signs, sha256
 from scenarios import Outcome
 
 TRIGGER = "C:\\mvfaults\\go"
-VERSION_QUERY = "/smt.php?AT=RV&OS=WINVISTA&isUTF8=1&TK="
 ALL_FAILS = [0, 1, 2, 3, 4, 6, 3, 4, 6, 3, 4, 6, 3, 4, 6, 0, 8, 0]
 SUCCESS = [0, 1, 2, 3, 4, 5, 8, 0]
 CONTROLLER = [("ksagtctl.exe", "/start2")]
@@ -54,7 +53,7 @@ class Lane:
         self.case_dir = os.path.join(folder, "case")
 
     def version_path(self, host=None):
-        return "/" + (host or self.host).split(".")[0] + VERSION_QUERY
+        return "/" + (host or self.host).split(".")[0] + "/smt.php" + self.build.version_query() + "&TK="
 
     def version_prefix(self, host=None):
         return "/" + (host or self.host).split(".")[0] + "/"

@@ -36,13 +36,25 @@ def sha256(data):
 
 
 class Build:
-    """Where the x86_64 build left the program and the stand-ins."""
+    """Where a build left the program and the stand-ins."""
 
     def __init__(self, build_dir):
         self.dir = os.path.abspath(build_dir)
 
     def path(self, *parts):
         return os.path.join(self.dir, *parts)
+
+    def is_32bit(self):
+        """Whether the program is the i686 build: under a 64-bit Windows it then runs under
+        WOW64, which shows in its version URL and in the registry view it uses."""
+        with open(self.path("app", "mvupdate.exe"), "rb") as f:
+            image = f.read(4096)
+        pe = int.from_bytes(image[0x3C:0x40], "little")
+        return int.from_bytes(image[pe + 4:pe + 6], "little") == 0x014C
+
+    def version_query(self):
+        """The version URL's query up to the token, for this build on a 64-bit Windows."""
+        return "?AT=RV&OS=WINVISTA%s&isUTF8=1" % ("&OS_Bit=64" if self.is_32bit() else "")
 
     def program_files(self):
         return {

@@ -1,9 +1,9 @@
 #!/usr/bin/env python3
-"""End-to-end suite: the real mvupdate.exe (x86_64 build, unmodified, with its 30 s start
+"""End-to-end suite: the real mvupdate.exe (i686 build, unmodified, with its 30 s start
 delay) under Wine against loopback update servers. Scenarios run in parallel lanes, each lane a
 Wine prefix and a server of its own. Must run inside tools/with-test-network.
 
-Usage: run_e2e.py --build-dir build/x64 [--lanes 4] [--only SUBSTRING]
+Usage: run_e2e.py --build-dir build/x86 [--lanes 4] [--only SUBSTRING]
 """
 
 import argparse
@@ -83,7 +83,7 @@ def print_table(results):
 
 def main():
     parser = argparse.ArgumentParser()
-    parser.add_argument("--build-dir", default=os.path.join(SOURCE, "build", "x64"))
+    parser.add_argument("--build-dir", default=os.path.join(SOURCE, "build", "x86"))
     parser.add_argument("--lanes", type=int, default=4)
     parser.add_argument("--only", default="")
     args = parser.parse_args()

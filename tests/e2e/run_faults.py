@@ -1,11 +1,11 @@
 #!/usr/bin/env python3
-"""The fault matrix (faults.py): the real mvupdate.exe (x86_64 build, unmodified, with its 30 s
+"""The fault matrix (faults.py): the real mvupdate.exe (i686 build, unmodified, with its 30 s
 start delay) under Wine, against misbehaving servers, download libraries, settings and
 shutdowns. Cases run in parallel lanes, each lane a Wine machine and a server of its own on
 127.83.(60+lane).x; the longest cases are dealt out first. Must run inside
 tools/with-test-network. Prints a table of cases and outcomes; exits 1 when any case failed.
 
-Usage: run_faults.py --build-dir build/x64 [--lanes 8] [--only SUBSTRING] [--long]
+Usage: run_faults.py --build-dir build/x86 [--lanes 8] [--only SUBSTRING] [--long]
 
 --long adds the case that waits out the download's 600 s time-out (over 10 minutes).
 """
@@ -114,7 +114,7 @@ def print_table(results):
 
 def main():
     parser = argparse.ArgumentParser()
-    parser.add_argument("--build-dir", default=os.path.join(SOURCE, "build", "x64"))
+    parser.add_argument("--build-dir", default=os.path.join(SOURCE, "build", "x86"))
     parser.add_argument("--lanes", type=int, default=8)
     parser.add_argument("--only", default="")
     parser.add_argument("--long", action="store_true")

@@ -7,7 +7,6 @@ import time
 
 from mvmachine import sha256
 
-VERSION_PATH = "/update/smt.php?AT=RV&OS=WINVISTA&isUTF8=1&TK="
 RELEASE = "7.2"
 
 
@@ -119,6 +118,10 @@ def expect_no_side_files(out, machine):
     out.expect_equal("nothing half-installed", [], leftovers)
 
 
+def version_path(machine):
+    return "/update/smt.php" + machine.build.version_query() + "&TK="
+
+
 # --- the scenarios -------------------------------------------------------------------------
 
 def normal_success(machine, rig, host, release):
@@ -126,7 +129,7 @@ def normal_success(machine, rig, host, release):
               serve=lambda: release.serve(rig, host))
     out.expect_equal("status path", [0, 1, 2, 3, 4, 5, 8, 0], out.facts["path"])
     paths = request_paths(out)
-    out.expect_equal("version request", VERSION_PATH, paths[0] if paths else None)
+    out.expect_equal("version request", version_path(machine), paths[0] if paths else None)
     out.check("INI and both files fetched", set(paths[1:]) == {"/rel/dlk.php", "/rel/agent/7.2/mvagtx.exe",
                                                              "/rel/data/data.bin"}, paths)
     out.check("every request over TLS", all(r.get("listener") == "https" for r in out.facts["requests"]),
@@ -222,7 +225,7 @@ def failed_answer(kind):
                   while_running=release_when_ended)
         expected = [0, 1, 0, 8, 0]
         out.expect_equal("status path", expected, out.facts["path"])
-        out.expect_equal("no INI asked", [VERSION_PATH], request_paths(out))
+        out.expect_equal("no INI asked", [version_path(machine)], request_paths(out))
         expect_launch(out, "ksagtctl.exe", "/start2")
         if kind == "no answer":
             out.check("version check gave up after its time-out",
@@ -237,7 +240,7 @@ def normalised_server(machine, rig, host, release, scrambled_token, token):
               serve=lambda: release.serve(rig, host))
     out.expect_equal("SURL written back without its scheme", "%s/Orvik" % host, machine.setting("SURL"))
     paths = request_paths(out)
-    out.expect_equal("version request with the token verbatim", VERSION_PATH + token, paths[0] if paths else None)
+    out.expect_equal("version request with the token verbatim", version_path(machine) + token, paths[0] if paths else None)
     out.expect_equal("LANGUAGEID filled from the answer", "9", machine.setting("LANGUAGEID"))
     token_in_traces = [r for r in machine.module_records() + machine.trace_texts() if token in r]
     out.expect_equal("token in no trace record", [], token_in_traces)
@@ -249,7 +252,7 @@ def language_present(machine, rig, host, release):
     out = run(machine, rig, "LANGUAGEID present: sent, not overwritten", {"SURL": host, "LANGUAGEID": "13"},
               serve=lambda: release.serve(rig, host))
     paths = request_paths(out)
-    out.expect_equal("version request with LID", "/update/smt.php?AT=RV&OS=WINVISTA&isUTF8=1&LID=13&TK=", paths[0] if paths else None)
+    out.expect_equal("version request with LID", "/update/smt.php" + machine.build.version_query() + "&LID=13&TK=", paths[0] if paths else None)
     out.expect_equal("LANGUAGEID kept", "13", machine.setting("LANGUAGEID"))
     out.check("Spanish progress title", 'DlkSetStdParameter name="DlkProgressBarTitle" value="SW5zdGFsYWNpw7NuIGRlIE1pcnJvcnZhbGU="'
               in out.facts["library"], out.facts["library"])
