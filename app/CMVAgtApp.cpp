@@ -5,10 +5,12 @@
 #include "app/ResourceStrings.h"
 #include "app/TickSource.h"
 #include "trace/CMVFuncTrace.h"
+#include "app/NotifyLock.h"
+#include "threading/CKSLock.h"
 #include "trace/TraceText.h"
 #include "util/ConfigStore.h"
 
-CMVAgtApp* g_pCurAgtApp = nullptr;
+std::atomic<CMVAgtApp*> g_pCurAgtApp{nullptr};
 std::atomic<DWORD> CMVAgtApp::s_dwHeartbeatTime{0};
 std::atomic<int32_t> CMVAgtApp::s_nDownloadRetry{0};
 
@@ -36,8 +38,12 @@ CMVAgtApp::CMVAgtApp()
 CMVAgtApp::~CMVAgtApp()
 {
     CMVFuncTrace scope(L"CMVAgtApp::~CMVAgtApp");
+    {
+        // Waits out a notification in progress; later ones find no application.
+        CKSLock guard(NotifyLock());
+        g_pCurAgtApp = nullptr;
+    }
     FreeDLKFunctions();
-    g_pCurAgtApp = nullptr;
 }
 
 void CMVAgtApp::ResetRunCounters()
@@ -137,8 +143,8 @@ void CMVAgtApp::OnTimer()
     case STATUS_DOWNLOADING:
         if (elapsed > kDownloadLimitMs) {
             TraceText(TRACE_LEVEL_PROGRESS, L"Downlaoding/Version-Checking time out.");
-            s_nDownloadRetry = 0;
-            SetStatus(STATUS_IDLE);
+            // The library's thread may have just ended the download: its word stands.
+            if (SetStatusIf(STATUS_DOWNLOADING, STATUS_IDLE)) s_nDownloadRetry = 0;
         }
         break;
     case STATUS_DONE:

@@ -80,6 +80,8 @@ protected:
     void RunCheckModeDownload(const char* iniPath, const char* section);
     void CallStdDownload(const char* iniPath, const char* section);
     void TimeOutRequest(const wchar_t* record);
+    // A download attempt that failed without the library's word (no library, no entry point).
+    void FailAttempt();
 
     int32_t m_nQuit = 0;
     wchar_t m_szServerName[256] = {};
@@ -105,5 +107,7 @@ protected:
     static std::atomic<int32_t> s_nDownloadRetry;
 };
 
-// The application object the static callbacks reach; set by its construction.
-extern CMVAgtApp* g_pCurAgtApp;
+// The application object the static callbacks reach; set by its construction, cleared by its
+// destruction before the download library is released. The library's thread reads it only
+// under the notification lock, which the destruction takes to clear it.
+extern std::atomic<CMVAgtApp*> g_pCurAgtApp;

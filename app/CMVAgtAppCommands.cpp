@@ -16,7 +16,11 @@ void CMVAgtApp::LaunchConfiguration()
 {
     CMVFuncTrace scope(L"CMVAgtApp::LaunchConfiguration");
     wchar_t path[MAX_PATH] = {};
-    GetModuleDir(nullptr, path, MAX_PATH, 0);
+    if (!GetModuleDir(nullptr, path, MAX_PATH, 0) || path[0] == L'\0') {
+        TraceText(TRACE_LEVEL_PROGRESS, L"Program directory unknown: mvcfg.exe not started.");
+        SetStatus(STATUS_QUIT);
+        return;
+    }
     BoundedAppend(path, MAX_PATH, L"\\mvcfg.exe");
     STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);

@@ -3,6 +3,8 @@
 
 #include "app/AppTrace.h"
 #include "app/DlkBinding.h"
+#include "app/NotifyLock.h"
+#include "threading/CKSLock.h"
 #include "app/ResourceStrings.h"
 #include "app/VersionText.h"
 #include "util/Base64.h"
@@ -155,7 +157,19 @@ void CMVAgtApp::StartDownload()
 
 void CMVAgtApp::CallStdDownload(const char* iniPath, const char* section)
 {
-    if (g_pfnDlkStdDownload != nullptr) g_pfnDlkStdDownload(iniPath, section, OnDlkStdDownloadNotify, 0);
+    if (g_pfnDlkStdDownload == nullptr) {
+        // Nothing would ever notify: waiting out the download time-out would gain nothing.
+        TraceText(TRACE_LEVEL_PROGRESS, L"DlkStdDownload is not available: download failed.");
+        FailAttempt();
+        return;
+    }
+    g_pfnDlkStdDownload(iniPath, section, OnDlkStdDownloadNotify, 0);
+}
+
+void CMVAgtApp::FailAttempt()
+{
+    // As a failure the library reports: check mode goes on to start the agent it has.
+    SetStatusIf(STATUS_DOWNLOADING, m_nCheckFlag == 1 ? STATUS_DONE : STATUS_DOWNLOAD_FAILED);
 }
 
 void CMVAgtApp::RunCheckModeDownload(const char* iniPath, const char* section)
@@ -185,7 +199,9 @@ int WINAPI CMVAgtApp::OnDlkStdDownloadNotify(ULONG_PTR /*reserved*/, int eventCo
                                              const char* secondName, int resultCode, ULONG_PTR /*reserved2*/)
 {
     CMVFuncTrace scope(L"CMVAgtApp::OnDlkStdDownloadNotify");
-    CMVAgtApp* app = g_pCurAgtApp;
+    // Held to the end: the application object is not destroyed under a notification.
+    CKSLock guard(NotifyLock());
+    CMVAgtApp* app = g_pCurAgtApp.load();
     if (app == nullptr || app->m_nStatus != STATUS_DOWNLOADING) return 0;
     TraceText(TRACE_LEVEL_PROGRESS, L"DLKAPI DlkStdDownloadNotify...");
     wchar_t file[kNameSize] = {};

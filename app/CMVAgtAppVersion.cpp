@@ -70,7 +70,7 @@ void CMVAgtApp::StartCheckVersion()
 int32_t CMVAgtApp::OnUrlReturn(CUrlRequest* request, int32_t value, const uint8_t* content)
 {
     CMVFuncTrace scope(L"CMVAgtApp::OnUrlReturn");
-    CMVAgtApp* app = g_pCurAgtApp;
+    CMVAgtApp* app = g_pCurAgtApp.load();
     if (app == nullptr || request == nullptr || request != app->m_pCurrentRequest) return 0;
     app->m_pCurrentRequest = nullptr;
     if (content == nullptr) {

@@ -28,12 +28,14 @@ void Resolve(HMODULE module, Fn& entry, const char* name)
     entry = GetProcAs<Fn>(module, name);
 }
 
-// The library's place: the directory two levels above the program's own.
-void LibraryPath(wchar_t (&path)[MAX_PATH])
+// The library's place: the directory two levels above the program's own. False when that
+// directory is unknown (the name alone would be looked up from the drive's root).
+bool LibraryPath(wchar_t (&path)[MAX_PATH])
 {
-    GetModuleDir(nullptr, path, MAX_PATH, 2);
+    if (!GetModuleDir(nullptr, path, MAX_PATH, 2) || path[0] == L'\0') return false;
     BoundedAppend(path, MAX_PATH, L"\\");
     BoundedAppend(path, MAX_PATH, L"ieksdlk.dll");
+    return true;
 }
 
 void ResolveDlk()
@@ -57,7 +59,10 @@ BOOL LoadDLKFunctions()
     g_bDlkOwned = false;
     if (g_hDlk == nullptr) {
         wchar_t path[MAX_PATH] = {};
-        LibraryPath(path);
+        if (!LibraryPath(path)) {
+            TraceText(TRACE_LEVEL_PROGRESS, L"Program directory unknown: ieksdlk.dll not loaded.");
+            return FALSE;
+        }
         g_hDlk = LoadLibraryW(path);
         g_bDlkOwned = g_hDlk != nullptr;
         if (g_hDlk != nullptr) {

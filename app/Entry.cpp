@@ -2,6 +2,7 @@
 
 #include "app/AppTrace.h"
 #include "app/CMVAgtApp.h"
+#include "app/DlkBinding.h"
 #include "app/EntryGlobals.h"
 #include "trace/TraceText.h"
 #include "util/ModulePath.h"
@@ -42,6 +43,18 @@ void DestroyApplication()
     g_pAgtApp->Cleanup();
     delete g_pAgtApp;
     g_pAgtApp = nullptr;
+}
+
+// The end of the Windows session: the run is dropped where it stands. The download library's
+// threads are stopped before the application object they notify goes.
+void EndSession()
+{
+    if (g_pAgtApp != nullptr) {
+        g_pAgtApp->Cleanup();
+        if (g_pfnDlkExitStdDownload != nullptr) g_pfnDlkExitStdDownload();
+    }
+    DestroyApplication();
+    std::exit(0);
 }
 
 // The application's run on the hidden window: from its creation to the end of its loop.
@@ -101,10 +114,7 @@ LRESULT CALLBACK HiddenWndProc(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam
         if (lParam == 0 && g_pAgtApp != nullptr) g_pAgtApp->OnCommandClose();
         break;
     case WM_ENDSESSION:
-        if (lParam == 0) {
-            DestroyApplication();
-            std::exit(0);
-        }
+        if (lParam == 0) EndSession();
         break;
     case WM_TIMER:
         if (g_pAgtApp != nullptr) g_pAgtApp->OnTimer();
@@ -134,7 +144,11 @@ void SetCurrentDirToModule(HINSTANCE hInstance)
 BOOL LaunchFromModuleDir(const wchar_t* fileName, const wchar_t* parameters, int showCommand)
 {
     wchar_t path[MAX_PATH] = {};
-    GetModuleDir(nullptr, path, MAX_PATH, 0);
+    // Without the program's own folder the name would be looked up from the drive's root.
+    if (!GetModuleDir(nullptr, path, MAX_PATH, 0) || path[0] == L'\0') {
+        TraceFormat(TRACE_LEVEL_PROGRESS, 512, L"Program directory unknown: %ls not started.", fileName);
+        return FALSE;
+    }
     BoundedAppend(path, MAX_PATH, L"\\");
     BoundedAppend(path, MAX_PATH, fileName);
     return ShellOpenFile(path, parameters, showCommand);

@@ -27,14 +27,16 @@ uint32_t CUrlMgr::Init(void* downloadInterface, uint32_t downloadParameter)
     return 1;
 }
 
-void CUrlMgr::Cleanup()
+bool CUrlMgr::Cleanup()
 {
+    bool stopped = true;
     if (m_pWorker != nullptr) {
-        m_pWorker->Cleanup();
-        delete m_pWorker;
+        stopped = m_pWorker->Cleanup();
+        if (stopped) delete m_pWorker;
         m_pWorker = nullptr;
     }
     while (CUrlRequest* request = PopCompleted()) request->Release();
+    return stopped;
 }
 
 int32_t CUrlMgr::CreateRequest(const char* urlUtf8, uint32_t secure, UrlCompletionFn completion,

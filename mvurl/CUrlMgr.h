@@ -24,7 +24,9 @@ public:
     // null downloadInterface has a worker kind: anything else leaves the manager without one.
     uint32_t Init(void* downloadInterface, uint32_t downloadParameter);
     // Stops and destroys the worker, then releases finished requests without delivering them.
-    void Cleanup();
+    // Bounded: a worker still blocked inside WinInet after a few seconds is abandoned (it ends
+    // and frees itself later). False when that happened.
+    bool Cleanup();
 
     // A creation code (MVURL_OK, MVURL_E_*); on MVURL_OK the handle is stored in *outRequest.
     int32_t CreateRequest(const char* urlUtf8, uint32_t secure, UrlCompletionFn completion, CUrlRequest** outRequest);

@@ -22,6 +22,16 @@ constexpr DWORD kStatusCodeQuery = HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMB
 constexpr DWORD kContentLengthQuery = HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER;
 constexpr DWORD kReadChunk = 8192;
 constexpr size_t kRememberedMax = 127;
+// Every WinInet step is bounded, so that a server that accepts and never answers frees the
+// worker well within the application's own 30 s limits: a connection must be made within
+// 10 s, and no single send or receive may wait more than 20 s (a slow body keeps flowing;
+// only silence ends it).
+constexpr DWORD kConnectTimeoutMs = 10000;
+constexpr DWORD kSendTimeoutMs = 20000;
+constexpr DWORD kReceiveTimeoutMs = 20000;
+// How long cleanup waits for the thread before leaving it to end on its own: a thread blocked
+// inside WinInet is not always woken by closing its handles.
+constexpr DWORD kStopWaitMs = 4000;
 // Largest announced body length the content buffer is sized for before the bytes arrive: a
 // server's word alone never makes the worker hold more memory than this.
 constexpr DWORD kMaxReservedOnAnnouncement = 256u * 1024 * 1024;
@@ -31,6 +41,7 @@ constexpr int kLineInitFailed = 1024;
 constexpr int kLineConnectFailed = 1529;
 constexpr int kLineOpenRequestFailed = 1521;
 constexpr int kLineSendFailed = 1513;
+constexpr int kLineStopAbandoned = 1107;
 
 // The code a failed step leaves behind. A step can fail without setting one (an unbound
 // WinInet function): that must still read as a failure, never as a completed exchange.
@@ -45,6 +56,16 @@ void Remember(char (&slot)[128], const char* text)
     const size_t length = strnlen(text, kRememberedMax);
     std::memcpy(slot, text, length);
     slot[length] = '\0';
+}
+
+void SetTimeouts(HINTERNET handle)
+{
+    DWORD connect = kConnectTimeoutMs;
+    DWORD send = kSendTimeoutMs;
+    DWORD receive = kReceiveTimeoutMs;
+    MVInternetSetOptionA(handle, INTERNET_OPTION_CONNECT_TIMEOUT, &connect, sizeof(connect));
+    MVInternetSetOptionA(handle, INTERNET_OPTION_SEND_TIMEOUT, &send, sizeof(send));
+    MVInternetSetOptionA(handle, INTERNET_OPTION_RECEIVE_TIMEOUT, &receive, sizeof(receive));
 }
 
 void SetTextOption(HINTERNET handle, DWORD option, const char* text)
@@ -78,7 +99,8 @@ CUrlWinInetWorker::CUrlWinInetWorker(CUrlMgr* mgr) : CUrlWorker(mgr)
 
 CUrlWinInetWorker::~CUrlWinInetWorker()
 {
-    Cleanup();
+    // The owner ran Cleanup first, or the abandoned thread itself deletes the worker.
+    ReleaseResources();
 }
 
 uint32_t CUrlWinInetWorker::Init()
@@ -88,15 +110,36 @@ uint32_t CUrlWinInetWorker::Init()
         CUrlLogLine().Text("MVUrl initialization failed").Error(kLineInitFailed);
         return 0;
     }
+    SetTimeouts(m_hRoot);
     Start(0);
     CUrlLogLine().Text("MVUrl initialization succeeded").Info();
     return 1;
 }
 
-void CUrlWinInetWorker::Cleanup()
+bool CUrlWinInetWorker::Cleanup()
 {
     Cancel(nullptr);
-    Stop(INFINITE, FALSE);
+    if (!StopWithin(kStopWaitMs)) {
+        {
+            CKSLock guard(m_lock);
+            if (m_state == ThreadState::Running) {
+                // Still blocked inside WinInet: killing it there could leave WinInet's locks
+                // held. It ends on its own when WinInet lets go, and deletes the worker then.
+                m_state = ThreadState::Abandoned;
+                CUrlLogLine().Text("MVUrl worker thread still busy, left to end on its own").Error(kLineStopAbandoned);
+                return false;
+            }
+        }
+        // It was already on its way out: only its return is left to wait for. Should even that
+        // not come, the worker is kept (never freed under a live thread).
+        if (!StopWithin(kStopWaitMs)) return false;
+    }
+    ReleaseResources();
+    return true;
+}
+
+void CUrlWinInetWorker::ReleaseResources()
+{
     CloseExchange();
     if (m_hRoot != nullptr) {
         MVInternetCloseHandle(m_hRoot);
@@ -121,16 +164,43 @@ void CUrlWinInetWorker::Cancel(CUrlRequest* request)
 DWORD CUrlWinInetWorker::Run()
 {
     StartThreadRun();
+    ServeQueue();
+    return FinishThreadRun();
+}
+
+void CUrlWinInetWorker::ServeQueue()
+{
     for (;;) {
-        if (WaitForSingleObject(GetStopEvent(), 0) == WAIT_OBJECT_0) return 0;
+        if (StopRequested()) return;
         auto* request = reinterpret_cast<CUrlRequest*>(m_queue.Get(GetStopEvent()));
-        if (request == nullptr) return 0;
-        if (request->IsCancelled()) {
+        if (request == nullptr) return;
+        // A stop that came while the request waited wins: no new exchange is started then.
+        const bool stopping = StopRequested();
+        if (stopping || request->IsCancelled()) {
             request->Release();
+            if (stopping) return;
             continue;
         }
         Exchange(request);
     }
+}
+
+bool CUrlWinInetWorker::StopRequested()
+{
+    return WaitForSingleObject(GetStopEvent(), 0) == WAIT_OBJECT_0;
+}
+
+DWORD CUrlWinInetWorker::FinishThreadRun()
+{
+    bool abandoned;
+    {
+        CKSLock guard(m_lock);
+        abandoned = m_state == ThreadState::Abandoned;
+        if (!abandoned) m_state = ThreadState::Finished;
+    }
+    // Nobody else holds an abandoned worker any more, and nothing of it is touched after this.
+    if (abandoned) delete this;
+    return 0;
 }
 
 void CUrlWinInetWorker::StartThreadRun()
@@ -150,7 +220,17 @@ void CUrlWinInetWorker::Exchange(CUrlRequest* request)
     }
     request->SetResult(Perform(request));
     CloseExchange();
-    m_pMgr->RequestDone(request);
+    bool abandoned;
+    {
+        CKSLock guard(m_lock);
+        abandoned = m_state == ThreadState::Abandoned;
+    }
+    // An abandoning owner has given the request up: hand it back to nobody.
+    if (abandoned) {
+        request->Release();
+    } else {
+        m_pMgr->RequestDone(request);
+    }
 }
 
 int32_t CUrlWinInetWorker::Perform(CUrlRequest* request)
@@ -186,6 +266,7 @@ int32_t CUrlWinInetWorker::Perform(CUrlRequest* request)
             .Error(kLineOpenRequestFailed);
         return code;
     }
+    SetTimeouts(hRequest);
     SetCredentials(hRequest);
     // Only revocation checking is relaxed here; the request flags above carry the rest.
     DWORD securityFlags = SECURITY_FLAG_IGNORE_REVOCATION;  // 0x80

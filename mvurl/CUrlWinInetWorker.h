@@ -19,7 +19,7 @@ public:
     ~CUrlWinInetWorker() override;
 
     uint32_t Init() override;
-    void Cleanup() override;
+    bool Cleanup() override;
     void Poll() override {}
     uint32_t Submit(CUrlRequest* request) override;
     void Cancel(CUrlRequest* request) override;
@@ -36,7 +36,14 @@ private:
         char serverPassword[128];
     };
 
+    // Where the thread is in its life, as the owner's cleanup sees it.
+    enum class ThreadState { Running, Finished, Abandoned };
+
     void StartThreadRun();
+    void ServeQueue();
+    bool StopRequested();
+    // The thread's last step: deletes the worker when its owner has abandoned it.
+    DWORD FinishThreadRun();
     void Exchange(CUrlRequest* request);
     int32_t Perform(CUrlRequest* request);
     bool StoreHandle(HINTERNET* slot, HINTERNET handle);
@@ -51,6 +58,8 @@ private:
     // Closes the exchange's request and connection handles; the caller holds m_lock.
     void CloseHandlesLocked();
     void ReleaseQueued();
+    // Closes every handle and releases every request the worker still holds.
+    void ReleaseResources();
 
     CKSCriticalSection m_lock;
     CKSSyncQueue m_queue;
@@ -58,6 +67,7 @@ private:
     HINTERNET m_hConnect = nullptr;
     HINTERNET m_hRequest = nullptr;
     CUrlRequest* m_pCurrent = nullptr;
+    ThreadState m_state = ThreadState::Running;
 
     // Live for one run of the thread.
     char m_szUploadUrl[256] = {};

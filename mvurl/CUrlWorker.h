@@ -17,8 +17,10 @@ public:
 
     // Starts up; non-zero when ready.
     virtual uint32_t Init() { return 1; }
-    // Stops all work and releases its resources.
-    virtual void Cleanup() {}
+    // Stops all work and releases its resources. True when the worker is finished and its
+    // owner deletes it; false when it had to be abandoned still busy: it then deletes itself
+    // once it is free, and must not be touched or deleted by anyone else.
+    virtual bool Cleanup() { return true; }
     // Called at the start of every dispatch, on the application's thread.
     virtual void Poll() {}
     // Takes over the request and its reference; non-zero when accepted.

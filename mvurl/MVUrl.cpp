@@ -14,6 +14,10 @@ namespace {
 // its destruction (which cleans up whatever is left) still finds all of them.
 CUrlMgr g_UrlMgr MVU_INIT_PRIORITY(MVU_INIT_PRIORITY_URL_MANAGER);
 
+// Set once a worker thread was left blocked inside WinInet: WinInet then stays loaded for the
+// rest of the process, since that thread returns into it.
+bool g_bWorkerAbandoned = false;
+
 }  // namespace
 
 CUrlMgr& TheUrlMgr()
@@ -30,8 +34,8 @@ int32_t MVUrlInit(void* downloadInterface, uint32_t downloadParameter)
 
 int32_t MVUrlCleanup()
 {
-    g_UrlMgr.Cleanup();
-    WinInetUnbind();
+    if (!g_UrlMgr.Cleanup()) g_bWorkerAbandoned = true;
+    if (!g_bWorkerAbandoned) WinInetUnbind();
     return 0;
 }
 

@@ -53,6 +53,17 @@ BOOL CKSThread::Stop(DWORD dwTimeout, BOOL bPumpMessages)
     return ended;
 }
 
+BOOL CKSThread::StopWithin(DWORD dwTimeout)
+{
+    if (m_hThread != nullptr && GetCurrentThreadId() == m_dwThreadId) return FALSE;
+    if (m_hThread == nullptr) return TRUE;
+    SetEvent(m_hStopEvent);
+    if (WaitForSingleObject(m_hThread, dwTimeout) == WAIT_TIMEOUT) return FALSE;
+    CloseHandle(m_hThread);
+    m_hThread = nullptr;
+    return TRUE;
+}
+
 BOOL CKSThread::WaitPumping(DWORD dwTimeout)
 {
     for (;;) {

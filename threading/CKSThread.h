@@ -28,6 +28,12 @@ public:
     // called from the thread itself, which could only wait on itself.
     BOOL Stop(DWORD dwTimeout, BOOL bPumpMessages);
 
+    // Signals the stop event and waits up to dwTimeout ms, never terminating: a thread blocked
+    // inside a library call must not be killed there (it may hold the library's locks). TRUE
+    // when the thread has ended (its handle is then closed) or there was none; FALSE when it
+    // is still running, its handle kept. Refused (FALSE) from the thread itself.
+    BOOL StopWithin(DWORD dwTimeout);
+
     HANDLE GetStopEvent() const { return m_hStopEvent; }
     HANDLE GetThreadHandle() const { return m_hThread; }
     DWORD GetThreadId() const { return m_dwThreadId; }

@@ -16,9 +16,14 @@ CKSTraceModule::CKSTraceModule(const char* moduleName, const TRACE_MAP_ENTRY* le
 CKSTraceModule::~CKSTraceModule()
 {
     CKSLock lock(m_cs);
+    // Runs as the process ends: the registration goes, but the library stays loaded, since
+    // another thread may be inside one of its calls right now.
+    m_pModuleEntry = nullptr;
+    m_pfnTraceString = nullptr;
     const PFN_STCleanupCurrentProcessEntry cleanup = m_pfnCleanup.exchange(nullptr);
     if (cleanup != nullptr) cleanup();
-    Unload();
+    m_pfnRegisterModule = nullptr;
+    m_hLibrary = nullptr;
 }
 
 BOOL CKSTraceModule::Load()

@@ -18,7 +18,7 @@ public:
     // Loads the library at once.
     CKSTraceModule(const char* moduleName, const TRACE_MAP_ENTRY* levelMap, uint32_t = 0,
                    uint32_t = 0);
-    // Cleans up the process's registration and releases the library.
+    // Cleans up the process's registration; the library stays loaded to the process's end.
     virtual ~CKSTraceModule();
 
     CKSTraceModule(const CKSTraceModule&) = delete;

@@ -19,12 +19,7 @@ CTraceLibrary::CTraceLibrary()
 
 CTraceLibrary::~CTraceLibrary()
 {
-    // Cleared before the library goes, so a late record finds nothing to call.
-    g_pfnOVKTRACE = nullptr;
-    g_pfnOVKTRACERAW = nullptr;
-    g_pfnOVKDumptoFile = nullptr;
-    if (g_hOvkTraceModule != nullptr) {
-        FreeLibrary(g_hOvkTraceModule);
-        g_hOvkTraceModule = nullptr;
-    }
+    // Runs as the process ends, while another thread (the download library's, a URL worker
+    // left inside WinInet) may still write a record: the library and its entry points stay
+    // as they are, and the system unloads the library with the process.
 }

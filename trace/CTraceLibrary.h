@@ -1,6 +1,6 @@
 // Binds ovktrace.dll for the leveled channel. The program has exactly one instance, a static
 // object (trace/TraceText.cpp): its constructor loads the library and resolves the three
-// exports, its destructor clears them and releases the library.
+// exports; the library stays loaded until the process ends.
 #pragma once
 
 #include "trace/TraceLibraryExports.h"
@@ -8,7 +8,7 @@
 #include <windows.h>
 
 // The library and its exports, each null when not found. Written only by the one
-// CTraceLibrary, before the entry runs and after it returns; read from any thread.
+// CTraceLibrary, before the entry runs; read from any thread.
 extern HMODULE g_hOvkTraceModule;
 extern PFN_OVKTRACE g_pfnOVKTRACE;
 extern PFN_OVKTRACERAW g_pfnOVKTRACERAW;

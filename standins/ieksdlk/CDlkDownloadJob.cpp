@@ -35,11 +35,26 @@ int CDlkDownloadJob::Run()
         (m_request.oneFile ? " file " + QuoteRecordText(m_request.fileName.c_str()) : "") +
         " of " + QuoteRecordText(m_request.iniPath.c_str()) + " from " +
         QuoteRecordText(m_request.urlRoot.c_str()));
+    if (m_request.fault.GetFault() == CDlkFaultSwitch::NotifyProgress) {
+        NotifyProgressUntilExit();
+        return DLK_RESULT_OK;
+    }
     const int result = Work();
     Log("finished with result " + std::to_string(result) + " file " +
         QuoteRecordText(m_failedName.c_str()) + ": " + m_detail);
     Report(result);
     return result;
+}
+
+void CDlkDownloadJob::NotifyProgressUntilExit()
+{
+    constexpr DWORD kProgressPeriodMs = 20;
+    unsigned sent = 0;
+    while (WaitForSingleObject(m_control->CancelEvent(), kProgressPeriodMs) == WAIT_TIMEOUT) {
+        m_control->Deliver(DLK_EVENT_FILE_STARTED, "progress", "", DLK_RESULT_OK);
+        ++sent;
+    }
+    Log("fault notify-progress: stopped by the exit after " + std::to_string(sent) + " notifications");
 }
 
 void CDlkDownloadJob::Report(int result)
@@ -62,6 +77,7 @@ void CDlkDownloadJob::Report(int result)
         return;
     }
     case CDlkFaultSwitch::None:
+    case CDlkFaultSwitch::NotifyProgress:
         break;
     }
     m_control->Deliver(DLK_EVENT_SECTION_DONE, m_failedName, m_detail, result);

@@ -39,6 +39,8 @@ public:
 private:
     int Work();
     void Report(int result);
+    // The notify-progress fault: progress notifications until the library is told to exit.
+    void NotifyProgressUntilExit();
     int FetchOne(const CDlkIni::FileEntry& entry, CDlkStaging& staging);
     int Install(CDlkStaging& staging, const std::vector<CDlkIni::FileEntry>& files);
     int Fail(int result, const std::string& fileName, const std::string& detail);

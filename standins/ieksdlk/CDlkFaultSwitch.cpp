@@ -35,6 +35,8 @@ CDlkFaultSwitch CDlkFaultSwitch::Parse(const std::string& text)
         result.m_fault = NeverNotify;
     } else if (keyword == "notify-twice") {
         result.m_fault = NotifyTwice;
+    } else if (keyword == "notify-progress") {
+        result.m_fault = NotifyProgress;
     } else if (keyword == "notify-late") {
         result.m_fault = NotifyLate;
         char* end = nullptr;

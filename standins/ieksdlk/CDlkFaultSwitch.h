@@ -7,6 +7,8 @@
 //   notify-late [MS]  hold the final notification back until DlkExitStdDownload is called
 //                     (or MS milliseconds have passed), then send it from the download's
 //                     thread while the caller is still inside DlkExitStdDownload
+//   notify-progress   download nothing: notify progress (event 2) from the download's thread
+//                     every 20 ms until DlkExitStdDownload, then stop without an outcome
 #pragma once
 
 #include <windows.h>
@@ -15,7 +17,7 @@
 
 class CDlkFaultSwitch {
 public:
-    enum Fault { None, NeverNotify, NotifyTwice, NotifyLate };
+    enum Fault { None, NeverNotify, NotifyTwice, NotifyLate, NotifyProgress };
 
     // Reads the switch file in dir; anything unreadable or unknown leaves the switch off.
     static CDlkFaultSwitch Read(const std::wstring& dir);

@@ -206,12 +206,20 @@ TEST_F(AppTest, WithoutTheLibraryNothingIsBound)
     EXPECT_EQ(nullptr, g_pfnDlkExitStdDownload);
 }
 
-TEST_F(AppTest, UnboundLibraryLeavesTheDownloadToItsTimeOut)
+TEST_F(AppTest, UnboundLibraryFailsTheAttemptAtOnce)
 {
-    app->SetStatus(STATUS_READY_TO_DOWNLOAD);
-    Tick(1001);
-    EXPECT_EQ(STATUS_DOWNLOADING, app->GetStatus());
-    EXPECT_TRUE(Traced(L"DlkStdDownload returned.."));
+    // Nothing would ever notify: the attempt fails like one the library reports failed.
+    const struct {
+        int32_t checkFlag;
+        int32_t expected;
+    } rows[] = {{0, STATUS_DOWNLOAD_FAILED}, {1, STATUS_DONE}};
+    for (const auto& row : rows) {
+        app->SetCheckFlag(row.checkFlag);
+        app->SetStatus(STATUS_READY_TO_DOWNLOAD);
+        Tick(1001);
+        EXPECT_EQ(row.expected, app->GetStatus()) << "check flag " << row.checkFlag;
+        EXPECT_TRUE(Traced(L"DlkStdDownload is not available: download failed."));
+    }
 }
 
 TEST_F(AppTest, TooLongNarrowArgumentsArePassedEmpty)

@@ -64,13 +64,11 @@ class Plan:
 
     trigger: the status path (with the leading 0 of construction) at which the messages are
     sent; messages: the messages for mvsendmsg (NAME:WPARAM:LPARAM); send_now: send them at once, before the window
-    exists; release: when held answers are let go ("at-8": once the run reached status 8,
-    "after-tool": once mvsendmsg has returned). WinInet under Wine does not give up a call
-    blocked on a silent server when the request is cancelled, so the program's cleanup waits
-    for the server: the release lets it finish."""
+    exists; no_library: the download library is taken away after the install. A held answer is
+    held for good: the program must get out by itself."""
 
     def __init__(self, settings=None, serve=None, library_fault=None, args=(), trigger=None, messages=(),
-                 send_now=False, release=None, timeout=240):
+                 send_now=False, no_library=False, timeout=240):
         self.settings = settings
         self.serve = serve
         self.library_fault = library_fault
@@ -78,7 +76,7 @@ class Plan:
         self.trigger = trigger
         self.messages = list(messages)
         self.send_now = send_now
-        self.release = release
+        self.no_library = no_library
         self.timeout = timeout
 
 
@@ -115,6 +113,8 @@ def run(lane, name, plan):
     until everything it started has ended, and gathers what is left to check."""
     machine, rig = lane.machine, lane.rig
     machine.install()
+    if plan.no_library:
+        os.remove(machine.library_path("ieksdlk.dll"))
     machine.clear_temp("dlk.php")
     machine.set_library_fault(plan.library_fault)
     trigger_file = machine.host_path(TRIGGER)
@@ -139,7 +139,7 @@ def run(lane, name, plan):
 
     watch = TraceWatch(machine.program_path("ovktrace.log"))
     fired_at = None
-    released = False
+    fired_time = None
     timed_out = False
     while process.poll() is None:
         if time.monotonic() - started > plan.timeout:
@@ -150,15 +150,11 @@ def run(lane, name, plan):
             with open(trigger_file, "w") as f:
                 f.write("go\n")
             fired_at = list(watch.path)
-        if plan.release and not released:
-            if (plan.release == "at-8" and 8 in watch.path[1:]) or (
-                    plan.release == "after-tool" and tool is not None and tool.poll() is not None):
-                rig.release()
-                released = True
+            fired_time = time.monotonic()
         time.sleep(0.02)
-    seconds = time.monotonic() - started
+    ended = time.monotonic()
+    seconds = ended - started
     if timed_out:
-        rig.release()
         machine.end_all()
     code = process.wait(timeout=60)
     tool_code = None
@@ -168,6 +164,7 @@ def run(lane, name, plan):
         except subprocess.TimeoutExpired:
             machine.end_all()
             tool_code = tool.wait(timeout=30)
+    # Only now, with the program gone, are held answers let go (for the next case's sake).
     rig.release()
     quiet = machine.wait_quiet(120)
     if not quiet:
@@ -184,6 +181,7 @@ def run(lane, name, plan):
     out.facts = {
         "exit": code,
         "seconds": round(seconds, 1),
+        "after_trigger": round(ended - fired_time, 1) if fired_time is not None else None,
         "path": [0] + machine.status_path(),
         "fired_at": fired_at,
         "requests": rig.requests(),
@@ -244,6 +242,15 @@ def expect_failed_request(out, record):
     codes = [t.split(record, 1)[1].rstrip(".") for t in texts]
     out.check("traced %s<failure code>" % record, codes and all(c.lstrip("-").isdigit() and int(c) != 0 for c in codes),
               texts)
+
+
+# What the program promises whatever a server does: start delay, 30 s for an answer, 10 s in
+# status 0, and 10 s more at most before the final launch and the exit.
+RUN_BOUND = 30 + 30 + 10 + 10
+
+
+def expect_within(out, what, seconds, bound):
+    out.check("%s within %d s" % (what, bound), seconds is not None and seconds <= bound, "%s s" % seconds)
 
 
 def request_paths(out):
@@ -371,10 +378,10 @@ def version_fails_fast(key_text, serve, settings=None, record="Get version info 
     return case
 
 
-def version_times_out(key_text, serve, release=None, record=None):
+def version_times_out(key_text, serve, record=None):
     """An answer the program cannot use: it waits out the 30 s of status 1, then ends."""
     def case(lane):
-        out = run(lane, "version check: " + key_text, Plan(serve=lambda: serve(lane), release=release))
+        out = run(lane, "version check: " + key_text, Plan(serve=lambda: serve(lane)))
         expect_path(out, [0, 1, 0, 8, 0])
         expect_launches(out, CONTROLLER)
         expect_trace(out, "Getting downloading info time out.")
@@ -460,11 +467,16 @@ def version_size(total):
 
 
 def version_hold(lane):
-    # WinInet here does not give up a call blocked on a silent server when the request is
-    # cancelled: the server lets go once the run has ended, so the program can exit.
-    return version_times_out("no answer within the time-out",
-                             lambda lane: serve_version(lane, lane.release.version_answer(lane.host), hold=1),
-                             release="at-8")(lane)
+    """A server that accepts and never answers: the exchange's own time-outs or the 30 s of
+    status 1 give up on it, and the run ends within its bound."""
+    out = run(lane, "version check: no answer, held for good",
+              Plan(serve=lambda: serve_version(lane, lane.release.version_answer(lane.host), hold=1)))
+    expect_path(out, [0, 1, 0, 8, 0])
+    expect_launches(out, CONTROLLER)
+    out.check("the check gave up", has_trace(out, "Get version info failed. Result = ") or
+              has_trace(out, "Getting downloading info time out."), out.facts["trace"][-8:])
+    expect_within(out, "launch and exit", out.facts["seconds"], RUN_BOUND)
+    return out
 
 
 def version_unreadable(key_text, body_of):
@@ -566,12 +578,12 @@ def ini_fails_fast(key_text, serve, root_host=None, record="Get dlk_ini_file fai
     return case
 
 
-def ini_times_out(key_text, serve, release=None, record=None):
+def ini_times_out(key_text, serve, record=None):
     def case(lane):
         def setup():
             serve_version(lane, lane.release.version_answer(lane.host))
             serve(lane)
-        out = run(lane, "INI download: " + key_text, Plan(serve=setup, release=release))
+        out = run(lane, "INI download: " + key_text, Plan(serve=setup))
         expect_path(out, [0, 1, 2, 0, 8, 0])
         expect_launches(out, CONTROLLER)
         expect_trace(out, "Getting dlk ini file time out.")
@@ -655,8 +667,16 @@ def ini_error_page(status):
 
 
 def ini_hold(lane):
-    return ini_times_out("no answer within the time-out",
-                         lambda lane: serve_ini(lane, lane.release.ini(), hold=1), release="at-8")(lane)
+    def setup():
+        serve_version(lane, lane.release.version_answer(lane.host))
+        serve_ini(lane, lane.release.ini(), hold=1)
+    out = run(lane, "INI download: no answer, held for good", Plan(serve=setup))
+    expect_path(out, [0, 1, 2, 0, 8, 0])
+    expect_launches(out, CONTROLLER)
+    out.check("the download gave up", has_trace(out, "Get dlk_ini_file failed. Result = ") or
+              has_trace(out, "Getting dlk ini file time out."), out.facts["trace"][-8:])
+    expect_within(out, "launch and exit", out.facts["seconds"], RUN_BOUND)
+    return out
 
 
 def ini_too_large(lane):
@@ -785,8 +805,7 @@ ROAD_TO = {0: [0, 1, 0], 1: [0, 1], 2: [0, 1, 2], 3: [0, 1, 2, 3], 4: [0, 1, 2, 
 def query_end_session(status):
     """A shutdown query in status: status 8, the loop ends, the controller is started."""
     def case(lane):
-        plan = Plan(trigger=ROAD_TO[status], messages=[QUERY_END], release="at-8" if status in (1, 2) else None,
-                    **status_setup(lane, status))
+        plan = Plan(trigger=ROAD_TO[status], messages=[QUERY_END], **status_setup(lane, status))
         out = run(lane, "WM_QUERYENDSESSION in status %d%s" % (status, " (library never notifies)" if status == 4 else ""),
                   plan)
         expect_path(out, ROAD_TO[status] + [8, 0])
@@ -797,17 +816,36 @@ def query_end_session(status):
     return case
 
 
-def end_session(status, wparam=1):
-    """The end of the session in status: cleaned up, exit code 0, nothing started."""
+def end_session(status, wparam=1, library_fault=None):
+    """The end of the session in status (any request held for good): cleaned up, the library
+    stopped, exit code 0 within 10 s of the message, nothing started."""
     def case(lane):
-        plan = Plan(trigger=ROAD_TO[status], messages=["endsession:%d:0" % wparam],
-                    release="after-tool" if status in (1, 2) else None, **status_setup(lane, status))
-        out = run(lane, "WM_ENDSESSION (wParam %d) in status %d" % (wparam, status), plan)
+        setup = status_setup(lane, status)
+        if library_fault:
+            setup["library_fault"] = library_fault
+        plan = Plan(trigger=ROAD_TO[status], messages=["endsession:%d:0" % wparam], **setup)
+        out = run(lane, "WM_ENDSESSION (wParam %d) in status %d%s" % (
+            wparam, status, " (library notifying progress)" if library_fault else ""), plan)
         expect_path(out, ROAD_TO[status] + [0])
         expect_launches(out, [])
-        out.check("the library was not ended", "DlkExitStdDownload" not in out.facts["library"], out.facts["library"])
+        out.check("the library was ended", "DlkExitStdDownload" in out.facts["library"], out.facts["library"])
+        expect_within(out, "exit after the message", out.facts["after_trigger"], 10)
+        if library_fault == "notify-progress":
+            out.check("progress was notified until the library's exit",
+                      any("fault notify-progress: stopped by the exit" in line for line in out.facts["library_log"]),
+                      out.facts["library_log"][-4:])
         return out
     return case
+
+
+def no_download_library(lane):
+    """No download library beside the program: every attempt fails at once (no 10-minute wait
+    for a notification that cannot come), and the run ends with the controller."""
+    out = run(lane, "no download library", Plan(serve=lambda: serve_full(lane), no_library=True))
+    expect_path(out, ALL_FAILS)
+    expect_launches(out, CONTROLLER)
+    expect_within(out, "launch and exit", out.facts["seconds"], RUN_BOUND)
+    return out
 
 
 def logoff_ignored(lane):
@@ -975,6 +1013,8 @@ def cases(long_cases=False):
         out.append(("es-%d" % status, 45, end_session(status)))
     out += [
         ("es-4-wp0", 45, end_session(4, wparam=0)),
+        ("es-4-progress", 45, end_session(4, library_fault="notify-progress")),
+        ("d-no-library", 60, no_download_library),
         ("logoff-3", 40, logoff_ignored),
         ("close-4", 40, close_in_download),
         ("pre-window", 40, before_window),

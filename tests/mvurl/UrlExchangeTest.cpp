@@ -103,8 +103,10 @@ protected:
 
     void TearDown() override
     {
-        rig.Release();
+        // Cleanup never waits for the server: held answers are let go only afterwards, for
+        // the next test's sake.
         MVUrlCleanup();
+        rig.Release();
         ClearStoredSettings();
     }
 
@@ -404,18 +406,31 @@ TEST_F(UrlExchange, CancelInProgressDeliversNothing)
     RigAnswer held = Answer("/slow", 200, "late");
     held.hold = true;
     rig.Script(held);
+    rig.Script(Answer("/next", 200, "next"));
     CUrlRequest* slow = Submit(Https("/slow"), 1);
     ASSERT_EQ(1, rig.WaitForRequests(1, "/slow"));
     MVUrlCancel(slow);
-    // The blocked call may only return once the server answers.
     rig.Release();
-    for (int i = 0; i < 20; ++i) {
-        MVUrlDispatch();
-        Sleep(10);
-    }
-    MVUrlCleanup();
-    MVUrlDispatch();
+    // One worker serves the queue in order: once the next request is delivered, the
+    // cancelled one has been handed back, and it must have been dropped.
+    CUrlRequest* next = Submit(Https("/next"), 1);
+    TickUntil([&] { return g_outcomes.count(next) != 0; });
     EXPECT_EQ(0u, g_outcomes.count(slow));
+}
+
+TEST_F(UrlExchange, SilentServerFailsTheRequestWithinTheExchangeTimeOuts)
+{
+    MVUrlInit(nullptr, 0);
+    RigAnswer held = Answer("/silent-for-good", 200, "never");
+    held.hold = true;
+    rig.Script(held);
+    const DWORD started = GetTickCount();
+    Outcome o = Fetch(Https("/silent-for-good"), 1);
+    const DWORD elapsed = GetTickCount() - started;
+    EXPECT_NE(0, o.value);
+    EXPECT_TRUE(o.contentNull);
+    // The receive time-out is 20 s; the application gives up on its own after 30 s.
+    EXPECT_LT(elapsed, 30000u) << "the request failed only after " << elapsed << " ms";
 }
 
 TEST_F(UrlExchange, TwoFinishedRequestsAreDeliveredInFinishingOrderInOneDispatch)
@@ -433,7 +448,7 @@ TEST_F(UrlExchange, TwoFinishedRequestsAreDeliveredInFinishingOrderInOneDispatch
     EXPECT_EQ(b, g_order[1]);
 }
 
-TEST_F(UrlExchange, CleanupWithRequestsInFlightAndReinit)
+TEST_F(UrlExchange, CleanupWithASilentServerReturnsInTimeAndTheModuleWorksAgain)
 {
     MVUrlInit(nullptr, 0);
     RigAnswer held = Answer("/held", 200, "x");
@@ -444,11 +459,14 @@ TEST_F(UrlExchange, CleanupWithRequestsInFlightAndReinit)
     ASSERT_EQ(1, rig.WaitForRequests(1, "/held"));
     Submit(Https("/after"), 1);
     Submit(Https("/after"), 1);
-    // Cleanup waits for the exchange in progress; the server lets it go.
-    rig.Release();
+    // The server holds its answer for good: cleanup must give up on the blocked worker.
+    const DWORD started = GetTickCount();
     MVUrlCleanup();
+    const DWORD elapsed = GetTickCount() - started;
+    EXPECT_LT(elapsed, 8000u) << "cleanup took " << elapsed << " ms";
     MVUrlDispatch();
     EXPECT_TRUE(g_outcomes.empty());
+    EXPECT_TRUE(rig.RequestsTo("/after").empty()) << "queued requests were started after the stop";
 
     CUrlRequest* out = nullptr;
     EXPECT_EQ(MVURL_E_NO_WORKER, MVUrlRequestW(L"https://x/", 1, Record, &out));

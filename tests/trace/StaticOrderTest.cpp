@@ -40,7 +40,8 @@ Observation s_atUrlManager;
 Observation s_afterLoader;
 
 // Where the URL manager is built: both modules exist, the leveled library is not loaded yet.
-// On the way out the loader is gone again while the modules still are.
+// On the way out the loader has gone, leaving its library in place for late records, and the
+// modules are still there.
 class CUrlManagerPlaceObserver {
 public:
     CUrlManagerPlaceObserver()
@@ -51,14 +52,14 @@ public:
 
     virtual ~CUrlManagerPlaceObserver()
     {
-        const bool loaderGone = g_hOvkTraceModule == nullptr && g_pfnOVKTRACE == nullptr;
+        const bool libraryKept = g_hOvkTraceModule != nullptr && g_pfnOVKTRACE != nullptr;
         const bool modulesLeft =
             GetKSBaseTraceModule().IsLoaded() && GetMVTraceModule().IsLoaded();
         TraceMV(MV_TRACE_INFORMATION, "static order observer destroyed");
-        if (!loaderGone || !modulesLeft) {
+        if (!libraryKept || !modulesLeft) {
             std::fprintf(stderr,
-                         "statics destroyed out of order (loader gone %d, modules left %d)\n",
-                         loaderGone, modulesLeft);
+                         "statics destroyed out of order (library kept %d, modules left %d)\n",
+                         libraryKept, modulesLeft);
             std::fflush(stderr);
             std::_Exit(3);
         }
