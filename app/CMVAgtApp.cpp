@@ -23,6 +23,7 @@ constexpr DWORD kDownloadDelayMs = 1000;
 constexpr DWORD kDownloadLimitMs = 600000;
 constexpr DWORD kHeartbeatMs = 180000;
 constexpr int32_t kMaxDownloadAttempts = 4;
+constexpr uint32_t kAnswerBodyLimit = 1024 * 1024;
 
 }  // namespace
 
@@ -58,6 +59,8 @@ void CMVAgtApp::Initialize(HWND /*hWnd*/)
     SetTraceLevel(static_cast<int32_t>(CfgGetUInt(L"General", L"TraceLevel", 3)));
     TraceText(TRACE_LEVEL_PROGRESS, L"Initializing Agent-App...");
     MVUrlInit(nullptr, 0);
+    // The answers this program uses are below 100 KB: a server never makes it hold more.
+    MVUrlSetBodyLimit(kAnswerBodyLimit);
     StartCheckVersion();
 }
 

@@ -7,6 +7,7 @@
 #include "app/AgtStatus.h"
 #include "app/DlkApi.h"
 #include "mvurl/MVUrl.h"
+#include "util/CPrivateTempFolder.h"
 
 #include <windows.h>
 
@@ -74,7 +75,9 @@ public:
 protected:
     void RouteAnswer(int32_t value, wchar_t* text, int convertedCount);
     void StoreVersionAnswer(const struct VersionAnswer& answer);
-    bool MakeLocalIniPath();
+    // Stores the INI text as a new file named by the server in the run's own folder; its full
+    // path then replaces the name. False when the name is unsafe or the file not fully stored.
+    bool StoreIniFile(const wchar_t* text);
     void PrepareLibrary();
     void StartDownload();
     void RunCheckModeDownload(const char* iniPath, const char* section);
@@ -102,6 +105,8 @@ protected:
     wchar_t m_szExtName[256] = {};
     wchar_t m_szSupportDelta[32] = {};
     int32_t m_nCheckFlag = 0;
+    // Where the INI file is stored; removed with the object, after the library has let go.
+    CPrivateTempFolder m_iniFolder;
 
     static std::atomic<DWORD> s_dwHeartbeatTime;
     static std::atomic<int32_t> s_nDownloadRetry;

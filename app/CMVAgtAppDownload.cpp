@@ -15,8 +15,8 @@
 #include "util/OSVersion.h"
 #include "util/Utf8.h"
 
-#include <cstdio>
 #include <cstring>
+#include <string>
 #include <cwchar>
 #include <memory>
 #include <new>
@@ -56,31 +56,34 @@ void SetEncodedParameter(const char* name, const wchar_t* value)
     g_pfnDlkSetStdParameter(name, encoded);
 }
 
-bool WriteUtf8File(const wchar_t* path, const wchar_t* text)
+// The INI text as the library reads it: UTF-8 with every line end written as a text file
+// of this platform writes it ("\n" as CR LF). Empty when it cannot be converted.
+std::string IniFileBytes(const wchar_t* text)
 {
+    std::string out;
     const int needed = WideToUtf8(text, nullptr, 0);
-    if (needed <= 0) return false;
+    if (needed <= 0) return out;
     std::unique_ptr<char[]> utf8(new (std::nothrow) char[needed + 1]);
-    if (!utf8) return false;
+    if (!utf8) return out;
     WideToUtf8(text, utf8.get(), needed + 1);
-    FILE* file = _wfopen(path, L"wt");
-    if (file == nullptr) return false;
-    std::fwrite(utf8.get(), 1, std::strlen(utf8.get()), file);
-    std::fclose(file);
-    return true;
+    for (const char* p = utf8.get(); *p != '\0'; ++p) {
+        if (*p == '\n') out += '\r';
+        out += *p;
+    }
+    return out;
 }
 
 }  // namespace
 
-bool CMVAgtApp::MakeLocalIniPath()
+bool CMVAgtApp::StoreIniFile(const wchar_t* text)
 {
-    // The server names the file: it must stay a plain name inside the temporary directory.
-    if (!IsSafeLocalFileName(m_szIniName)) return false;
+    // The server names the file: it must stay a plain name inside the run's own folder.
+    if (!IsSafeLocalFileName(m_szIniName) || !m_iniFolder.Create()) return false;
+    const std::string bytes = IniFileBytes(text);
     wchar_t path[kTempDirSize] = {};
-    const DWORD n = GetTempPathW(kTempDirSize, path);
-    if (n == 0 || n >= kTempDirSize) return false;
-    if (path[n - 1] != L'\\' && BoundedAppend(path, kTempDirSize, L"\\") != KS_S_OK) return false;
-    if (BoundedAppend(path, kTempDirSize, m_szIniName) != KS_S_OK) return false;
+    if (!m_iniFolder.StoreNewFile(m_szIniName, bytes.data(), static_cast<DWORD>(bytes.size()), path, kTempDirSize)) {
+        return false;
+    }
     // A path cut to fit the member would name another file: refuse it instead.
     return BoundedCopy(m_szIniName, 256, path) == KS_S_OK;
 }
@@ -93,9 +96,9 @@ void CMVAgtApp::OnDownloadingIniReturn(int32_t value, const wchar_t* text)
         SetStatus(STATUS_IDLE);
         return;
     }
-    const bool pathOk = MakeLocalIniPath();
+    const bool stored = StoreIniFile(text);
     TraceFormat(TRACE_LEVEL_PROGRESS, 512, L"dlkActiveIniName = %ls", m_szIniName);
-    if (!pathOk || !WriteUtf8File(m_szIniName, text)) {
+    if (!stored) {
         TraceFormat(TRACE_LEVEL_PROGRESS, 512, L"Create file %ls failed.", m_szIniName);
         SetStatus(STATUS_IDLE);
         return;

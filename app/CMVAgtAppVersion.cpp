@@ -9,6 +9,7 @@
 #include "util/ConfigStore.h"
 #include "util/OSVersion.h"
 #include "util/SafeString.h"
+#include "util/SecureWipe.h"
 #include "util/Unscramble.h"
 #include "util/Utf8.h"
 
@@ -58,7 +59,12 @@ void CMVAgtApp::StartCheckVersion()
     wchar_t url[kUrlSize] = {};
     BuildVersionCheckUrl(url, m_szServerName, g_nOSVersionClass, wow64, languageId, token);
     m_pCurrentRequest = nullptr;
-    if (MVUrlRequestW(url, static_cast<uint32_t>(m_nSecure), OnUrlReturn, &m_pCurrentRequest) != MVURL_OK) {
+    const int32_t created = MVUrlRequestW(url, static_cast<uint32_t>(m_nSecure), OnUrlReturn, &m_pCurrentRequest);
+    // The request keeps its own copy: the token goes from here.
+    SecureWipe(stored);
+    SecureWipe(token);
+    SecureWipe(url);
+    if (created != MVURL_OK) {
         TraceText(TRACE_LEVEL_PROGRESS, L"Can't connect out...");
         m_pCurrentRequest = nullptr;
         SetStatus(STATUS_IDLE);
@@ -103,7 +109,7 @@ int32_t CMVAgtApp::OnUrlReturn(CUrlRequest* request, int32_t value, const uint8_
     int converted = Utf8ToWide(bytes, text, size);
     if (converted < 0) converted = 0;
     if (converted == 0) text[0] = L'\0';
-    TraceText(TRACE_LEVEL_DETAIL, text);
+    TraceText(TRACE_LEVEL_DETAIL, MaskTokenInText(text).c_str());
     TraceFormat(TRACE_LEVEL_DETAIL, 512, L"The length of return value result = %d", value);
     app->RouteAnswer(value, text, converted);
     return 0;
@@ -143,7 +149,7 @@ void CMVAgtApp::OnGettingVersionInfoReturn(int32_t value, wchar_t* text)
         return;
     }
     text[value] = L'\0';
-    TraceText(TRACE_LEVEL_PROGRESS, text);
+    TraceText(TRACE_LEVEL_PROGRESS, MaskTokenInText(text).c_str());
     std::unique_ptr<VersionAnswer> answer(new (std::nothrow) VersionAnswer());
     if (!answer || !ParseVersionAnswer(text, *answer)) {
         TraceText(TRACE_LEVEL_PROGRESS, L"Getting version info error.");

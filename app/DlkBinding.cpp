@@ -3,6 +3,7 @@
 #include "trace/CMVFuncTrace.h"
 #include "trace/TraceText.h"
 #include "app/AppTrace.h"
+#include "util/DllSearch.h"
 #include "util/ModulePath.h"
 #include "util/ProcAddress.h"
 #include "util/SafeString.h"
@@ -63,7 +64,7 @@ BOOL LoadDLKFunctions()
             TraceText(TRACE_LEVEL_PROGRESS, L"Program directory unknown: ieksdlk.dll not loaded.");
             return FALSE;
         }
-        g_hDlk = LoadLibraryW(path);
+        g_hDlk = LoadLibraryFromItsFolder(path);
         g_bDlkOwned = g_hDlk != nullptr;
         if (g_hDlk != nullptr) {
             TraceFormat(TRACE_LEVEL_PROGRESS, 512, L"LoadLibrary ieksdlk.dll success %ls", path);

@@ -52,8 +52,9 @@ void EndSession()
     if (g_pAgtApp != nullptr) {
         g_pAgtApp->Cleanup();
         if (g_pfnDlkExitStdDownload != nullptr) g_pfnDlkExitStdDownload();
+        delete g_pAgtApp;
+        g_pAgtApp = nullptr;
     }
-    DestroyApplication();
     std::exit(0);
 }
 

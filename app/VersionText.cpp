@@ -4,6 +4,7 @@
 #include "util/TagReader.h"
 
 #include <cwchar>
+#include <cwctype>
 
 namespace {
 
@@ -169,4 +170,23 @@ bool EqualsIgnoreAsciiCase(const wchar_t* a, const wchar_t* b)
         if (AsciiLower(*a) != AsciiLower(*b)) return false;
     }
     return *a == *b;
+}
+
+std::wstring MaskTokenInText(const wchar_t* text)
+{
+    std::wstring out;
+    if (text == nullptr) return out;
+    const wchar_t* p = text;
+    while (const wchar_t* found = std::wcsstr(p, L"TK=")) {
+        const bool parameter = found == text || found[-1] == L'?' || found[-1] == L'&';
+        out.append(p, found + 3);
+        p = found + 3;
+        if (!parameter) continue;
+        // The token is inserted verbatim and may hold "&": mask to the end of the line.
+        const wchar_t* lineEnd = p + std::wcscspn(p, L"\r\n");
+        if (lineEnd != p) out += L"********";
+        p = lineEnd;
+    }
+    out += p;
+    return out;
 }

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 constexpr size_t kServerNameSize = 256;
 constexpr size_t kUrlSize = 2048;
@@ -52,6 +53,11 @@ bool ParseVersionAnswer(const wchar_t* text, VersionAnswer& answer);
 // separator, drive, ".." or other way out of it, no reserved device name, no character
 // Windows refuses in file names.
 bool IsSafeLocalFileName(const wchar_t* name);
+
+// A server's answer as it may be traced: every "TK=" parameter (after "?", "&" or at the start)
+// keeps its name, and the rest of its line is replaced by "********". A server that echoes the
+// request URL would otherwise put the access token into the trace.
+std::wstring MaskTokenInText(const wchar_t* text);
 
 // ASCII letters compared without regard to case, everything else exactly.
 bool EqualsIgnoreAsciiCase(const wchar_t* a, const wchar_t* b);

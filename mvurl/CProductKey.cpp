@@ -1,5 +1,6 @@
 #include "mvurl/CProductKey.h"
 
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -24,6 +25,26 @@ bool CProductKey::ReadBytes(const char* name, void* buffer, DWORD size)
     if (m_hKey == nullptr || buffer == nullptr) return false;
     DWORD cb = size;
     return RegQueryValueExA(m_hKey, name, nullptr, nullptr, static_cast<BYTE*>(buffer), &cb) == ERROR_SUCCESS;
+}
+
+DWORD CProductKey::ReadSwitch(const char* name, DWORD fallback)
+{
+    if (m_hKey == nullptr) return fallback;
+    DWORD type = 0;
+    char data[16] = {};
+    DWORD cb = sizeof(data) - 1;
+    if (RegQueryValueExA(m_hKey, name, nullptr, &type, reinterpret_cast<BYTE*>(data), &cb) != ERROR_SUCCESS) {
+        return fallback;
+    }
+    if ((type == REG_DWORD || type == REG_BINARY) && cb == sizeof(DWORD)) {
+        DWORD number = 0;
+        std::memcpy(&number, data, sizeof(number));
+        return number;
+    }
+    if (type != REG_SZ) return fallback;
+    const size_t length = strnlen(data, cb);
+    if (length == 0 || std::strspn(data, "0123456789") != length) return fallback;
+    return static_cast<DWORD>(std::strtoul(data, nullptr, 10));
 }
 
 bool CProductKey::ReadText(const char* name, char* buffer, DWORD size)

@@ -22,6 +22,11 @@ public:
     // the buffer without its terminator counts as too long: false, buffer left as it was.
     bool ReadText(const char* name, char* buffer, DWORD size);
 
+    // A switch, read by its type: a REG_DWORD or a 4-byte REG_BINARY as a number, a REG_SZ as
+    // the text of a number ("0", "1"). The number, or fallback when the value is missing or
+    // of any other type or form (a text's bytes are never taken for a number).
+    DWORD ReadSwitch(const char* name, DWORD fallback);
+
 private:
     HKEY m_hKey = nullptr;
 };

@@ -45,6 +45,7 @@ int32_t CUrlMgr::CreateRequest(const char* urlUtf8, uint32_t secure, UrlCompleti
     if (urlUtf8 == nullptr || outRequest == nullptr) return MVURL_E_ARGUMENT;
     CUrlRequest* request = CUrlRequest::Create(this, urlUtf8, secure, completion);
     if (request == nullptr) return MVURL_E_ALLOCATION;
+    request->SetBodyLimit(m_nBodyLimit);
     if (m_pWorker == nullptr || m_pWorker->Submit(request) == 0) {
         delete request;
         return MVURL_E_NO_WORKER;

@@ -31,6 +31,8 @@ public:
     // A creation code (MVURL_OK, MVURL_E_*); on MVURL_OK the handle is stored in *outRequest.
     int32_t CreateRequest(const char* urlUtf8, uint32_t secure, UrlCompletionFn completion, CUrlRequest** outRequest);
     int32_t CancelRequest(CUrlRequest* request);
+    // The body limit given to the requests created from now on.
+    void SetBodyLimit(uint32_t bytes) { m_nBodyLimit = bytes; }
     void DispatchResults();
 
     // Called by the worker on its own thread: request (and its reference) joins the completed list.
@@ -46,6 +48,7 @@ private:
     void* m_pDownloadInterface = nullptr;
     uint32_t m_nDownloadParameter = 0;
     CUrlWorker* m_pWorker = nullptr;
+    uint32_t m_nBodyLimit = kDefaultBodyLimit;
     // Completed list, oldest first, linked through the requests themselves so that handing a
     // request back can never fail for want of memory.
     CUrlRequest* m_pDoneHead = nullptr;

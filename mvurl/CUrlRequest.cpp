@@ -40,7 +40,8 @@ CUrlRequest::CUrlRequest(CUrlMgr* mgr, uint32_t secure, UrlCompletionFn completi
 CUrlRequest::~CUrlRequest()
 {
     delete[] m_pContent;
-    m_url.Empty();
+    // The URL may carry the access token: it does not outlive the request.
+    m_url.Wipe();
     CUrlLogLine().Text("Destroy CUrlRequest object ").Pointer(this).Info();
 }
 
@@ -64,6 +65,7 @@ LONG CUrlRequest::Release()
 int CUrlRequest::AppendContent(const uint8_t* bytes, uint32_t n)
 {
     const uint64_t needed = static_cast<uint64_t>(m_nContentLength) + n;
+    if (needed > m_nBodyLimit) return 0;
     if (needed > m_nContentCapacity && !Grow(needed)) return 0;
     if (n > 0) std::memcpy(m_pContent + m_nContentLength, bytes, n);
     m_nContentLength = static_cast<uint32_t>(needed);
@@ -81,7 +83,9 @@ bool CUrlRequest::Grow(uint64_t needed)
 {
     if (needed > kMaxCapacity) return false;
     const uint64_t exact = RoundUpToStep(needed);
-    const uint64_t doubled = std::min(RoundUpToStep(2ull * m_nContentCapacity), kMaxCapacity);
+    // Doubling never reserves more than the limit lets the body reach.
+    const uint64_t ceiling = std::max(exact, std::min(RoundUpToStep(m_nBodyLimit), kMaxCapacity));
+    const uint64_t doubled = std::min(RoundUpToStep(2ull * m_nContentCapacity), ceiling);
     // Doubling may ask too much when exactly the step needed can still be had.
     return (doubled > exact && Reallocate(doubled)) || Reallocate(exact);
 }

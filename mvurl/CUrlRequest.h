@@ -35,11 +35,16 @@ public:
     uint32_t GetContentLength() const { return m_nContentLength; }
     uint32_t GetContentCapacity() const { return m_nContentCapacity; }
     const CKSCharStr& GetUrl() const { return m_url; }
+    void SetBodyLimit(uint32_t bytes) { m_nBodyLimit = bytes; }
+    uint32_t GetBodyLimit() const { return m_nBodyLimit; }
     CUrlMgr* GetManager() const { return m_pMgr; }
 
     // Appends n bytes, growing the buffer in whole 8 KB steps (at least doubling, so a long
-    // body is read in linear time). 0, with nothing changed, when memory runs out.
+    // body is read in linear time, but never beyond the body limit). 0, with nothing changed,
+    // when memory runs out or the content would pass the body limit.
     int AppendContent(const uint8_t* bytes, uint32_t n);
+    // Whether n more bytes would take the content past the body limit.
+    bool WouldPassLimit(uint32_t n) const { return static_cast<uint64_t>(m_nContentLength) + n > m_nBodyLimit; }
     // Makes room for n bytes in one step (whole 8 KB steps), so a body whose length is known
     // before it arrives is read without regrowing. Never shrinks; false, with nothing changed,
     // when memory runs out.
@@ -64,5 +69,6 @@ private:
     uint8_t* m_pContent = nullptr;
     uint32_t m_nContentLength = 0;
     uint32_t m_nContentCapacity = 0;
+    uint32_t m_nBodyLimit = kDefaultBodyLimit;
     LONG m_nRefCount = 1;
 };

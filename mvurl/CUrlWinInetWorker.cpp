@@ -8,14 +8,18 @@
 #include "mvurl/UrlText.h"
 #include "mvurl/WinInetBinding.h"
 #include "threading/CKSLock.h"
+#include "util/SecureWipe.h"
 
 #include <cstdio>
 #include <cstring>
 
 namespace {
 
-constexpr DWORD kSecureFlags = INTERNET_FLAG_SECURE | INTERNET_FLAG_IGNORE_CERT_CN_INVALID |
-                               INTERNET_FLAG_IGNORE_CERT_DATE_INVALID;  // 0x00803000
+// TLS checks the certificate's name and dates. An operator whose server's certificate does not
+// match its name can relax both ("MVRelaxedTls"); revocation is never checked (offline networks).
+constexpr DWORD kSecureFlags = INTERNET_FLAG_SECURE;  // 0x00800000
+constexpr DWORD kRelaxedCertificateFlags = INTERNET_FLAG_IGNORE_CERT_CN_INVALID |
+                                           INTERNET_FLAG_IGNORE_CERT_DATE_INVALID;  // 0x00003000
 constexpr DWORD kRequestFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE |
                                 INTERNET_FLAG_KEEP_CONNECTION;  // 0x84400000
 constexpr DWORD kStatusCodeQuery = HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER;  // 0x20000013
@@ -32,9 +36,6 @@ constexpr DWORD kReceiveTimeoutMs = 20000;
 // How long cleanup waits for the thread before leaving it to end on its own: a thread blocked
 // inside WinInet is not always woken by closing its handles.
 constexpr DWORD kStopWaitMs = 4000;
-// Largest announced body length the content buffer is sized for before the bytes arrive: a
-// server's word alone never makes the worker hold more memory than this.
-constexpr DWORD kMaxReservedOnAnnouncement = 256u * 1024 * 1024;
 
 // Source lines named in the module's error records; operators' tools match on them.
 constexpr int kLineInitFailed = 1024;
@@ -42,6 +43,22 @@ constexpr int kLineConnectFailed = 1529;
 constexpr int kLineOpenRequestFailed = 1521;
 constexpr int kLineSendFailed = 1513;
 constexpr int kLineStopAbandoned = 1107;
+constexpr int kLineBodyTooLarge = 1561;
+constexpr int kLineCertificateRefused = 1515;
+
+// Why a TLS exchange refused the server's certificate, or null for other failures.
+const char* CertificateProblem(int32_t code)
+{
+    switch (code) {
+    case ERROR_INTERNET_SEC_CERT_CN_INVALID: return "it names another host";
+    case ERROR_INTERNET_SEC_CERT_DATE_INVALID: return "it is expired or not yet valid";
+    case ERROR_INTERNET_INVALID_CA: return "it is not issued by a trusted authority";
+    case ERROR_INTERNET_SEC_CERT_ERRORS: return "it has several problems";
+    case ERROR_INTERNET_SEC_INVALID_CERT: return "it is not valid";
+    case ERROR_INTERNET_SEC_CERT_REVOKED: return "it is revoked";
+    default: return nullptr;
+    }
+}
 
 // The code a failed step leaves behind. A step can fail without setting one (an unbound
 // WinInet function): that must still read as a failure, never as a completed exchange.
@@ -85,6 +102,7 @@ void ApplyCredentials(HINTERNET handle, Reader read, DWORD userOption, DWORD pas
         SetTextOption(handle, passwordOption, password);
         Remember(rememberedUser, user);
         Remember(rememberedPassword, password);
+        SecureWipe(password);
     } else if (rememberedUser[0] != '\0') {
         SetTextOption(handle, userOption, rememberedUser);
         SetTextOption(handle, passwordOption, rememberedPassword);
@@ -192,6 +210,7 @@ bool CUrlWinInetWorker::StopRequested()
 
 DWORD CUrlWinInetWorker::FinishThreadRun()
 {
+    SecureWipe(&m_remembered, sizeof(m_remembered));
     bool abandoned;
     {
         CKSLock guard(m_lock);
@@ -208,6 +227,11 @@ void CUrlWinInetWorker::StartThreadRun()
     std::memset(m_szUploadUrl, 0, sizeof(m_szUploadUrl));
     CProductKey key(KEY_READ);
     if (key.IsOpen()) key.ReadText("UploadURL", m_szUploadUrl, sizeof(m_szUploadUrl));
+    m_dwSecureFlags = kSecureFlags;
+    if (key.ReadSwitch("MVRelaxedTls", 0) == 1) {
+        m_dwSecureFlags |= kRelaxedCertificateFlags;
+        CUrlLogLine().Text("MVUrl certificate name and date checks relaxed by MVRelaxedTls").Info();
+    }
     CUrlLogLine().Text("MVUrl worker thread started running").Info();
     m_remembered = {};
 }
@@ -236,13 +260,13 @@ void CUrlWinInetWorker::Exchange(CUrlRequest* request)
 int32_t CUrlWinInetWorker::Perform(CUrlRequest* request)
 {
     const char* url = request->GetUrl().GetBuffer();
-    DWORD secureFlags = request->GetSecure() ? kSecureFlags : 0;
+    DWORD secureFlags = request->GetSecure() ? m_dwSecureFlags : 0;
     CUrlLogLine().Text("MVUrl tried to open url : ").Text(RedactToken(url).c_str())
         .Text(" secure flag : ").Signed(request->GetSecure() ? 1 : 0).Info();
 
     const bool upload = std::strstr(url, EffectiveUploadUrl(m_szUploadUrl).c_str()) != nullptr;
     const UrlTarget target = SplitRequestUrl(url);
-    if (target.forcesTls) secureFlags = kSecureFlags;
+    if (target.forcesTls) secureFlags = m_dwSecureFlags;
     CUrlLogLine().Text("MVUrl tried to connect to server ").Text(target.host.c_str()).Text(" Secure flag : ")
         .Unsigned(secureFlags).Text(" object : ").Text(RedactToken(target.object).c_str()).Info();
 
@@ -313,6 +337,9 @@ int32_t CUrlWinInetWorker::SendAndReceive(CUrlRequest* request, HINTERNET hReque
         const int32_t code = LastFailure();
         CUrlLogLine().Text("MVUrl HttpSendRequest() call failed with ").Unsigned(static_cast<uint32_t>(code))
             .Error(kLineSendFailed);
+        if (const char* reason = CertificateProblem(code)) {
+            CUrlLogLine().Text("MVUrl server certificate refused: ").Text(reason).Error(kLineCertificateRefused);
+        }
         return code;
     }
     DWORD status = 0;
@@ -342,27 +369,37 @@ int32_t CUrlWinInetWorker::CheckComplete(CUrlRequest* request, HINTERNET hReques
 
 int32_t CUrlWinInetWorker::ReadBody(CUrlRequest* request, HINTERNET hRequest)
 {
-    ReserveAnnounced(request, hRequest);
+    const int32_t announced = ReserveAnnounced(request, hRequest);
+    if (announced != 0) return announced;
     uint8_t chunk[kReadChunk];
     for (;;) {
         DWORD read = 0;
         if (!MVInternetReadFile(hRequest, chunk, kReadChunk, &read)) return LastFailure();
         if (read == 0) return 0;
-        request->AppendContent(chunk, read);
+        // A body delivered short or with a gap would pass for the whole answer: fail instead.
+        if (request->WouldPassLimit(read)) return BodyTooLarge(request);
+        if (!request->AppendContent(chunk, read)) return ERROR_NOT_ENOUGH_MEMORY;
     }
 }
 
-void CUrlWinInetWorker::ReserveAnnounced(CUrlRequest* request, HINTERNET hRequest)
+int32_t CUrlWinInetWorker::ReserveAnnounced(CUrlRequest* request, HINTERNET hRequest)
 {
     // Growing with what arrives would allocate, fill and copy about two and a half times the
     // body's size in fresh memory; a body of announced length fits one buffer. Should that not
-    // be had, the content grows as before.
+    // be had, the content grows as it arrives.
     DWORD announced = 0;
     DWORD length = sizeof(announced);
-    if (MVHttpQueryInfoA(hRequest, kContentLengthQuery, &announced, &length, nullptr) && announced > 0 &&
-        announced <= kMaxReservedOnAnnouncement) {
-        request->ReserveContent(announced);
-    }
+    if (!MVHttpQueryInfoA(hRequest, kContentLengthQuery, &announced, &length, nullptr) || announced == 0) return 0;
+    if (announced > request->GetBodyLimit()) return BodyTooLarge(request);
+    request->ReserveContent(announced);
+    return 0;
+}
+
+int32_t CUrlWinInetWorker::BodyTooLarge(CUrlRequest* request)
+{
+    CUrlLogLine().Text("MVUrl answer body passes its limit of ").Unsigned(request->GetBodyLimit())
+        .Text(" bytes").Error(kLineBodyTooLarge);
+    return MVURL_RESULT_TOO_LARGE;
 }
 
 void CUrlWinInetWorker::CloseExchange()

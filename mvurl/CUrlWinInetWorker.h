@@ -50,8 +50,10 @@ private:
     void SetCredentials(HINTERNET request);
     int32_t SendAndReceive(CUrlRequest* request, HINTERNET hRequest, bool upload, const std::string& object);
     int32_t ReadBody(CUrlRequest* request, HINTERNET hRequest);
-    // Sizes the content for the length the answer announces, within a limit.
-    void ReserveAnnounced(CUrlRequest* request, HINTERNET hRequest);
+    // Sizes the content for the length the answer announces; a failure result when that
+    // length passes the request's body limit, else 0.
+    int32_t ReserveAnnounced(CUrlRequest* request, HINTERNET hRequest);
+    int32_t BodyTooLarge(CUrlRequest* request);
     // The result of a body read to its end: 0, or why what arrived is not the whole answer.
     int32_t CheckComplete(CUrlRequest* request, HINTERNET hRequest, DWORD status);
     void CloseExchange();
@@ -71,5 +73,6 @@ private:
 
     // Live for one run of the thread.
     char m_szUploadUrl[256] = {};
+    DWORD m_dwSecureFlags = INTERNET_FLAG_SECURE;
     RememberedCredentials m_remembered = {};
 };

@@ -3,6 +3,7 @@
 #include "mvurl/CUrlMgr.h"
 #include "mvurl/WinInetBinding.h"
 #include "trace/StaticInitOrder.h"
+#include "util/SecureWipe.h"
 #include "util/Utf8.h"
 
 #include <memory>
@@ -45,8 +46,17 @@ int32_t MVUrlRequestW(const wchar_t* url, uint32_t secure, UrlCompletionFn compl
     std::unique_ptr<char[]> utf8(new (std::nothrow) char[kMaxUrlUtf8]());
     if (!utf8) return MVURL_E_ALLOCATION;
     // A URL whose UTF-8 form does not fit is refused rather than sent cut.
-    if (WideToUtf8(url, utf8.get(), kMaxUrlUtf8) <= 0) return MVURL_E_ARGUMENT;
-    return g_UrlMgr.CreateRequest(utf8.get(), secure, completion, outRequest);
+    const bool converted = WideToUtf8(url, utf8.get(), kMaxUrlUtf8) > 0;
+    const int32_t created = converted ? g_UrlMgr.CreateRequest(utf8.get(), secure, completion, outRequest)
+                                      : MVURL_E_ARGUMENT;
+    // The URL may carry the access token: this copy goes as soon as the request has its own.
+    SecureWipe(utf8.get(), kMaxUrlUtf8);
+    return created;
+}
+
+void MVUrlSetBodyLimit(uint32_t bytes)
+{
+    g_UrlMgr.SetBodyLimit(bytes);
 }
 
 void MVUrlCancel(CUrlRequest* request)

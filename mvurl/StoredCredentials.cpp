@@ -1,6 +1,7 @@
 #include "mvurl/StoredCredentials.h"
 
 #include "mvurl/CProductKey.h"
+#include "util/SecureWipe.h"
 #include "util/Unscramble.h"
 
 namespace {
@@ -14,6 +15,7 @@ int ReadCredentials(const char* userValue, const char* passwordValue, char* user
     char scrambled[kScrambledSize] = {};
     key.ReadText(passwordValue, scrambled, kScrambledSize);
     UnscrambleHexText(scrambled, password, size);
+    SecureWipe(scrambled);
     return 1;
 }
 

@@ -127,8 +127,7 @@ int ReadProxySettings(char* server, char* bypass, DWORD size)
 {
     CProductKey key(KEY_READ);
     if (!key.IsOpen()) return 0;
-    DWORD enable = 0;
-    if (!key.ReadBytes("MVProxyEnable", &enable, sizeof(enable)) || enable == 0) return 0;
+    if (key.ReadSwitch("MVProxyEnable", 0) == 0) return 0;
     if (!key.ReadText("MVProxyServer", server, size)) return 0;
     key.ReadText("MVProxyBypass", bypass, size);
     return 1;

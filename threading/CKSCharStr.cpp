@@ -1,5 +1,7 @@
 #include "threading/CKSCharStr.h"
 
+#include "util/SecureWipe.h"
+
 #include <cstring>
 #include <new>
 #include <utility>
@@ -40,6 +42,12 @@ void CKSCharStr::Empty()
     delete[] m_pBuffer;
     m_pBuffer = nullptr;
     m_nLength = 0;
+}
+
+void CKSCharStr::Wipe()
+{
+    if (m_pBuffer != nullptr) SecureWipe(m_pBuffer, m_nLength);
+    Empty();
 }
 
 bool CKSCharStr::Set(const char* text)

@@ -16,6 +16,8 @@ public:
 
     // Releases the buffer: GetBuffer() is null afterwards.
     void Empty();
+    // Overwrites the text with zeros, then releases the buffer (for texts holding secrets).
+    void Wipe();
 
     // Null text empties the string. Otherwise the text is copied with its terminator into a
     // new buffer before the old one is released, so a string may be set from its own text.

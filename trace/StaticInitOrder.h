@@ -8,6 +8,9 @@
 
 // Reserved for test programs that prepare the process before any of the objects below.
 constexpr int MVU_INIT_PRIORITY_TEST_SETUP = 900;
+// The restriction of the library search to the program's and the system's folders, before
+// anything loads a library (trace/TraceModules.cpp).
+constexpr int MVU_INIT_PRIORITY_DLL_SEARCH = 950;
 // Trace module "KSBASE" (trace/TraceModules.cpp).
 constexpr int MVU_INIT_PRIORITY_TRACE_MODULE_KSBASE = 1000;
 // Trace module "MV", which the URL module writes to (trace/TraceModules.cpp).

@@ -92,7 +92,8 @@ CRegKey CfgOpenSection(const wchar_t* section, BOOL forWrite)
             key.Release();
         return key;
     }
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, KEY_ALL_ACCESS, key.Receive()) == ERROR_SUCCESS)
+    // Writing a value needs no more than the right to set one.
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, KEY_SET_VALUE, key.Receive()) == ERROR_SUCCESS)
         return key;
     key.Release();
     if (RegCreateKeyW(HKEY_LOCAL_MACHINE, path, key.Receive()) != ERROR_SUCCESS) key.Release();

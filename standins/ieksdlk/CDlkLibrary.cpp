@@ -6,6 +6,7 @@
 #include "standins/ieksdlk/DlkText.h"
 #include "threading/CKSLock.h"
 #include "util/ModulePath.h"
+#include "util/Utf8.h"
 
 namespace {
 
@@ -130,6 +131,7 @@ int CDlkLibrary::StartDownload(const char* iniPath, const char* section, bool on
         (oneFile && fileName == nullptr)) {
         return DLK_RESULT_BAD_ARGUMENT;
     }
+    KeepReceivedIni(iniPath);
 
     CKSLock lock(m_cs);
     if (!m_initialised) {
@@ -150,6 +152,16 @@ int CDlkLibrary::StartDownload(const char* iniPath, const char* section, bool on
     auto control = std::make_shared<CDlkJobControl>(notify, userData);
     auto job = std::make_unique<CDlkDownloadJob>(request, LibraryDir(), ++m_jobCount, control);
     return Launch(std::move(job), control);
+}
+
+void CDlkLibrary::KeepReceivedIni(const char* iniPath)
+{
+    // The caller may remove its file when the run ends: what it handed over stays inspectable.
+    wchar_t path[MAX_PATH] = {};
+    if (Utf8ToWide(iniPath, path, MAX_PATH) <= 0) return;
+    if (!CopyFileW(path, (LibraryDir() + L"\\ieksdlk.received.ini").c_str(), FALSE)) {
+        DlkLogFile().Append("INI not readable: error " + std::to_string(GetLastError()));
+    }
 }
 
 int CDlkLibrary::Launch(std::unique_ptr<CDlkDownloadJob> job, std::shared_ptr<CDlkJobControl> control)

@@ -31,6 +31,8 @@ public:
 
     // The directory of the library's DLL; empty when it cannot be had.
     static std::wstring LibraryDir();
+    // Copies the INI file a download was given to ieksdlk.received.ini beside the library.
+    static void KeepReceivedIni(const char* iniPath);
 
 private:
     struct Running {

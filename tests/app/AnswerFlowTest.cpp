@@ -169,7 +169,11 @@ TEST_F(AnswerFlow, IniIsStoredWithCrLfInUtf8AndTheLibraryPrepared)
     app->SetStatus(STATUS_DOWNLOADING_INI);
     Answer("[ZEInstall]\nfile=caf\xc3\xa9\r\nend");
     EXPECT_EQ(STATUS_READY_TO_DOWNLOAD, app->GetStatus());
-    EXPECT_EQ("[ZEInstall]\r\nfile=caf\xc3\xa9\r\r\nend", ReadFileBytes(TempPath(L"agent.ini")));
+    // Stored in a folder of the run's own inside the temporary directory, under the server's name.
+    const std::wstring path = app->IniPath();
+    EXPECT_EQ(0u, path.find(TempPath(L"mvu-"))) << path;
+    EXPECT_EQ(L"\\agent.ini", path.substr(path.size() - 10));
+    EXPECT_EQ("[ZEInstall]\r\nfile=caf\xc3\xa9\r\r\nend", ReadFileBytes(path));
     ASSERT_EQ(5u, g_libraryCalls.size());
     EXPECT_EQ("Init https://127.83.6.250/rel|2.1|7|Orvik|319", g_libraryCalls[0]);
     // The answer's LID 9 became the machine's language: German.
@@ -177,7 +181,6 @@ TEST_F(AnswerFlow, IniIsStoredWithCrLfInUtf8AndTheLibraryPrepared)
     EXPECT_EQ("DlkLocalSetting=OQ==", g_libraryCalls[2]);
     EXPECT_EQ("SupportDelta=MQ==", g_libraryCalls[3]);
     EXPECT_EQ("DlkMovingInSubdir=Wanta", g_libraryCalls[4]);
-    DeleteFileW(TempPath(L"agent.ini").c_str());
 }
 
 TEST_F(AnswerFlow, ServerChosenNamesNeverLeaveTheTemporaryDirectory)
@@ -213,7 +216,6 @@ TEST_F(AnswerFlow, WithoutLanguageTheTitleIsEnglishAndTheSettingTheDefault)
     EXPECT_EQ("DlkProgressBarTitle=U2V0dGluZyBVcCBNaXJyb3J2YWxl", g_libraryCalls[1]);  // "Setting Up Mirrorvale"
     EXPECT_EQ("DlkLocalSetting=MQ==", g_libraryCalls[2]);                              // the default "1"
     EXPECT_EQ("SupportDelta=", g_libraryCalls[3]);
-    DeleteFileW(TempPath(L"t.ini").c_str());
 }
 
 TEST_F(AnswerFlow, EmptyAndZeroLeadingIniBodies)
@@ -228,8 +230,7 @@ TEST_F(AnswerFlow, EmptyAndZeroLeadingIniBodies)
     app->SetStatus(STATUS_DOWNLOADING_INI);
     Answer(std::string("\0rest", 5));
     EXPECT_EQ(STATUS_READY_TO_DOWNLOAD, app->GetStatus());
-    EXPECT_EQ("", ReadFileBytes(TempPath(L"zero.ini")));
-    DeleteFileW(TempPath(L"zero.ini").c_str());
+    EXPECT_EQ("", ReadFileBytes(app->IniPath()));
 }
 
 TEST_F(AnswerFlow, ProgressTitleFollowsTheLanguage)
@@ -254,7 +255,6 @@ TEST_F(AnswerFlow, ProgressTitleFollowsTheLanguage)
         ASSERT_EQ(5u, g_libraryCalls.size());
         EXPECT_EQ(std::string("DlkProgressBarTitle=") + c.title, g_libraryCalls[1]);
     }
-    DeleteFileW(TempPath(L"t.ini").c_str());
 }
 
 }  // namespace

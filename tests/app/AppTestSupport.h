@@ -18,6 +18,8 @@ public:
     void SetDownloadTarget(const wchar_t* iniPath, const wchar_t* section);
     void SetServerName(const wchar_t* name);
     const wchar_t* ServerName() const { return m_szServerName; }
+    // The stored INI file's full path once it is stored (before: the server's name for it).
+    const wchar_t* IniPath() const { return m_szIniName; }
     void SetCurrentRequest(CUrlRequest* request) { m_pCurrentRequest = request; }
 };
 

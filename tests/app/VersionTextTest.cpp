@@ -188,4 +188,23 @@ TEST(EqualsIgnoreAsciiCase, FoldsOnlyAsciiLetters)
     EXPECT_FALSE(EqualsIgnoreAsciiCase(L"\u00c9", L"\u00e9"));
 }
 
+TEST(MaskTokenInText, HidesEveryTokenParameterToItsLineEnd)
+{
+    const struct {
+        const wchar_t* text;
+        const wchar_t* traced;
+    } rows[] = {
+        {L"Not found: /u/smt.php?AT=RV&TK=s3cr&t0k</p>\r\nnext line", L"Not found: /u/smt.php?AT=RV&TK=********\r\nnext line"},
+        {L"TK=abc", L"TK=********"},
+        {L"?TK=a\n&TK=b\nend", L"?TK=********\n&TK=********\nend"},
+        // Not a parameter: a word that merely ends in TK=.
+        {L"OKTK=plain", L"OKTK=plain"},
+        {L"&TK=\nempty token", L"&TK=\nempty token"},
+        {L"no token here", L"no token here"},
+        {L"", L""},
+    };
+    for (const auto& row : rows) EXPECT_EQ(std::wstring(row.traced), MaskTokenInText(row.text)) << row.text;
+    EXPECT_EQ(L"", MaskTokenInText(nullptr));
+}
+
 }  // namespace

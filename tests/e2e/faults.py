@@ -13,11 +13,12 @@ status the case wants. Statuses 5 and 8 last one 50 ms tick and are not aimed at
 """
 
 import os
+import shutil
 import subprocess
 import time
 
 import scenarios
-from mvmachine import Machine, Rig, crash_signs, sha256
+from mvmachine import Machine, Rig, crash_signs, peak_memory_kb, sha256
 from scenarios import Outcome
 
 TRIGGER = "C:\\mvfaults\\go"
@@ -50,7 +51,13 @@ class Lane:
                        expired_address=self.expired_address)
         self.release = scenarios.Release(build, os.path.join(folder, "release"))
         self.sendmsg = build.path("tests", "e2e", "tools", "mvsendmsg.exe")
+        self.scrambler = build.path("standins", "scrambler", "mvscramble.exe")
         self.case_dir = os.path.join(folder, "case")
+
+    def scrambled(self, text):
+        """The stored form of text, as the product's other software writes it."""
+        out = self.machine.wine(self.scrambler, "-s", "200", text)
+        return out.stdout.decode("ascii").strip().splitlines()[-1].strip()
 
     def version_path(self, host=None):
         return "/" + (host or self.host).split(".")[0] + "/smt.php" + self.build.version_query() + "&TK="
@@ -64,11 +71,12 @@ class Plan:
 
     trigger: the status path (with the leading 0 of construction) at which the messages are
     sent; messages: the messages for mvsendmsg (NAME:WPARAM:LPARAM); send_now: send them at once, before the window
-    exists; no_library: the download library is taken away after the install. A held answer is
-    held for good: the program must get out by itself."""
+    exists; prepare: called with the machine once the program is installed, to change what
+    lies around it; cwd: the working directory the program inherits. A held answer is held for
+    good: the program must get out by itself."""
 
     def __init__(self, settings=None, serve=None, library_fault=None, args=(), trigger=None, messages=(),
-                 send_now=False, no_library=False, timeout=240):
+                 send_now=False, prepare=None, cwd=None, timeout=240):
         self.settings = settings
         self.serve = serve
         self.library_fault = library_fault
@@ -76,7 +84,8 @@ class Plan:
         self.trigger = trigger
         self.messages = list(messages)
         self.send_now = send_now
-        self.no_library = no_library
+        self.prepare = prepare
+        self.cwd = cwd
         self.timeout = timeout
 
 
@@ -113,9 +122,9 @@ def run(lane, name, plan):
     until everything it started has ended, and gathers what is left to check."""
     machine, rig = lane.machine, lane.rig
     machine.install()
-    if plan.no_library:
-        os.remove(machine.library_path("ieksdlk.dll"))
     machine.clear_temp("dlk.php")
+    if plan.prepare is not None:
+        plan.prepare(machine)
     machine.set_library_fault(plan.library_fault)
     trigger_file = machine.host_path(TRIGGER)
     os.makedirs(os.path.dirname(trigger_file), exist_ok=True)
@@ -131,7 +140,7 @@ def run(lane, name, plan):
     output_file = os.path.join(lane.case_dir, "program-output.txt")
     tool_file = os.path.join(lane.case_dir, "mvsendmsg-output.txt")
     started = time.monotonic()
-    process = machine.start_updater(plan.args, output_file)
+    process = machine.start_updater(plan.args, output_file, cwd=plan.cwd)
     tool = None
     if plan.messages:
         wait = [] if plan.send_now else ["--wait-file", TRIGGER, "--wait-ms", str(plan.timeout * 1000)]
@@ -141,7 +150,10 @@ def run(lane, name, plan):
     fired_at = None
     fired_time = None
     timed_out = False
+    peak_kb = 0
     while process.poll() is None:
+        # The loader runs the program in the process it was started as.
+        peak_kb = max(peak_kb, peak_memory_kb(process.pid))
         if time.monotonic() - started > plan.timeout:
             timed_out = True
             break
@@ -182,6 +194,7 @@ def run(lane, name, plan):
         "exit": code,
         "seconds": round(seconds, 1),
         "after_trigger": round(ended - fired_time, 1) if fired_time is not None else None,
+        "peak_kb": peak_kb,
         "path": [0] + machine.status_path(),
         "fired_at": fired_at,
         "requests": rig.requests(),
@@ -276,12 +289,8 @@ def expect_release_installed(out, lane):
                      sha256(installed(lane, "MV", "bin", "data", "data.bin") or b""))
 
 
-def stored_ini(lane, name="dlk.php"):
-    found = lane.machine.temp_files(name)
-    if not found:
-        return None
-    with open(found[0], "rb") as f:
-        return f.read()
+def stored_ini(lane):
+    return lane.machine.received_ini()
 
 
 # --- what the server sends -------------------------------------------------------------------
@@ -414,21 +423,123 @@ def version_tls(mode):
     return case
 
 
-def version_certificate(kind):
-    """A certificate for another name, or an expired one: the program ignores both on purpose
-    (its requests carry the flags that accept them), so the run goes through."""
+def version_certificate(kind, relaxed=None):
+    """A certificate for another name, or an expired one: refused by default (the version check
+    fails and the run ends with the usual launch); accepted where the operator relaxed the
+    checks with MVRelaxedTls."""
     def case(lane):
         host = lane.wrong_host if kind == "wrong name" else lane.expired_host
         address = lane.wrong_address if kind == "wrong name" else lane.expired_address
-        out = run(lane, "certificate: %s, accepted" % kind, Plan(settings={"SURL": host},
-                                                                 serve=lambda: serve_light(lane, host, host)))
-        expect_path(out, SUCCESS)
+        settings = {"SURL": host}
+        if relaxed is not None:
+            settings["MVRelaxedTls"] = relaxed
+        out = run(lane, "certificate: %s, %s" % (kind, "accepted with MVRelaxedTls" if relaxed else "refused"),
+                  Plan(settings=settings, serve=lambda: serve_light(lane, host, host)))
         expect_launches(out, CONTROLLER)
+        if relaxed is None:
+            expect_path(out, [0, 1, 0, 8, 0])
+            expect_failed_request(out, "Get version info failed. Result = ")
+            out.expect_equal("no request got through", [], request_paths(out))
+            refusals = [r for r in lane.machine.module_records() if "server certificate refused" in r]
+            out.check("the refusal traced with its reason", refusals, lane.machine.module_records()[-5:])
+            return out
+        expect_path(out, SUCCESS)
         locals_ = [(r.get("path"), r.get("local")) for r in out.facts["requests"]]
         out.expect_equal("version and INI fetched from that address",
                          [(lane.version_path(host), address + ":443"), ("/rel/dlk.php", address + ":443")], locals_)
         return out
     return case
+
+
+def planted_trace_libraries(lane):
+    """Trace libraries planted in the working directory the program inherits (and not beside
+    it) are never loaded: no library search looks there."""
+    folder = os.path.join(lane.machine.drive, "planted")
+
+    def prepare(machine):
+        shutil.rmtree(folder, ignore_errors=True)
+        os.makedirs(folder)
+        for name in ("ovktrace.dll", "KSTRAC32.DLL"):
+            os.replace(machine.program_path(name), os.path.join(folder, name))
+
+    out = run(lane, "trace libraries planted in the working directory",
+              Plan(serve=lambda: serve_light(lane), prepare=prepare, cwd=folder))
+    expect_launches(out, CONTROLLER)
+    out.expect_equal("no record written by a planted library", [],
+                     [n for n in os.listdir(folder) if n.endswith(".log")])
+    out.check("the run went on without them", "/rel/dlk.php" in request_paths(out), request_paths(out))
+    shutil.rmtree(folder, ignore_errors=True)
+    return out
+
+
+def planted_ini(kind):
+    """A file, or a link to another file, planted under the INI's name in the temporary
+    directory: neither used nor written; the INI goes into the run's own folder, which is gone
+    afterwards."""
+    def case(lane):
+        victim = os.path.join(lane.machine.drive, "victim.txt")
+        planted = []
+
+        def prepare(machine):
+            with open(victim, "wb") as f:
+                f.write(b"victim\n")
+            for temp in machine.temp_dirs():
+                path = os.path.join(temp, "dlk.php")
+                planted.append(path)
+                if kind == "link":
+                    os.symlink(victim, path)
+                else:
+                    with open(path, "wb") as f:
+                        f.write(b"planted\n")
+
+        out = run(lane, "INI name planted in the temporary directory (%s)" % kind,
+                  Plan(serve=lambda: serve_full(lane), prepare=prepare))
+        out.check("a temporary directory to plant in", planted, "none found")
+        expect_path(out, SUCCESS)
+        expect_launches(out, CONTROLLER)
+        with open(victim, "rb") as f:
+            out.expect_equal("link target untouched", b"victim\n", f.read())
+        if kind == "file":
+            out.expect_equal("planted files untouched", [b"planted\n"] * len(planted),
+                             [open(p, "rb").read() for p in planted])
+        given = [c for c in out.facts["library"] if c.startswith("DlkStdDownload ")]
+        out.check("the library never given the planted path", given and all("\\mvu-" in c for c in given), given)
+        out.expect_equal("the run's folder removed afterwards", [], lane.machine.private_folders())
+        lane.machine.clear_temp("dlk.php")
+        return out
+    return case
+
+
+def version_oversized(key_text, **lines):
+    """An answer far past what the program takes: refused once it passes the body limit, with
+    the program's memory staying low, and the run ends on the normal path."""
+    def case(lane):
+        out = run(lane, "version answer: " + key_text,
+                  Plan(serve=lambda: serve_version(lane, b"", **lines)))
+        expect_path(out, [0, 1, 0, 8, 0])
+        expect_launches(out, CONTROLLER)
+        expect_trace(out, "Get version info failed. Result = 223.")
+        out.facts["note"] = "peak RSS %d MB" % (out.facts["peak_kb"] // 1024)
+        out.check("memory stays low", 0 < out.facts["peak_kb"] < 160 * 1024, "%d KB" % out.facts["peak_kb"])
+        return out
+    return case
+
+
+def token_echoed(lane):
+    """An error page that echoes the request URL, token and all: the token reaches no trace."""
+    token = "s3cr&t0k3n"
+    scrambled = lane.scrambled(token)
+    page = "<html><body>Not found: %s%s</body></html>\r\n" % (lane.version_path(), token)
+    out = run(lane, "error page echoing the token",
+              Plan(settings={"SURL": lane.host, "RTN": scrambled},
+                   serve=lambda: serve_version(lane, page, status=404)))
+    expect_path(out, [0, 1, 0, 8, 0])
+    expect_launches(out, CONTROLLER)
+    out.expect_equal("token sent verbatim", [lane.version_path() + token], request_paths(out))
+    expect_trace(out, "Not found: ")
+    out.expect_equal("token in no trace record", [],
+                     [t for t in out.facts["trace"] + lane.machine.module_records() if token in t])
+    return out
 
 
 def version_status(status):
@@ -841,7 +952,8 @@ def end_session(status, wparam=1, library_fault=None):
 def no_download_library(lane):
     """No download library beside the program: every attempt fails at once (no 10-minute wait
     for a notification that cannot come), and the run ends with the controller."""
-    out = run(lane, "no download library", Plan(serve=lambda: serve_full(lane), no_library=True))
+    out = run(lane, "no download library", Plan(serve=lambda: serve_full(lane),
+                                                prepare=lambda m: os.remove(m.library_path("ieksdlk.dll"))))
     expect_path(out, ALL_FAILS)
     expect_launches(out, CONTROLLER)
     expect_within(out, "launch and exit", out.facts["seconds"], RUN_BOUND)
@@ -970,8 +1082,16 @@ def cases(long_cases=False):
         ("v-tls-plain", 45, version_tls("plain")),
         ("v-tls-garbage", 45, version_tls("garbage")),
         ("v-tls-close", 45, version_tls("close")),
-        ("v-wrongname", 40, version_certificate("wrong name")),
-        ("v-expired", 40, version_certificate("expired")),
+        ("v-wrongname", 45, version_certificate("wrong name")),
+        ("v-expired", 45, version_certificate("expired")),
+        ("v-wrongname-ok", 40, version_certificate("wrong name", relaxed="1")),
+        ("v-expired-ok", 40, version_certificate("expired", relaxed=("dword", 1))),
+        ("v-300mb", 50, version_oversized("300 MB announced", body_size=300 * 1024 * 1024)),
+        ("v-endless", 50, version_oversized("endless, no length", body_size=10 ** 12, no_length=1)),
+        ("v-token-echo", 75, token_echoed),
+        ("planted-trace", 40, planted_trace_libraries),
+        ("planted-ini", 40, planted_ini("file")),
+        ("planted-link", 40, planted_ini("link")),
         ("v-401", 45, version_status(401)),
         ("v-407", 45, version_status(407)),
         ("v-404-page", 75, version_error_page(404)),

@@ -136,6 +136,25 @@ class Machine:
                 found.append(os.path.join(root, name))
         return found
 
+    def temp_dirs(self):
+        """The temporary directories of the machine's users."""
+        found = []
+        for root, dirs, _files in os.walk(os.path.join(self.drive, "users")):
+            found += [os.path.join(root, d) for d in dirs if d.lower() == "temp"]
+        return found
+
+    def private_folders(self):
+        """The run folders (mvu-*) the program left in the temporary directories."""
+        return [os.path.join(t, d) for t in self.temp_dirs() for d in os.listdir(t) if d.startswith("mvu-")]
+
+    def received_ini(self):
+        """The bytes of the INI file the download library was last given (None: never given)."""
+        path = self.library_path("ieksdlk.received.ini")
+        if not os.path.exists(path):
+            return None
+        with open(path, "rb") as f:
+            return f.read()
+
     def clear_temp(self, name):
         for path in self.temp_files(name):
             os.remove(path)
@@ -217,13 +236,14 @@ class Machine:
             f.write("\r\n".join(lines) + "\r\n")
         self.wine("regedit", "/S", "Z:" + path.replace("/", "\\"))
 
-    def start_updater(self, args=(), output_path=None):
+    def start_updater(self, args=(), output_path=None, cwd=None):
         """Starts mvupdate.exe and returns at once; what the emulator and the program write to
-        the console goes to output_path (crash reports among it)."""
+        the console goes to output_path (crash reports among it). cwd: the working directory it
+        inherits (a host path inside the machine's drive)."""
         output = open(output_path, "wb") if output_path else subprocess.DEVNULL
         try:
             return subprocess.Popen([WINE_RUN, "--prefix", self.prefix, WINDOWS_PROGRAM] + list(args),
-                                    env=dict(os.environ), stdout=output, stderr=subprocess.STDOUT)
+                                    env=dict(os.environ), stdout=output, stderr=subprocess.STDOUT, cwd=cwd)
         finally:
             if output_path:
                 output.close()
@@ -270,6 +290,18 @@ class Machine:
             return
         with open(path, "w") as f:
             f.write(keyword + "\n")
+
+
+def peak_memory_kb(pid):
+    """The resident-set high-water mark of a running process (0 once it is gone)."""
+    try:
+        with open("/proc/%d/status" % pid) as f:
+            for line in f:
+                if line.startswith("VmHWM:"):
+                    return int(line.split()[1])
+    except OSError:
+        pass
+    return 0
 
 
 def reg_file_data(value):

@@ -100,8 +100,9 @@ def print_table(results):
     print("%-14s %-56s %-7s %6s  %s" % ("case", "what", "result", "secs", "status path"))
     for key, out in results:
         path = ",".join(str(s) for s in out.facts.get("path", []))
-        print("%-14s %-56s %-7s %6s  %s" % (key, out.name[:56], "pass" if out.passed else "FAIL",
-                                            out.facts.get("seconds", "-"), path))
+        note = out.facts.get("note")
+        print("%-14s %-56s %-7s %6s  %s%s" % (key, out.name[:56], "pass" if out.passed else "FAIL",
+                                              out.facts.get("seconds", "-"), path, "  (%s)" % note if note else ""))
     failed = [(key, out) for key, out in results if not out.passed]
     print("\n%d cases, %d passed, %d failed" % (len(results), len(results) - len(failed), len(failed)))
     for key, out in failed:

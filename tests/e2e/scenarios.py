@@ -2,6 +2,7 @@
 exit and checks what a user could check afterwards."""
 
 import os
+import re
 
 from mvmachine import sha256
 
@@ -142,10 +143,11 @@ def normal_success(machine, rig, host, release):
     out.check("German progress title", 'DlkSetStdParameter name="DlkProgressBarTitle" value="TWlycm9ydmFsZSB3aXJkIGVpbmdlcmljaHRldA=="' in lib, lib)
     out.check("sub-directory mode", 'DlkSetStdParameter name="DlkMovingInSubdir" value="Wanta"' in lib, lib)
     out.expect_equal("LANGUAGEID filled from the answer", "9", machine.setting("LANGUAGEID"))
-    stored = machine.temp_files("dlk.php")
-    with open(stored[0], "rb") as f:
-        ini_bytes = f.read()
-    out.expect_equal("stored INI: CR CR LF for the server's CR LF, UTF-8", release.ini().replace("\r\n", "\r\r\n").encode(), ini_bytes)
+    out.expect_equal("stored INI: CR CR LF for the server's CR LF, UTF-8", release.ini().replace("\r\n", "\r\r\n").encode(),
+                     machine.received_ini())
+    out.check("INI stored in a folder of the run's own",
+              any(re.search(r"iniPath=\S*\\mvu-[0-9a-f]{16}\\+dlk\.php", c) for c in lib), lib)
+    out.expect_equal("the run's folder removed afterwards", [], machine.private_folders())
     expect_launch(out, "ksagtctl.exe", "/start2")
     return out
 

@@ -38,6 +38,27 @@ TEST(CUrlRequest, CreationCopiesTheUrlAndStartsClean)
     EXPECT_EQ(0, r->Release());
 }
 
+TEST(CUrlRequest, ContentNeverPassesItsLimitNorReservesBeyondIt)
+{
+    CUrlRequest* r = CUrlRequest::Create(nullptr, "u", 0, NoCompletion);
+    ASSERT_NE(nullptr, r);
+    constexpr uint32_t kLimit = 20000;
+    r->SetBodyLimit(kLimit);
+    const std::string piece = Pattern(12000, 0);
+    const auto* bytes = reinterpret_cast<const uint8_t*>(piece.data());
+    ASSERT_EQ(1, r->AppendContent(bytes, 12000));
+    EXPECT_TRUE(r->WouldPassLimit(8001));
+    EXPECT_FALSE(r->WouldPassLimit(8000));
+    // Refused whole: nothing of the refused piece is kept.
+    EXPECT_EQ(0, r->AppendContent(bytes, 8001));
+    EXPECT_EQ(12000u, r->GetContentLength());
+    ASSERT_EQ(1, r->AppendContent(bytes, 8000));
+    EXPECT_EQ(kLimit, r->GetContentLength());
+    // Doubling from 16 KB would have reserved 32 KB: the limit caps it at its whole 8 KB step.
+    EXPECT_LE(r->GetContentCapacity(), 24576u);
+    EXPECT_EQ(0, r->Release());
+}
+
 TEST(CUrlRequest, LastReleaseDestroys)
 {
     CUrlRequest* r = CUrlRequest::Create(nullptr, "u", 0, NoCompletion);

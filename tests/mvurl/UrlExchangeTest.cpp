@@ -371,14 +371,74 @@ TEST_F(UrlExchange, ServerClosingWithoutAnswerIsAFailure)
     EXPECT_TRUE(o.contentNull);
 }
 
-TEST_F(UrlExchange, CertificateNameAndDateProblemsAreAccepted)
+TEST_F(UrlExchange, CertificateNameAndDatesAreCheckedUnlessTheOperatorRelaxesThem)
 {
-    // The exchange ignores a certificate's name and dates; only its chain must be trusted.
-    MVUrlInit(nullptr, 0);
     rig.Script(Answer("/cert", 200, "ok"));
     ASSERT_FALSE(env.wrongNameHost.empty());
-    EXPECT_EQ("ok", Fetch("https://" + env.wrongNameHost + "/cert", 1).content);
-    EXPECT_EQ("ok", Fetch("https://" + env.expiredHost + "/cert", 1).content);
+    // Strict rows first: an accepted connection may be kept and reused by WinInet.
+    const struct {
+        const char* setting;  // REG_SZ text, or null for none
+        DWORD number;         // REG_DWORD when no text is given and this is not 0xFFFFFFFF
+        bool relaxed;
+    } rows[] = {
+        {nullptr, 0xFFFFFFFF, false}, {"0", 0, false}, {"yes", 0, false}, {nullptr, 2, false},
+        {"1", 0, true},               {nullptr, 1, true},
+    };
+    for (const auto& row : rows) {
+        ClearStoredSettings();
+        if (row.setting != nullptr) {
+            SetStoredText("MVRelaxedTls", row.setting);
+        } else if (row.number != 0xFFFFFFFF) {
+            SetStoredNumber("MVRelaxedTls", row.number);
+        }
+        MVUrlInit(nullptr, 0);
+        const Outcome wrongName = Fetch("https://" + env.wrongNameHost + "/cert", 1);
+        const Outcome expired = Fetch("https://" + env.expiredHost + "/cert", 1);
+        MVUrlCleanup();
+        const std::string which = row.setting ? row.setting : "number " + std::to_string(row.number);
+        if (row.relaxed) {
+            EXPECT_EQ("ok", wrongName.content) << which;
+            EXPECT_EQ("ok", expired.content) << which;
+        } else {
+            EXPECT_EQ(ERROR_INTERNET_SEC_CERT_CN_INVALID, wrongName.value) << which;
+            EXPECT_EQ(ERROR_INTERNET_SEC_CERT_DATE_INVALID, expired.value) << which;
+        }
+    }
+}
+
+TEST_F(UrlExchange, BodiesPastTheLimitFailInsteadOfArrivingShort)
+{
+    constexpr uint32_t kLimit = 100000;
+    const struct {
+        const char* path;
+        long long size;
+        bool noLength;
+        bool fits;
+    } rows[] = {
+        {"/at-limit", kLimit, false, true},
+        {"/at-limit-unannounced", kLimit, true, true},
+        {"/announced-past", kLimit + 1, false, false},
+        {"/unannounced-past", kLimit + 1, true, false},
+        // Endless for any client: only the limit ends it.
+        {"/endless", 1000000000000LL, true, false},
+    };
+    MVUrlInit(nullptr, 0);
+    MVUrlSetBodyLimit(kLimit);
+    for (const auto& row : rows) {
+        RigAnswer a = Answer(row.path, 200, "");
+        a.generatedSize = row.size;
+        a.noLength = row.noLength;
+        rig.Script(a);
+        const Outcome o = Fetch(Https(row.path), 1);
+        if (row.fits) {
+            EXPECT_EQ(static_cast<int32_t>(row.size), o.value) << row.path;
+            EXPECT_EQ(static_cast<size_t>(row.size), o.content.size()) << row.path;
+        } else {
+            EXPECT_EQ(MVURL_RESULT_TOO_LARGE, o.value) << row.path;
+            EXPECT_TRUE(o.contentNull) << row.path;
+        }
+    }
+    MVUrlSetBodyLimit(kDefaultBodyLimit);
 }
 
 TEST_F(UrlExchange, CancelWhileQueuedNeverConnects)

@@ -1,0 +1,33 @@
+// A folder of the run's own inside the temporary directory: an unpredictable name, access for
+// the current account only, and removed (with the files the program put in it) when the
+// object goes. Files are created in it only as new files, so a file or link that someone else
+// planted is never opened, followed or overwritten.
+#pragma once
+
+#include <windows.h>
+
+class CPrivateTempFolder {
+public:
+    CPrivateTempFolder() = default;
+    // Removes the files created through StoreNewFile, then the folder.
+    ~CPrivateTempFolder();
+
+    CPrivateTempFolder(const CPrivateTempFolder&) = delete;
+    CPrivateTempFolder& operator=(const CPrivateTempFolder&) = delete;
+
+    // Creates the folder once; TRUE when it exists afterwards.
+    BOOL Create();
+    // The folder's path without trailing backslash; empty before Create succeeded.
+    const wchar_t* GetPath() const { return m_szPath; }
+
+    // Writes bytes to a new file fileName in the folder and puts its full path in fullPath.
+    // FALSE when the name does not fit, the file exists already, or not every byte was written
+    // (a short write leaves no file behind).
+    BOOL StoreNewFile(const wchar_t* fileName, const void* bytes, DWORD count, wchar_t* fullPath, size_t cchFullPath);
+
+private:
+    void RemoveStoredFile();
+
+    wchar_t m_szPath[MAX_PATH] = {};
+    wchar_t m_szFile[MAX_PATH] = {};
+};
