@@ -16,7 +16,6 @@
 #include "util/Utf8.h"
 
 #include <cstring>
-#include <string>
 #include <cwchar>
 #include <memory>
 #include <new>
@@ -57,19 +56,24 @@ void SetEncodedParameter(const char* name, const wchar_t* value)
 }
 
 // The INI text as the library reads it: UTF-8 with every line end written as a text file
-// of this platform writes it ("\n" as CR LF). Empty when it cannot be converted.
-std::string IniFileBytes(const wchar_t* text)
+// of this platform writes it ("\n" as CR LF). Null when it cannot be converted; *count is the
+// number of bytes.
+std::unique_ptr<char[]> IniFileBytes(const wchar_t* text, DWORD* count)
 {
-    std::string out;
+    *count = 0;
     const int needed = WideToUtf8(text, nullptr, 0);
-    if (needed <= 0) return out;
+    if (needed <= 0) return nullptr;
     std::unique_ptr<char[]> utf8(new (std::nothrow) char[needed + 1]);
-    if (!utf8) return out;
+    // Every byte may be a line end that becomes two.
+    std::unique_ptr<char[]> out(new (std::nothrow) char[2 * static_cast<size_t>(needed) + 1]);
+    if (!utf8 || !out) return nullptr;
     WideToUtf8(text, utf8.get(), needed + 1);
+    DWORD n = 0;
     for (const char* p = utf8.get(); *p != '\0'; ++p) {
-        if (*p == '\n') out += '\r';
-        out += *p;
+        if (*p == '\n') out[n++] = '\r';
+        out[n++] = *p;
     }
+    *count = n;
     return out;
 }
 
@@ -79,9 +83,10 @@ bool CMVAgtApp::StoreIniFile(const wchar_t* text)
 {
     // The server names the file: it must stay a plain name inside the run's own folder.
     if (!IsSafeLocalFileName(m_szIniName) || !m_iniFolder.Create()) return false;
-    const std::string bytes = IniFileBytes(text);
+    DWORD count = 0;
+    const std::unique_ptr<char[]> bytes = IniFileBytes(text, &count);
     wchar_t path[kTempDirSize] = {};
-    if (!m_iniFolder.StoreNewFile(m_szIniName, bytes.data(), static_cast<DWORD>(bytes.size()), path, kTempDirSize)) {
+    if (!bytes || !m_iniFolder.StoreNewFile(m_szIniName, bytes.get(), count, path, kTempDirSize)) {
         return false;
     }
     // A path cut to fit the member would name another file: refuse it instead.

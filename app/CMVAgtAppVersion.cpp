@@ -25,6 +25,16 @@ constexpr int32_t kMaxAnswerBytes = 102399;
 constexpr int32_t kFixedAnswerBytes = 4092;
 constexpr int kFixedBufferSize = 4096;
 
+// Traces a server's answer with any access token in it masked.
+void TraceMasked(int32_t level, const wchar_t* text)
+{
+    const size_t needed = MaskTokenInText(text, nullptr, 0);
+    std::unique_ptr<wchar_t[]> masked(new (std::nothrow) wchar_t[needed]);
+    if (!masked) return;
+    MaskTokenInText(text, masked.get(), needed);
+    TraceText(level, masked.get());
+}
+
 }  // namespace
 
 void CMVAgtApp::StartCheckVersion()
@@ -109,7 +119,7 @@ int32_t CMVAgtApp::OnUrlReturn(CUrlRequest* request, int32_t value, const uint8_
     int converted = Utf8ToWide(bytes, text, size);
     if (converted < 0) converted = 0;
     if (converted == 0) text[0] = L'\0';
-    TraceText(TRACE_LEVEL_DETAIL, MaskTokenInText(text).c_str());
+    TraceMasked(TRACE_LEVEL_DETAIL, text);
     TraceFormat(TRACE_LEVEL_DETAIL, 512, L"The length of return value result = %d", value);
     app->RouteAnswer(value, text, converted);
     return 0;
@@ -149,7 +159,7 @@ void CMVAgtApp::OnGettingVersionInfoReturn(int32_t value, wchar_t* text)
         return;
     }
     text[value] = L'\0';
-    TraceText(TRACE_LEVEL_PROGRESS, MaskTokenInText(text).c_str());
+    TraceMasked(TRACE_LEVEL_PROGRESS, text);
     std::unique_ptr<VersionAnswer> answer(new (std::nothrow) VersionAnswer());
     if (!answer || !ParseVersionAnswer(text, *answer)) {
         TraceText(TRACE_LEVEL_PROGRESS, L"Getting version info error.");

@@ -5,7 +5,6 @@
 
 #include <memory>
 #include <new>
-#include <string>
 
 HMODULE g_hResModule = nullptr;
 
@@ -19,10 +18,10 @@ constexpr int kProductNameSize = 20;
 void PutProductName(wchar_t* out, int cchOut, const wchar_t* text, const wchar_t* product)
 {
     const wchar_t* mark = WcsFind(text, L"%s");
-    std::wstring result(text, mark);
-    result += product;
-    result += mark + 2;
-    BoundedCopy(out, static_cast<size_t>(cchOut), result.c_str());
+    const size_t cch = static_cast<size_t>(cchOut);
+    BoundedCopyN(out, cch, text, static_cast<size_t>(mark - text));
+    BoundedAppend(out, cch, product);
+    BoundedAppend(out, cch, mark + 2);
 }
 
 }  // namespace

@@ -8,29 +8,35 @@
 // be the test server's generated pattern (byte i is i % 251): a fetch that fails or brings
 // anything else ends the run with 1.
 //
-// With --wininet first, the same exchange is made with WinInet alone, as the module's worker
-// makes it (same flags, 8192-byte reads) but with every byte dropped as it arrives: the floor
-// the module stands on. Those lines begin with "wininet" and check only the length.
+// With --wininet, the same exchange is made with WinInet alone, as the module's worker makes it
+// (same flags, the same read size) and keeping the body the same way: read straight into one
+// buffer of the announced length. That is the floor the module stands on. Those lines begin
+// with "wininet". --read-size N sets the bytes asked of each read, for both (default: the
+// module's own).
 //
-// Usage: mvurlbench.exe [--wininet] <repetitions> <expected bytes> <url> [<repetitions> <bytes> <url>]...
+// Usage: mvurlbench.exe [--wininet] [--read-size N] <repetitions> <expected bytes> <url> [...]...
 #include "mvurl/MVUrl.h"
-#include "tests/rig/InternetHandle.h"
+#include "mvurl/UrlReadSize.h"
+#include "standins/ieksdlk/CInternetHandle.h"
 
 #include <windows.h>
 #include <wininet.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <algorithm>
 #include <cstring>
+#include <memory>
+#include <new>
 #include <string>
 
 namespace {
 
 constexpr DWORD kFetchLimitMs = 10 * 60 * 1000;
 constexpr uint32_t kPatternPeriod = 251;
-constexpr DWORD kReadChunk = 8192;
-// The worker's flags: TLS ignoring certificate name and date, reload, no cache write, keep-alive.
-constexpr DWORD kRequestFlags = 0x84400000 | 0x00803000;
+// The worker's flags: TLS, reload, no cache write, keep-alive.
+constexpr DWORD kRequestFlags = 0x84400000 | 0x00800000;
+DWORD g_readSize = kDefaultUrlReadSize;
 
 struct FetchOutcome {
     bool delivered = false;
@@ -113,29 +119,38 @@ bool FetchOnce(const std::string& url, long long expectedBytes)
     return true;
 }
 
-// The bytes of one exchange made the worker's way, dropped as they arrive; -1 on failure.
-long long ExchangeDropping(HINTERNET root, const std::string& url)
+// The bytes of one exchange made the worker's way, kept as the worker keeps them; -1 on failure.
+long long ExchangeKeeping(HINTERNET root, const std::string& url)
 {
     const size_t hostStart = url.find("://") == std::string::npos ? 0 : url.find("://") + 3;
     const size_t slash = url.find('/', hostStart);
     const std::string host = url.substr(hostStart, slash == std::string::npos ? std::string::npos : slash - hostStart);
     const std::string object = slash == std::string::npos ? "/" : url.substr(slash);
-    InternetHandle connection(
+    CInternetHandle connection(
         InternetConnectA(root, host.c_str(), INTERNET_DEFAULT_HTTPS_PORT, nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 1));
-    if (!connection) return -1;
-    InternetHandle request(HttpOpenRequestA(connection.Get(), "GET", object.c_str(), "HTTP/1.0", nullptr, nullptr,
-                                            kRequestFlags, 1));
-    if (!request) return -1;
+    if (connection.Get() == nullptr) return -1;
+    CInternetHandle request(HttpOpenRequestA(connection.Get(), "GET", object.c_str(), "HTTP/1.0", nullptr, nullptr,
+                                             kRequestFlags, 1));
+    if (request.Get() == nullptr) return -1;
     DWORD securityFlags = SECURITY_FLAG_IGNORE_REVOCATION;
     InternetSetOptionA(request.Get(), INTERNET_OPTION_SECURITY_FLAGS, &securityFlags, sizeof(securityFlags));
     if (!HttpSendRequestA(request.Get(), nullptr, 0, nullptr, 0)) return -1;
-    uint8_t chunk[kReadChunk];
-    long long total = 0;
+    DWORD announced = 0;
+    DWORD length = sizeof(announced);
+    if (!HttpQueryInfoA(request.Get(), HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER, &announced, &length,
+                        nullptr)) {
+        return -1;
+    }
+    std::unique_ptr<uint8_t[]> body(new (std::nothrow) uint8_t[announced + 1]);
+    if (!body) return -1;
+    DWORD total = 0;
     for (;;) {
+        const DWORD ask = total < announced ? std::min(g_readSize, announced - total) : 1;
         DWORD read = 0;
-        if (!InternetReadFile(request.Get(), chunk, kReadChunk, &read)) return -1;
+        if (!InternetReadFile(request.Get(), body.get() + total, ask, &read)) return -1;
         if (read == 0) return total;
         total += read;
+        if (total > announced) return -1;
     }
 }
 
@@ -144,7 +159,7 @@ bool FetchWinInetOnce(HINTERNET root, const std::string& url, long long expected
     LARGE_INTEGER started, ended;
     const double cpuBefore = CpuSeconds();
     QueryPerformanceCounter(&started);
-    const long long got = ExchangeDropping(root, url);
+    const long long got = ExchangeKeeping(root, url);
     QueryPerformanceCounter(&ended);
     const double cpu = CpuSeconds() - cpuBefore;
     if (got != expectedBytes) {
@@ -160,19 +175,22 @@ bool FetchWinInetOnce(HINTERNET root, const std::string& url, long long expected
 
 int main(int argc, char** argv)
 {
-    const bool wininetAlone = argc > 1 && std::strcmp(argv[1], "--wininet") == 0;
-    const int first = wininetAlone ? 2 : 1;
-    if (argc - first < 3 || (argc - first) % 3 != 0) {
-        std::fprintf(stderr, "usage: mvurlbench.exe [--wininet] <repetitions> <expected bytes> <url> [...]\n");
+    int first = 1;
+    const bool wininetAlone = argc > first && std::strcmp(argv[first], "--wininet") == 0;
+    if (wininetAlone) ++first;
+    if (argc > first + 1 && std::strcmp(argv[first], "--read-size") == 0) {
+        g_readSize = static_cast<DWORD>(std::strtoul(argv[first + 1], nullptr, 10));
+        g_nUrlReadSize = g_readSize;
+        first += 2;
+    }
+    if (g_readSize == 0 || argc - first < 3 || (argc - first) % 3 != 0) {
+        std::fprintf(stderr, "usage: mvurlbench.exe [--wininet] [--read-size N] <repetitions> <expected bytes> <url> [...]\n");
         return 2;
     }
-    InternetHandle root;
-    if (wininetAlone) {
-        root.Reset(InternetOpenA("OrvikMV", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
-    } else {
-        MVUrlInit(nullptr, 0);
-    }
-    bool ok = !wininetAlone || root;
+    CInternetHandle root(wininetAlone ? InternetOpenA("OrvikMV", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0)
+                                      : nullptr);
+    if (!wininetAlone) MVUrlInit(nullptr, 0);
+    bool ok = !wininetAlone || root.Get() != nullptr;
     for (int i = first; ok && i + 2 < argc; i += 3) {
         const long repetitions = std::strtol(argv[i], nullptr, 10);
         const long long expectedBytes = std::strtoll(argv[i + 1], nullptr, 10);

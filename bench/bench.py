@@ -5,13 +5,15 @@ tools/with-test-network and a virtual display; a measurement, with no pass or fa
 1. Bodies of 100 KB, 10 MB and 100 MB (1 MB = 2^20 bytes) fetched over HTTPS from a loopback
    test server (tests/rig/mvrig.py): several times through the URL module (mvurlbench.exe under
    wine64: MVUrlRequestW, then MVUrlDispatch until the completion function runs), as often through
-   WinInet alone the worker's way with the body dropped (the floor the module stands on), and as
-   often with curl from the host, to the same URL; medians, throughput, CPU and the module-to-curl
-   ratio, and the first fetch of a process (WinInet and TLS set-up).
+   WinInet alone the worker's way, the body kept the same way (the floor the module stands on), and
+   as often with curl from the host, to the same URL; medians, throughput, CPU, the module-to-floor
+   ratio, and the first fetch of a process (WinInet and TLS set-up). 10 MB and 100 MB again with
+   8 KB, 64 KB and 256 KB reads, module and floor alike.
 2. Growth: time and CPU per MB for 100 MB over those for 10 MB (1.00 is linear).
 3. One full update run in normal mode (the end-to-end scenario normal_success, reused as it is):
    wall time, the same less the program's fixed waits, and the CPU time of the program's process.
-4. Sizes of the i686 and x86_64 mvupdate.exe, as built and stripped.
+4. Sizes of mvupdate.exe: the release builds (the i686 one ships) and the test builds, as built
+   and stripped.
 
 Usage: bench.py --build-dir build/bench-x64 --x86-dir build/bench-x86 [--quick] [--no-update-run]
 """
@@ -42,6 +44,8 @@ ADDRESS = "127.83.97.1"
 MB = 1 << 20
 # (label, bytes, repetitions, repetitions with --quick)
 BODIES = [("100 KB", 100 * 1024, 21, 5), ("10 MB", 10 * MB, 7, 3), ("100 MB", 100 * MB, 5, 1)]
+# Bytes asked of each read, for the module and the floor alike; the module's own is the first.
+READ_SIZES = [64 * 1024, 8 * 1024, 256 * 1024]
 # The program sleeps 30 s before it starts and waits 1 s before the download.
 FIXED_WAITS = 31.0
 CLOCK_TICKS = os.sysconf("SC_CLK_TCK")
@@ -111,11 +115,12 @@ def idle_program(machine, build, repetitions=5):
     return statistics.median(r[1] for r in runs), statistics.median(sum(r[2]) for r in runs)
 
 
-def module_fetches(machine, build, size, repetitions, wininet_alone=False):
+def module_fetches(machine, build, size, repetitions, wininet_alone=False, read_size=READ_SIZES[0]):
     """(seconds, CPU seconds) of the process's first fetch (100 KB), and of each of repetitions
-    fetches of a body after it, through the URL module (or WinInet alone, the body dropped)."""
+    fetches of a body after it, through the URL module (or WinInet alone, keeping the body the
+    same way), reading read_size bytes at a time."""
     smallest = BODIES[0][1]
-    args = ["--wininet"] if wininet_alone else []
+    args = (["--wininet"] if wininet_alone else []) + ["--read-size", str(read_size)]
     # The first fetch loads WinInet and TLS and opens the connection: not counted with the rest.
     args += ["1", str(smallest), url_of(smallest), str(repetitions), str(size), url_of(size)]
     result = machine.wine(build.path("bench", "mvurlbench.exe"), *args, timeout=3600, check=False)
@@ -217,11 +222,11 @@ def print_table(fetched, update, sizes, quick, load):
         rows.append(cells + ("",) * (5 - len(cells)))
 
     module, wininet, curl = fetched["module"], fetched["wininet"], fetched["curl"]
-    row("URL fetch over HTTPS, median", "URL module", "WinInet alone", "curl", "module / curl")
+    row("URL fetch over HTTPS, median", "URL module", "WinInet floor", "curl", "module / floor")
     for label, size, reps, quick_reps in BODIES:
         m, w, c = module[size], wininet[size], curl[size]
         row("  %s x%d: time" % (label, quick_reps if quick else reps), "%.3f s" % median(m), "%.3f s" % median(w),
-            "%.3f s" % median(c), "%.2f" % (median(m) / median(c)))
+            "%.3f s" % median(c), "%.3f" % (median(m) / median(w)))
         row("  %s: throughput" % label, *("%.1f MB/s" % megabytes_per_second(size, median(t)) for t in (m, w, c)))
         row("  %s: CPU per fetch (mean)" % label, *("%.0f ms" % (1000 * mean(t, 1)) for t in (m, w, c)),
             "%.2f" % (mean(m, 1) / mean(c, 1)) if mean(c, 1) > 0 else "")
@@ -235,6 +240,10 @@ def print_table(fetched, update, sizes, quick, load):
     # CPU time is steadier than wall time on a machine with other work on it.
     cpu_growth = [(mean(t[100 * MB], 1) / 100) / (mean(t[10 * MB], 1) / 10) for t in (module, wininet, curl)]
     row("Per-MB CPU, 100 MB / 10 MB", *("%.2f" % g for g in cpu_growth))
+    row("Read size (median time)", "URL module", "WinInet floor", "", "module / floor")
+    for (label, read_size), (m, w) in sorted(fetched["read sizes"].items(), key=lambda kv: (kv[0][0], kv[0][1])):
+        row("  %s, %d KB reads" % (label, read_size // 1024), "%.3f s" % median(m), "%.3f s" % median(w), "",
+            "%.3f" % (median(m) / median(w)))
     if update is not None:
         outcome, cpu, seconds, split, idle = update
         row("Full update run, normal mode (%s)" % ("checks pass" if outcome.passed else "CHECKS FAIL"), "", "", "")
@@ -248,8 +257,8 @@ def print_table(fetched, update, sizes, quick, load):
         row("  for scale: Wine runs a program doing nothing", "%.2f s" % idle[0], "CPU %.2f s" % idle[1], "")
     row("mvupdate.exe size", "as built", "stripped", "")
     for arch, pair in sizes:
-        row("  " + arch, "%d KB" % (pair[0] // 1024) if pair else "not built",
-            "%d KB" % (pair[1] // 1024) if pair else "", "")
+        row("  " + arch, "%.1f KB" % (pair[0] / 1024) if pair else "not built",
+            "%.1f KB" % (pair[1] / 1024) if pair else "", "")
 
     widths = [max(len(r[i]) for r in rows) for i in range(5)]
     print()
@@ -257,7 +266,8 @@ def print_table(fetched, update, sizes, quick, load):
         print("  ".join(cell.ljust(widths[i]) if i == 0 else cell.rjust(widths[i]) for i, cell in enumerate(r)).rstrip())
     print()
     notes = ("Times: the module's from submission to its completion function (dispatch polled every ms).",
-             "WinInet alone: the worker's exchange with each 8 KB read dropped, not kept. curl: its own",
+             "WinInet floor: the worker's exchange alone, the body read straight into one buffer of its",
+             "announced length, with the same read size (the module's own unless the row says). curl: its own",
              "time_total (first fetch: its whole process), the body to /dev/null. CPU: the bench process",
              "(GetProcessTimes, 10 ms ticks), curl's process (rusage, its start-up included), mvupdate.exe's",
              "own process (/proc/<pid>/stat at its exit). 1 MB = 2^20 bytes. Load average when the bench",
@@ -273,6 +283,8 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--build-dir", default=os.path.join(SOURCE, "build", "bench-x64"))
     parser.add_argument("--x86-dir", default=os.path.join(SOURCE, "build", "bench-x86"))
+    parser.add_argument("--release-dir", default=os.path.join(SOURCE, "build", "release"))
+    parser.add_argument("--release-x64-dir", default=os.path.join(SOURCE, "build", "release-x64"))
     parser.add_argument("--quick", action="store_true", help="fewer repetitions")
     parser.add_argument("--no-update-run", action="store_true", help="leave out the full update run")
     args = parser.parse_args()
@@ -284,7 +296,9 @@ def main():
         return 2
 
     load = os.getloadavg()[0]
-    build = Build(args.build_dir)
+    # The update run installs the release configuration's program of this build's kind.
+    release_program = os.path.join(os.path.abspath(args.release_x64_dir), "app", "mvupdate.exe")
+    build = Build(args.build_dir, release_program if os.path.exists(release_program) else None)
     work = build.path("bench")
     machine = MeasuredMachine(build, os.path.join(work, "prefix"))
     rig = Rig(ADDRESS, [HOST], os.path.join(work, "rig"))
@@ -297,7 +311,7 @@ def main():
             rig.answer(path="/body/%d" % size, body_size=size)
         # No stored proxy or credentials: direct exchanges.
         machine.wine("reg", "delete", r"HKLM\SOFTWARE\Orvik", "/f", check=False)
-        fetched = {"module": {}, "wininet": {}, "curl": {}, "module first": [], "wininet first": []}
+        fetched = {"module": {}, "wininet": {}, "curl": {}, "module first": [], "wininet first": [], "read sizes": {}}
         for label, size, reps, quick_reps in BODIES:
             # Each body by all three right after each other, so a change in the machine's load
             # falls on all alike.
@@ -307,6 +321,12 @@ def main():
                 first, fetched[kind][size] = module_fetches(machine, build, size, count, kind == "wininet")
                 fetched[kind + " first"].append(first)
             fetched["curl"][size] = curl_fetches(size, count)
+            if size >= 10 * MB:
+                for read_size in READ_SIZES:
+                    say("bench: %s with %d KB reads" % (label, read_size // 1024))
+                    m = module_fetches(machine, build, size, count, False, read_size)[1]
+                    w = module_fetches(machine, build, size, count, True, read_size)[1]
+                    fetched["read sizes"][(label, read_size)] = (m, w)
         update = None
         if not args.no_update_run:
             say("bench: one full update run (it waits 30 s before it starts)")
@@ -314,9 +334,12 @@ def main():
             update = update_run(build, machine, rig) + (idle,)
     finally:
         rig.stop()
-    sizes = [("i686", exe_sizes(os.path.join(os.path.abspath(args.x86_dir), "app", "mvupdate.exe"),
-                                "i686-w64-mingw32-strip")),
-             ("x86_64", exe_sizes(build.path("app", "mvupdate.exe"), "x86_64-w64-mingw32-strip"))]
+    sizes = [("i686 release (what ships)", exe_sizes(os.path.join(os.path.abspath(args.release_dir), "app", "mvupdate.exe"),
+                                                     "i686-w64-mingw32-strip")),
+             ("x86_64 release", exe_sizes(release_program, "x86_64-w64-mingw32-strip")),
+             ("i686 RelWithDebInfo", exe_sizes(os.path.join(os.path.abspath(args.x86_dir), "app", "mvupdate.exe"),
+                                               "i686-w64-mingw32-strip")),
+             ("x86_64 RelWithDebInfo", exe_sizes(build.path("app", "mvupdate.exe"), "x86_64-w64-mingw32-strip"))]
     print_table(fetched, update, sizes, args.quick, load)
     return 0
 

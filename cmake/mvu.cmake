@@ -6,8 +6,10 @@ add_link_options(-static -static-libgcc -static-libstdc++)
 # Flags for our own code only (GoogleTest is built with its own).
 function(mvu_code_options target)
   target_compile_options(${target} PRIVATE -Wall -Wextra $<$<BOOL:${MVU_WERROR}>:-Werror>)
+  # The C runtime's own printf family: the ISO one the compiler would pick brings its own
+  # formatting engine into every program. Our formats use %ls and %hs, which mean the same in both.
   target_compile_definitions(${target} PRIVATE UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX
-                             _WIN32_WINNT=0x0601 WINVER=0x0601)
+                             _WIN32_WINNT=0x0601 WINVER=0x0601 __USE_MINGW_ANSI_STDIO=0)
 endfunction()
 
 # mvu_library(name SOURCES ... [DEPENDS ...]): one static library per product folder.
@@ -73,4 +75,29 @@ function(mvu_copy_beside target)
       VERBATIM)
     add_dependencies(${target} ${file_target})
   endforeach()
+endfunction()
+
+# The release build: size first. Sections per function and data item let the linker drop what
+# nothing reaches; no exception can pass through the product's code, so it carries no unwind
+# tables. The program is stripped after linking, its debug information kept beside it.
+option(MVU_RELEASE "Size-optimised release build with separate debug information" OFF)
+if(MVU_RELEASE)
+  add_compile_options(-g -ffunction-sections -fdata-sections -fno-exceptions -fno-rtti
+                      -fno-asynchronous-unwind-tables -fno-unwind-tables)
+  add_link_options(-Wl,--gc-sections)
+endif()
+
+# mvu_split_debug(target): strips target's file and keeps its debug information in
+# <file>.debug beside it, linked by name so debuggers find it.
+function(mvu_split_debug target)
+  if(NOT MVU_RELEASE)
+    return()
+  endif()
+  set(objcopy ${MVU_TRIPLET}-objcopy)
+  add_custom_command(TARGET ${target} POST_BUILD
+    COMMAND ${objcopy} --only-keep-debug $<TARGET_FILE:${target}> $<TARGET_FILE:${target}>.debug
+    COMMAND ${objcopy} --strip-all $<TARGET_FILE:${target}>
+    COMMAND ${CMAKE_COMMAND} -E chdir $<TARGET_FILE_DIR:${target}>
+            ${objcopy} --add-gnu-debuglink=$<TARGET_FILE_NAME:${target}>.debug $<TARGET_FILE_NAME:${target}>
+    VERBATIM)
 endfunction()

@@ -2,7 +2,8 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <vector>
+#include <memory>
+#include <new>
 
 namespace {
 
@@ -51,13 +52,14 @@ bool CProductKey::ReadText(const char* name, char* buffer, DWORD size)
 {
     if (m_hKey == nullptr || buffer == nullptr || size == 0) return false;
     // Read aside first, so a value that turns out too long leaves the caller's buffer alone.
-    std::vector<char> scratch(size + 1, '\0');
+    std::unique_ptr<char[]> scratch(new (std::nothrow) char[size + 1]());
+    if (!scratch) return false;
     DWORD cb = size;
-    if (RegQueryValueExA(m_hKey, name, nullptr, nullptr, reinterpret_cast<BYTE*>(scratch.data()), &cb) != ERROR_SUCCESS)
+    if (RegQueryValueExA(m_hKey, name, nullptr, nullptr, reinterpret_cast<BYTE*>(scratch.get()), &cb) != ERROR_SUCCESS)
         return false;
-    const size_t length = strnlen(scratch.data(), cb);
+    const size_t length = strnlen(scratch.get(), cb);
     if (length >= size) return false;
-    std::memcpy(buffer, scratch.data(), length);
+    std::memcpy(buffer, scratch.get(), length);
     buffer[length] = '\0';
     return true;
 }

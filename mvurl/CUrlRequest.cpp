@@ -62,6 +62,13 @@ LONG CUrlRequest::Release()
     return count;
 }
 
+uint8_t* CUrlRequest::ReserveTail(uint32_t n)
+{
+    const uint64_t needed = static_cast<uint64_t>(m_nContentLength) + n;
+    if (needed > m_nContentCapacity && !Grow(needed)) return nullptr;
+    return m_pContent + m_nContentLength;
+}
+
 int CUrlRequest::AppendContent(const uint8_t* bytes, uint32_t n)
 {
     const uint64_t needed = static_cast<uint64_t>(m_nContentLength) + n;

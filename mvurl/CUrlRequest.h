@@ -43,6 +43,12 @@ public:
     // body is read in linear time, but never beyond the body limit). 0, with nothing changed,
     // when memory runs out or the content would pass the body limit.
     int AppendContent(const uint8_t* bytes, uint32_t n);
+    // Room for up to n more bytes straight behind the content, so a body is read into its
+    // buffer without a copy: the place to write them, or null when memory runs out. The
+    // buffer grows as AppendContent grows it; the content is unchanged until CommitContent.
+    uint8_t* ReserveTail(uint32_t n);
+    // Counts n bytes written at ReserveTail's place as content (n no more than reserved).
+    void CommitContent(uint32_t n) { m_nContentLength += n; }
     // Whether n more bytes would take the content past the body limit.
     bool WouldPassLimit(uint32_t n) const { return static_cast<uint64_t>(m_nContentLength) + n > m_nBodyLimit; }
     // Makes room for n bytes in one step (whole 8 KB steps), so a body whose length is known

@@ -5,13 +5,18 @@
 #include "mvurl/CUrlRequest.h"
 #include "mvurl/StoredCredentials.h"
 #include "mvurl/UrlLog.h"
+#include "mvurl/UrlReadSize.h"
 #include "mvurl/UrlText.h"
 #include "mvurl/WinInetBinding.h"
 #include "threading/CKSLock.h"
 #include "util/SecureWipe.h"
 
-#include <cstdio>
+#include <charconv>
 #include <cstring>
+#include <memory>
+#include <new>
+
+std::atomic<uint32_t> g_nUrlReadSize{kDefaultUrlReadSize};
 
 namespace {
 
@@ -24,7 +29,7 @@ constexpr DWORD kRequestFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WR
                                 INTERNET_FLAG_KEEP_CONNECTION;  // 0x84400000
 constexpr DWORD kStatusCodeQuery = HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER;  // 0x20000013
 constexpr DWORD kContentLengthQuery = HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER;
-constexpr DWORD kReadChunk = 8192;
+
 constexpr size_t kRememberedMax = 127;
 // Every WinInet step is bounded, so that a server that accepts and never answers frees the
 // worker well within the application's own 30 s limits: a connection must be made within
@@ -261,17 +266,17 @@ int32_t CUrlWinInetWorker::Perform(CUrlRequest* request)
 {
     const char* url = request->GetUrl().GetBuffer();
     DWORD secureFlags = request->GetSecure() ? m_dwSecureFlags : 0;
-    CUrlLogLine().Text("MVUrl tried to open url : ").Text(RedactToken(url).c_str())
+    CUrlLogLine().Text("MVUrl tried to open url : ").Text(RedactToken(url).GetText())
         .Text(" secure flag : ").Signed(request->GetSecure() ? 1 : 0).Info();
 
-    const bool upload = std::strstr(url, EffectiveUploadUrl(m_szUploadUrl).c_str()) != nullptr;
+    const bool upload = std::strstr(url, EffectiveUploadUrl(m_szUploadUrl)) != nullptr;
     const UrlTarget target = SplitRequestUrl(url);
     if (target.forcesTls) secureFlags = m_dwSecureFlags;
-    CUrlLogLine().Text("MVUrl tried to connect to server ").Text(target.host.c_str()).Text(" Secure flag : ")
-        .Unsigned(secureFlags).Text(" object : ").Text(RedactToken(target.object).c_str()).Info();
+    CUrlLogLine().Text("MVUrl tried to connect to server ").Text(target.host.GetText()).Text(" Secure flag : ")
+        .Unsigned(secureFlags).Text(" object : ").Text(RedactToken(target.object.GetText()).GetText()).Info();
 
     const INTERNET_PORT port = secureFlags ? INTERNET_DEFAULT_HTTPS_PORT : INTERNET_DEFAULT_HTTP_PORT;
-    HINTERNET hConnect = MVInternetConnectA(m_hRoot, target.host.c_str(), port, nullptr, nullptr,
+    HINTERNET hConnect = MVInternetConnectA(m_hRoot, target.host.GetText(), port, nullptr, nullptr,
                                             INTERNET_SERVICE_HTTP, 0, 1);
     if (!StoreHandle(&m_hConnect, hConnect)) {
         const int32_t code = hConnect ? ERROR_INTERNET_OPERATION_CANCELLED : LastFailure();
@@ -280,9 +285,10 @@ int32_t CUrlWinInetWorker::Perform(CUrlRequest* request)
         return code;
     }
 
-    CUrlLogLine().Text("MVUrl tried to retrieve ").Text(RedactToken(target.object).c_str()).Info();
-    const UploadParts uploadParts = upload ? SplitUpload(target.object) : UploadParts{target.object, {}, false};
-    HINTERNET hRequest = MVHttpOpenRequestA(hConnect, upload ? "POST" : "GET", uploadParts.object.c_str(), "HTTP/1.0",
+    CUrlLogLine().Text("MVUrl tried to retrieve ").Text(RedactToken(target.object.GetText()).GetText()).Info();
+    const UploadParts uploadParts = SplitUpload(upload ? target.object.GetText() : "");
+    const char* object = upload ? uploadParts.object.GetText() : target.object.GetText();
+    HINTERNET hRequest = MVHttpOpenRequestA(hConnect, upload ? "POST" : "GET", object, "HTTP/1.0",
                                             nullptr, nullptr, kRequestFlags | secureFlags, 1);
     if (!StoreHandle(&m_hRequest, hRequest)) {
         const int32_t code = hRequest ? ERROR_INTERNET_OPERATION_CANCELLED : LastFailure();
@@ -320,16 +326,20 @@ void CUrlWinInetWorker::SetCredentials(HINTERNET hRequest)
 }
 
 int32_t CUrlWinInetWorker::SendAndReceive(CUrlRequest* request, HINTERNET hRequest, bool withBody,
-                                          const std::string& body)
+                                          const CKSCharStr& body)
 {
     BOOL sent;
     if (withBody) {
-        char headers[1024] = {};
-        std::snprintf(headers, sizeof(headers), "Content-Type: application/octet-stream\r\nContent-Length: %d\r\n",
-                      static_cast<int>(body.size()));
-        std::string payload = body;
-        sent = MVHttpSendRequestA(hRequest, headers, static_cast<DWORD>(-1), payload.data(),
-                                  static_cast<DWORD>(payload.size()));
+        char headers[128] = "Content-Type: application/octet-stream\r\nContent-Length: ";
+        const size_t used = std::strlen(headers);
+        const uint32_t length = body.GetLength();
+        char* end = std::to_chars(headers + used, headers + sizeof(headers) - 3, length).ptr;
+        std::memcpy(end, "\r\n", 3);
+        // The call takes a writable buffer: it gets a copy of its own.
+        std::unique_ptr<char[]> payload(new (std::nothrow) char[length + 1]);
+        if (!payload) return ERROR_NOT_ENOUGH_MEMORY;
+        std::memcpy(payload.get(), body.GetText(), length + 1);
+        sent = MVHttpSendRequestA(hRequest, headers, static_cast<DWORD>(-1), payload.get(), length);
     } else {
         sent = MVHttpSendRequestA(hRequest, nullptr, 0, nullptr, 0);
     }
@@ -371,14 +381,32 @@ int32_t CUrlWinInetWorker::ReadBody(CUrlRequest* request, HINTERNET hRequest)
 {
     const int32_t announced = ReserveAnnounced(request, hRequest);
     if (announced != 0) return announced;
-    uint8_t chunk[kReadChunk];
     for (;;) {
+        // Read straight into the content's spare room. One byte past the limit is asked for
+        // too, so that a body longer than the limit shows as such.
+        const uint64_t room = static_cast<uint64_t>(request->GetBodyLimit()) - request->GetContentLength() + 1;
+        const uint64_t chunk = g_nUrlReadSize.load() != 0 ? g_nUrlReadSize.load() : kDefaultUrlReadSize;
+        DWORD ask = static_cast<DWORD>(room < chunk ? room : chunk);
+        const uint32_t spare = request->GetContentCapacity() - request->GetContentLength();
         DWORD read = 0;
-        if (!MVInternetReadFile(hRequest, chunk, kReadChunk, &read)) return LastFailure();
+        if (spare == 0) {
+            // Full (a body of announced length is, at its end): only bytes that really come
+            // make the buffer grow.
+            uint8_t probe[1024];
+            if (ask > sizeof(probe)) ask = sizeof(probe);
+            if (!MVInternetReadFile(hRequest, probe, ask, &read)) return LastFailure();
+            if (read == 0) return 0;
+            if (request->WouldPassLimit(read)) return BodyTooLarge(request);
+            // A body delivered short or with a gap would pass for the whole answer: fail instead.
+            if (!request->AppendContent(probe, read)) return ERROR_NOT_ENOUGH_MEMORY;
+            continue;
+        }
+        if (ask > spare) ask = spare;
+        uint8_t* tail = request->ReserveTail(ask);
+        if (!MVInternetReadFile(hRequest, tail, ask, &read)) return LastFailure();
         if (read == 0) return 0;
-        // A body delivered short or with a gap would pass for the whole answer: fail instead.
         if (request->WouldPassLimit(read)) return BodyTooLarge(request);
-        if (!request->AppendContent(chunk, read)) return ERROR_NOT_ENOUGH_MEMORY;
+        request->CommitContent(read);
     }
 }
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "mvurl/CUrlWorker.h"
+#include "threading/CKSCharStr.h"
 #include "threading/CKSCriticalSection.h"
 #include "threading/CKSSyncQueue.h"
 #include "threading/CKSThread.h"
@@ -11,7 +12,6 @@
 #include <windows.h>
 #include <wininet.h>
 
-#include <string>
 
 class CUrlWinInetWorker : public CUrlWorker, public CKSThread {
 public:
@@ -48,7 +48,7 @@ private:
     int32_t Perform(CUrlRequest* request);
     bool StoreHandle(HINTERNET* slot, HINTERNET handle);
     void SetCredentials(HINTERNET request);
-    int32_t SendAndReceive(CUrlRequest* request, HINTERNET hRequest, bool upload, const std::string& object);
+    int32_t SendAndReceive(CUrlRequest* request, HINTERNET hRequest, bool upload, const CKSCharStr& body);
     int32_t ReadBody(CUrlRequest* request, HINTERNET hRequest);
     // Sizes the content for the length the answer announces; a failure result when that
     // length passes the request's body limit, else 0.

@@ -1,6 +1,8 @@
 #include "mvurl/UrlText.h"
 
 #include <cstring>
+#include <memory>
+#include <new>
 
 const char kDefaultUploadUrl[] = "http://report.mvupdate.invalid/report/upload.php";
 const char kTokenMask[] = "********";
@@ -16,9 +18,9 @@ bool StartsWith(const char* text, const char* prefix)
 }
 
 // "TK=" counts only where a parameter starts: after "?" or "&" (or at the very start).
-bool IsParamStart(const std::string& text, size_t pos)
+bool IsParamStart(const char* text, const char* at)
 {
-    return pos == 0 || text[pos - 1] == '?' || text[pos - 1] == '&';
+    return at == text || at[-1] == '?' || at[-1] == '&';
 }
 
 }  // namespace
@@ -27,7 +29,8 @@ UrlTarget SplitRequestUrl(const char* url)
 {
     UrlTarget target;
     if (url == nullptr) {
-        target.object = "/";
+        target.host.Set("");
+        target.object.Set("/");
         return target;
     }
     const char* host = url;
@@ -39,39 +42,49 @@ UrlTarget SplitRequestUrl(const char* url)
     }
     const char* slash = std::strchr(host, '/');
     if (slash == nullptr) {
-        target.host = host;
-        target.object = "/";
+        target.host.Set(host);
+        target.object.Set("/");
     } else {
-        target.host.assign(host, slash);
-        target.object = slash;
+        target.host.Set(host, static_cast<size_t>(slash - host));
+        target.object.Set(slash);
     }
     return target;
 }
 
-std::string EffectiveUploadUrl(const char* stored)
+const char* EffectiveUploadUrl(const char* stored)
 {
-    if (stored != nullptr && std::strlen(stored) > 4) return stored;
-    return kDefaultUploadUrl;
+    return stored != nullptr && std::strlen(stored) > 4 ? stored : kDefaultUploadUrl;
 }
 
-UploadParts SplitUpload(const std::string& object)
+UploadParts SplitUpload(const char* object)
 {
     UploadParts parts;
-    const size_t mark = object.find(kTraceInfoMark);
-    if (mark == std::string::npos) {
-        parts.object = object;
+    const char* text = object != nullptr ? object : "";
+    const char* mark = std::strstr(text, kTraceInfoMark);
+    if (mark == nullptr) {
+        parts.object.Set(text);
         return parts;
     }
-    parts.object = object.substr(0, mark);
-    parts.body = object.substr(mark + sizeof(kTraceInfoMark) - 1);
+    parts.object.Set(text, static_cast<size_t>(mark - text));
+    parts.body.Set(mark + sizeof(kTraceInfoMark) - 1);
     parts.hasBody = true;
     return parts;
 }
 
-std::string RedactToken(const std::string& text)
+CKSCharStr RedactToken(const char* text)
 {
-    for (size_t pos = text.find(kTokenParam); pos != std::string::npos; pos = text.find(kTokenParam, pos + 1)) {
-        if (IsParamStart(text, pos)) return text.substr(0, pos + sizeof(kTokenParam) - 1) + kTokenMask;
+    CKSCharStr out;
+    const char* source = text != nullptr ? text : "";
+    for (const char* at = std::strstr(source, kTokenParam); at != nullptr; at = std::strstr(at + 1, kTokenParam)) {
+        if (!IsParamStart(source, at)) continue;
+        const size_t kept = static_cast<size_t>(at - source) + sizeof(kTokenParam) - 1;
+        std::unique_ptr<char[]> masked(new (std::nothrow) char[kept + sizeof(kTokenMask)]);
+        if (!masked) return out;
+        std::memcpy(masked.get(), source, kept);
+        std::memcpy(masked.get() + kept, kTokenMask, sizeof(kTokenMask));
+        out.Set(masked.get());
+        return out;
     }
-    return text;
+    out.Set(source);
+    return out;
 }

@@ -2,16 +2,17 @@
 // uploads, and masking the access token in log records. No Windows header here.
 #pragma once
 
-#include <string>
+#include "threading/CKSCharStr.h"
 
 // Where a URL's exchange goes. The scheme is not kept: "https://" only forces TLS.
 struct UrlTarget {
-    std::string host;    // everything up to the first "/" behind the scheme (a ":port" stays in it)
-    std::string object;  // from that "/" on; "/" when there is nothing behind the host
+    CKSCharStr host;    // everything up to the first "/" behind the scheme (a ":port" stays in it)
+    CKSCharStr object;  // from that "/" on; "/" when there is nothing behind the host
     bool forcesTls = false;
 };
 
-// Splits url ("http://", "https://" or no scheme at all).
+// Splits url ("http://", "https://" or no scheme at all). A part that could not be allocated
+// is left without text.
 UrlTarget SplitRequestUrl(const char* url);
 
 // The fault-report endpoint used when no usable upload URL is stored: a reserved name
@@ -20,19 +21,19 @@ extern const char kDefaultUploadUrl[];
 
 // The upload URL in force: the stored text when it is longer than 4 characters, else
 // the default endpoint.
-std::string EffectiveUploadUrl(const char* stored);
+const char* EffectiveUploadUrl(const char* stored);
 
 // An upload's object and body: the object is cut at the first "&traceinfo=", and what
 // follows those 11 characters is the body. hasBody is false when there is no such mark.
 struct UploadParts {
-    std::string object;
-    std::string body;
+    CKSCharStr object;
+    CKSCharStr body;
     bool hasBody = false;
 };
-UploadParts SplitUpload(const std::string& object);
+UploadParts SplitUpload(const char* object);
 
 // The text with everything behind the first "TK=" parameter replaced by a fixed mask, so no
 // log record carries the access token. The token is the URL's last parameter and is put in
 // without escaping, so it may itself hold "&": the mask runs to the end of the text.
-std::string RedactToken(const std::string& text);
+CKSCharStr RedactToken(const char* text);
 extern const char kTokenMask[];

@@ -56,11 +56,16 @@ bool CKSCharStr::Set(const char* text)
         Empty();
         return true;
     }
-    const size_t length = std::strlen(text);
-    if (length >= UINT32_MAX) return false;
+    return Set(text, std::strlen(text));
+}
+
+bool CKSCharStr::Set(const char* text, size_t length)
+{
+    if (text == nullptr || length >= UINT32_MAX) return false;
     char* buffer = new (std::nothrow) char[length + 1];
     if (buffer == nullptr) return false;
-    std::memcpy(buffer, text, length + 1);
+    std::memcpy(buffer, text, length);
+    buffer[length] = '\0';
     delete[] m_pBuffer;
     m_pBuffer = buffer;
     m_nLength = static_cast<uint32_t>(length);

@@ -3,6 +3,7 @@
 // exactly the new text's size. No Windows header here: this also builds natively.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 class CKSCharStr {
@@ -23,8 +24,12 @@ public:
     // new buffer before the old one is released, so a string may be set from its own text.
     // When the new buffer cannot be allocated the old text stays and false is returned.
     bool Set(const char* text);
+    // The same for the first length characters of text (which need not be terminated there).
+    bool Set(const char* text, size_t length);
 
     const char* GetBuffer() const { return m_pBuffer; }
+    // The text, or "" when there is none: for callers that need a text whatever happened.
+    const char* GetText() const { return m_pBuffer != nullptr ? m_pBuffer : ""; }
     uint32_t GetLength() const { return m_nLength; }
 
 private:

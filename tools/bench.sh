@@ -18,6 +18,11 @@ if [ -z "${MVU_IN_XVFB:-}" ]; then
   # Only what the figures need: the bench program, and the program with its stand-ins.
   cmake --build build/bench-x64 --target mvurlbench mvupdate mvagtx ksagtctl mvcfg ovktrace kstrac32 ieksdlk ksdlkext
   cmake --build build/bench-x86 --target mvupdate
+  # What ships, and the same configuration for x86_64 (the update run installs it).
+  for preset in release release-x64; do
+    [ -f "build/$preset/build.ninja" ] || cmake --preset "$preset" >/dev/null
+    cmake --build --preset "$preset" --target mvupdate
+  done
   # Windows and timers need an X display: give the run a virtual one.
   exec env MVU_IN_XVFB=1 xvfb-run -a -s "-screen 0 1024x768x24" "$0" "$@"
 fi

@@ -28,11 +28,25 @@ int32_t CopyCut(wchar_t* dst, size_t cchDst, const wchar_t* src, size_t cchSrc)
     return cut ? KS_E_INSUFFICIENT_BUFFER : KS_S_OK;
 }
 
+// Formats into dst; the length written when the whole text fitted with its terminator, else -1.
+int FormatInto(wchar_t* dst, size_t cch, const wchar_t* format, va_list args)
+{
+#ifdef _WIN32
+    // The C runtime's own formatter, so no second formatting engine is linked into the
+    // program; it means the same for our conversions (%ls, %hs, %d, %u, %x). A text that fills
+    // the buffer exactly is left without its terminator: it counts as not fitting.
+    const int n = _vsnwprintf(dst, cch, format, args);
+#else
+    const int n = std::vswprintf(dst, cch, format, args);
+#endif
+    return n >= 0 && static_cast<size_t>(n) < cch ? n : -1;
+}
+
 // Largest scratch buffer tried when a formatted text must be cut (in characters).
 constexpr size_t kMaxFormatScratch = 1u << 20;
 
-// vswprintf reports a text that does not fit only as a negative result and leaves the
-// buffer unspecified, so the cut text is made in ever larger scratch space and copied.
+// A formatter reports a text that does not fit only as a failure and leaves the buffer
+// unspecified, so the cut text is made in ever larger scratch space and copied.
 int32_t FormatCut(wchar_t* dst, size_t cchDst, const wchar_t* format, va_list args)
 {
     for (size_t cch = cchDst * 2; cch <= kMaxFormatScratch; cch *= 2) {
@@ -40,9 +54,9 @@ int32_t FormatCut(wchar_t* dst, size_t cchDst, const wchar_t* format, va_list ar
         if (!scratch) break;
         va_list copy;
         va_copy(copy, args);
-        const int n = std::vswprintf(scratch.get(), cch, format, copy);
+        const int n = FormatInto(scratch.get(), cch, format, copy);
         va_end(copy);
-        if (n >= 0 && static_cast<size_t>(n) < cch) {
+        if (n >= 0) {
             CopyCut(dst, cchDst, scratch.get(), static_cast<size_t>(n));
             return KS_E_INSUFFICIENT_BUFFER;
         }
@@ -90,9 +104,9 @@ int32_t BoundedFormatV(wchar_t* dst, size_t cchDst, const wchar_t* format, va_li
     }
     va_list copy;
     va_copy(copy, args);
-    const int n = std::vswprintf(dst, cchDst, format, copy);
+    const int n = FormatInto(dst, cchDst, format, copy);
     va_end(copy);
-    if (n >= 0 && static_cast<size_t>(n) < cchDst) return KS_S_OK;
+    if (n >= 0) return KS_S_OK;
     return FormatCut(dst, cchDst, format, args);
 }
 

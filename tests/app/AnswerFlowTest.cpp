@@ -6,8 +6,6 @@
 #include "util/ConfigStore.h"
 
 #include <cstdio>
-#include <fstream>
-#include <sstream>
 
 namespace {
 
@@ -67,16 +65,14 @@ protected:
     // Delivers bytes as the answer to the application's current request.
     void Answer(const std::string& body)
     {
-        CUrlRequest* current = reinterpret_cast<CUrlRequest*>(0x1000);
-        app->SetCurrentRequest(current);
-        CMVAgtApp::OnUrlReturn(current, static_cast<int32_t>(body.size()),
-                               body.empty() ? nullptr : reinterpret_cast<const uint8_t*>(body.data()));
+        Deliver(static_cast<int32_t>(body.size()), body.empty() ? nullptr : reinterpret_cast<const uint8_t*>(body.data()));
     }
-    void AnswerFailure(int32_t result)
+    void AnswerFailure(int32_t result) { Deliver(result, nullptr); }
+    void Deliver(int32_t value, const uint8_t* content)
     {
         CUrlRequest* current = reinterpret_cast<CUrlRequest*>(0x1000);
         app->SetCurrentRequest(current);
-        CMVAgtApp::OnUrlReturn(current, result, nullptr);
+        CMVAgtApp::OnUrlReturn(current, value, content);
     }
     std::wstring Registry(const wchar_t* name)
     {
@@ -92,7 +88,7 @@ const char kGoodAnswer[] =
     "<DlkUnpackVersion>2.1</DlkUnpackVersion><DlkExtVersion>7</DlkExtVersion><SupportDelta>1</SupportDelta>"
     "</MVHostVersion>";
 
-TEST_F(AnswerFlow, AcceptedAnswerRequestsTheIniAndFillsTheLanguage)
+TEST_F(AnswerFlow, AcceptedAnswerRequestsTheIniAndStoresTheLanguageOnlyWhereNoneIs)
 {
     MVUrlInit(nullptr, 0);
     app->SetStatus(STATUS_CHECKING_VERSION);
@@ -101,43 +97,51 @@ TEST_F(AnswerFlow, AcceptedAnswerRequestsTheIniAndFillsTheLanguage)
     EXPECT_NE(nullptr, app->GetCurrentRequest());
     EXPECT_TRUE(Traced(L"https://127.83.6.250/rel/agent.ini"));
     EXPECT_EQ(L"9", Registry(L"LANGUAGEID"));
-}
 
-TEST_F(AnswerFlow, PresentLanguageIsNotTouchedAndMissingLidWritesEmpty)
-{
+    // Without a worker the INI request cannot be queued; a stored language stays.
+    MVUrlCleanup();
     CfgSetString(L"General", L"LANGUAGEID", L"7");
     app->SetStatus(STATUS_CHECKING_VERSION);
     Answer(kGoodAnswer);
+    EXPECT_TRUE(Traced(L"Can't connect out where downloading ini file..."));
+    EXPECT_EQ(STATUS_IDLE, app->GetStatus());
     EXPECT_EQ(L"7", Registry(L"LANGUAGEID"));
 
+    // An answer without one stores an empty language.
     RegDeleteTreeW(HKEY_LOCAL_MACHINE, kGeneralKey);
     app->SetStatus(STATUS_CHECKING_VERSION);
     Answer("<MVHostVersion><Status>SUCCESS</Status></MVHostVersion>");
     EXPECT_EQ(L"", Registry(L"LANGUAGEID"));
-    // Without a worker the INI request cannot be queued.
-    EXPECT_TRUE(Traced(L"Can't connect out where downloading ini file..."));
-    EXPECT_EQ(STATUS_IDLE, app->GetStatus());
 }
 
-TEST_F(AnswerFlow, VersionCheckFailuresEndInIdle)
+TEST_F(AnswerFlow, RefusedAnswersEndInIdleAndPagesWaitForTheTimeOut)
 {
-    app->SetStatus(STATUS_CHECKING_VERSION);
-    AnswerFailure(0);
-    EXPECT_TRUE(Traced(L"Get version info failed. Result = 0."));
-    EXPECT_EQ(STATUS_IDLE, app->GetStatus());
-
-    app->SetStatus(STATUS_CHECKING_VERSION);
-    Answer("<MVHostVersion><Status>DENIED</Status></MVHostVersion>");
-    EXPECT_TRUE(Traced(L"Getting version info error."));
-    EXPECT_EQ(STATUS_IDLE, app->GetStatus());
-}
-
-TEST_F(AnswerFlow, PagesWithoutTheEnvelopeWaitForTheTimeOut)
-{
-    app->SetStatus(STATUS_CHECKING_VERSION);
-    Answer("<html>Not Found</html>");
+    const struct {
+        const char* body;  // null: the request failed
+        int32_t status;
+        const wchar_t* trace;
+    } rows[] = {
+        {nullptr, STATUS_IDLE, L"Get version info failed. Result = 0."},
+        {"<MVHostVersion><Status>DENIED</Status></MVHostVersion>", STATUS_IDLE, L"Getting version info error."},
+        // Without the envelope the answer is no answer at all.
+        {"<html>Not Found</html>", STATUS_CHECKING_VERSION, nullptr},
+    };
+    for (const auto& row : rows) {
+        app->SetStatus(STATUS_CHECKING_VERSION);
+        const size_t statuses = Statuses().size();
+        row.body != nullptr ? Answer(row.body) : AnswerFailure(0);
+        EXPECT_EQ(row.status, app->GetStatus()) << row.trace;
+        if (row.trace != nullptr) {
+            EXPECT_TRUE(Traced(row.trace));
+        }
+        if (row.status == STATUS_CHECKING_VERSION) {
+            EXPECT_EQ(statuses, Statuses().size()) << "status set again";
+        }
+    }
+    // The answer to a request that is not the current one is dropped.
+    app->SetCurrentRequest(nullptr);
+    CMVAgtApp::OnUrlReturn(reinterpret_cast<CUrlRequest*>(0x2000), 0, nullptr);
     EXPECT_EQ(STATUS_CHECKING_VERSION, app->GetStatus());
-    EXPECT_EQ(1u, Statuses().size());
 }
 
 TEST_F(AnswerFlow, AnswerSizeLimitsAndBufferSwitch)
@@ -152,14 +156,6 @@ TEST_F(AnswerFlow, AnswerSizeLimitsAndBufferSwitch)
     Answer(std::string(102400 - envelope.size(), ' ') + envelope);
     EXPECT_EQ(STATUS_CHECKING_VERSION, app->GetStatus());
     EXPECT_TRUE(Traced(L"OnUrlReturn result= 102400"));
-}
-
-TEST_F(AnswerFlow, ResultsOfOtherRequestsAreDropped)
-{
-    app->SetStatus(STATUS_CHECKING_VERSION);
-    app->SetCurrentRequest(nullptr);
-    CMVAgtApp::OnUrlReturn(reinterpret_cast<CUrlRequest*>(0x2000), 0, nullptr);
-    EXPECT_EQ(STATUS_CHECKING_VERSION, app->GetStatus());
 }
 
 TEST_F(AnswerFlow, IniIsStoredWithCrLfInUtf8AndTheLibraryPrepared)
@@ -185,37 +181,20 @@ TEST_F(AnswerFlow, IniIsStoredWithCrLfInUtf8AndTheLibraryPrepared)
 
 TEST_F(AnswerFlow, ServerChosenNamesNeverLeaveTheTemporaryDirectory)
 {
-    for (const char* name : {"..\\escape.ini", "../escape.ini", "C:\\escape.ini", "con", "nul.ini", "a:b", ".."}) {
+    // The last name makes the path too long for the INI name member: refused, not cut.
+    for (const std::string& name : std::vector<std::string>{"..\\escape.ini", "../escape.ini", "C:\\escape.ini", "con",
+                                                            "nul.ini", "a:b", "..", std::string(250, 'n')}) {
         g_libraryCalls.clear();
         app->SetStatus(STATUS_CHECKING_VERSION);
-        Answer(std::string("<MVHostVersion><Status>SUCCESS</Status><DlkIniName>") + name +
-               "</DlkIniName></MVHostVersion>");
+        Answer("<MVHostVersion><Status>SUCCESS</Status><DlkIniName>" + name + "</DlkIniName></MVHostVersion>");
         app->SetStatus(STATUS_DOWNLOADING_INI);
+        const size_t refusals = CountTracedStart(L"Create file ");
         Answer("[x]");
         EXPECT_EQ(STATUS_IDLE, app->GetStatus()) << name;
         EXPECT_TRUE(g_libraryCalls.empty()) << name;
+        EXPECT_EQ(refusals + 1, CountTracedStart(L"Create file ")) << name;
     }
     EXPECT_EQ("<missing>", ReadFileBytes(TempPath(L"..\\escape.ini")));
-    // A name that makes the path too long for the INI name member is refused, not cut.
-    app->SetStatus(STATUS_CHECKING_VERSION);
-    Answer("<MVHostVersion><Status>SUCCESS</Status><DlkIniName>" + std::string(250, 'n') + "</DlkIniName></MVHostVersion>");
-    app->SetStatus(STATUS_DOWNLOADING_INI);
-    Answer("[x]");
-    EXPECT_EQ(STATUS_IDLE, app->GetStatus());
-    EXPECT_GE(CountTraced(L"Create file ..\\escape.ini failed."), 1u);
-}
-
-TEST_F(AnswerFlow, WithoutLanguageTheTitleIsEnglishAndTheSettingTheDefault)
-{
-    app->SetStatus(STATUS_CHECKING_VERSION);
-    Answer("<MVHostVersion><Status>SUCCESS</Status><DlkIniName>t.ini</DlkIniName></MVHostVersion>");
-    RegDeleteTreeW(HKEY_LOCAL_MACHINE, kGeneralKey);
-    app->SetStatus(STATUS_DOWNLOADING_INI);
-    Answer("[x]");
-    ASSERT_EQ(5u, g_libraryCalls.size());
-    EXPECT_EQ("DlkProgressBarTitle=U2V0dGluZyBVcCBNaXJyb3J2YWxl", g_libraryCalls[1]);  // "Setting Up Mirrorvale"
-    EXPECT_EQ("DlkLocalSetting=MQ==", g_libraryCalls[2]);                              // the default "1"
-    EXPECT_EQ("SupportDelta=", g_libraryCalls[3]);
 }
 
 TEST_F(AnswerFlow, EmptyAndZeroLeadingIniBodies)
@@ -233,27 +212,32 @@ TEST_F(AnswerFlow, EmptyAndZeroLeadingIniBodies)
     EXPECT_EQ("", ReadFileBytes(app->IniPath()));
 }
 
-TEST_F(AnswerFlow, ProgressTitleFollowsTheLanguage)
+TEST_F(AnswerFlow, ProgressTitleAndLocalSettingFollowTheLanguage)
 {
     const struct {
-        const wchar_t* language;
-        const char* title;  // Base64 of the UTF-8 title
+        const wchar_t* language;  // null: none stored
+        const char* title;        // Base64 of the UTF-8 title
+        const char* setting;
     } cases[] = {
-        {L"9", "TWlycm9ydmFsZSB3aXJkIGVpbmdlcmljaHRldA=="},  // "Mirrorvale wird eingerichtet"
-        {L"13", "SW5zdGFsYWNpw7NuIGRlIE1pcnJvcnZhbGU="},     // "Instalación de Mirrorvale"
-        {L"4", "IOioreWumiBNaXJyb3J2YWxl"},                  // " 設定 Mirrorvale", leading blank kept
-        {L" 9", "U2V0dGluZyBVcCBNaXJyb3J2YWxl"},             // not exactly "9": English
-        {L"8", "U2V0dGluZyBVcCBNaXJyb3J2YWxl"},
+        {L"9", "TWlycm9ydmFsZSB3aXJkIGVpbmdlcmljaHRldA==", "OQ=="},  // "Mirrorvale wird eingerichtet"
+        {L"13", "SW5zdGFsYWNpw7NuIGRlIE1pcnJvcnZhbGU=", "MTM="},     // "Instalación de Mirrorvale"
+        {L"4", "IOioreWumiBNaXJyb3J2YWxl", "NA=="},                  // " 設定 Mirrorvale", leading blank kept
+        {L" 9", "U2V0dGluZyBVcCBNaXJyb3J2YWxl", "IDk="},             // not exactly "9": English
+        {L"8", "U2V0dGluZyBVcCBNaXJyb3J2YWxl", "OA=="},
+        {nullptr, "U2V0dGluZyBVcCBNaXJyb3J2YWxl", "MQ=="},           // the default "1"
     };
     for (const auto& c : cases) {
-        CfgSetString(L"General", L"LANGUAGEID", c.language);
         g_libraryCalls.clear();
         app->SetStatus(STATUS_CHECKING_VERSION);
         Answer("<MVHostVersion><Status>SUCCESS</Status><DlkIniName>t.ini</DlkIniName></MVHostVersion>");
+        RegDeleteTreeW(HKEY_LOCAL_MACHINE, kGeneralKey);
+        if (c.language != nullptr) CfgSetString(L"General", L"LANGUAGEID", c.language);
         app->SetStatus(STATUS_DOWNLOADING_INI);
         Answer("[x]");
         ASSERT_EQ(5u, g_libraryCalls.size());
         EXPECT_EQ(std::string("DlkProgressBarTitle=") + c.title, g_libraryCalls[1]);
+        EXPECT_EQ(std::string("DlkLocalSetting=") + c.setting, g_libraryCalls[2]);
+        EXPECT_EQ("SupportDelta=", g_libraryCalls[3]);
     }
 }
 

@@ -8,7 +8,6 @@
 DWORD AppTest::s_now = 0;
 FakeOutcome FakeDlk::outcome = FakeOutcome::Nothing;
 int FakeDlk::integrity = 0;
-int FakeDlk::odeConfigCalls = 0;
 std::vector<std::string> FakeDlk::calls;
 
 namespace {
@@ -55,23 +54,12 @@ int WINAPI FakeExit()
     return 0;
 }
 
-int WINAPI FakeOdeConfig(int a, int b, int c)
-{
-    ++FakeDlk::odeConfigCalls;
-    return a == 0 && b == 1 && c == 0;
-}
-
 }  // namespace
 
 void CTestAgtApp::SetDownloadTarget(const wchar_t* iniPath, const wchar_t* section)
 {
     BoundedCopy(m_szIniName, 256, iniPath);
     BoundedCopy(m_szInstallSection, 256, section);
-}
-
-void CTestAgtApp::SetServerName(const wchar_t* name)
-{
-    BoundedCopy(m_szServerName, 256, name);
 }
 
 void FakeDlk::Install(FakeOutcome newOutcome)
@@ -81,14 +69,14 @@ void FakeDlk::Install(FakeOutcome newOutcome)
     g_pfnDlkStdDownload2 = FakeDownload2;
     g_pfnDlkStdGetSectionIntegrity2 = FakeIntegrity2;
     g_pfnDlkExitStdDownload = FakeExit;
-    g_pfnDLKOpcConfig = FakeOdeConfig;
 }
 
 void FakeDlk::Clear()
 {
+    // Entry points an earlier case installed are not inherited.
+    FreeDLKFunctions();
     outcome = FakeOutcome::Nothing;
     integrity = 0;
-    odeConfigCalls = 0;
     calls.clear();
 }
 
@@ -133,5 +121,12 @@ size_t AppTest::CountTraced(const std::wstring& text) const
 {
     size_t n = 0;
     for (const std::wstring& t : recorder.Texts()) n += t == text;
+    return n;
+}
+
+size_t AppTest::CountTracedStart(const std::wstring& start) const
+{
+    size_t n = 0;
+    for (const std::wstring& t : recorder.Texts()) n += t.compare(0, start.size(), start) == 0;
     return n;
 }

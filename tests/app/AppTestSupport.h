@@ -16,8 +16,6 @@
 class CTestAgtApp : public CMVAgtApp {
 public:
     void SetDownloadTarget(const wchar_t* iniPath, const wchar_t* section);
-    void SetServerName(const wchar_t* name);
-    const wchar_t* ServerName() const { return m_szServerName; }
     // The stored INI file's full path once it is stored (before: the server's name for it).
     const wchar_t* IniPath() const { return m_szIniName; }
     void SetCurrentRequest(CUrlRequest* request) { m_pCurrentRequest = request; }
@@ -31,7 +29,6 @@ struct FakeDlk {
     static void Clear();
     static FakeOutcome outcome;
     static int integrity;  // DlkStdGetSectionIntegrity2's answer
-    static int odeConfigCalls;
     static std::vector<std::string> calls;  // "Download ini|section", "Download2 ini|section|file", ...
 };
 
@@ -50,6 +47,7 @@ protected:
     std::vector<int> Statuses() const;
     bool Traced(const std::wstring& text) const;
     size_t CountTraced(const std::wstring& text) const;
+    size_t CountTracedStart(const std::wstring& start) const;  // records that begin so
 
     COvkTraceRecorder recorder;
     CTestAgtApp* app = nullptr;

@@ -4,7 +4,6 @@
 #include "app/CMVAgtApp.h"
 #include "app/Entry.h"
 #include "app/EntryGlobals.h"
-#include "app/TickSource.h"
 #include "util/ConfigStore.h"
 #include "util/ModulePath.h"
 
@@ -76,85 +75,79 @@ protected:
 
 TEST(IsCheckModeCommandLine, OnlyTheWholeOptionInAnyCase)
 {
-    EXPECT_TRUE(IsCheckModeCommandLine(L"/check"));
-    EXPECT_TRUE(IsCheckModeCommandLine(L"/CHECK"));
-    EXPECT_TRUE(IsCheckModeCommandLine(L"/ChEcK"));
-    EXPECT_FALSE(IsCheckModeCommandLine(L"/check "));
-    EXPECT_FALSE(IsCheckModeCommandLine(L"/check /x"));
-    EXPECT_FALSE(IsCheckModeCommandLine(L" /check"));
-    EXPECT_FALSE(IsCheckModeCommandLine(L""));
+    for (const wchar_t* yes : {L"/check", L"/CHECK", L"/ChEcK"}) EXPECT_TRUE(IsCheckModeCommandLine(yes)) << yes;
+    for (const wchar_t* no : {L"/check ", L"/check /x", L" /check", L""}) EXPECT_FALSE(IsCheckModeCommandLine(no)) << no;
     EXPECT_FALSE(IsCheckModeCommandLine(nullptr));
 }
 
-TEST_F(EntryTest, WithoutServerTheConfigurationProgramRunsThenTheController)
-{
-    RunUpdater(GetModuleHandleW(nullptr), L"", 0);
-    const std::vector<std::string> lines = WaitForLaunches(2);
-    ASSERT_EQ(2u, lines.size());
-    EXPECT_TRUE(Names(lines[0], "mvcfg.exe", "")) << lines[0];
-    EXPECT_TRUE(Names(lines[1], "ksagtctl.exe", "/start2")) << lines[1];
-    EXPECT_EQ(nullptr, g_pAgtApp);
-    EXPECT_EQ(nullptr, FindWindowW(kHiddenWindowClass, kHiddenWindowTitle)) << "window not destroyed";
-}
-
-TEST_F(EntryTest, CheckModeLaunchesTheAgentOtherOptionsTheController)
+TEST_F(EntryTest, WithoutServerTheConfigurationProgramRunsThenTheAgentOrTheController)
 {
     const struct {
         const wchar_t* cmdLine;
         const char* program;
         const char* args;
-    } cases[] = {{L"/CHECK", "mvagtx.exe", ""}, {L"/check ", "ksagtctl.exe", "/start2"}, {L"/other", "ksagtctl.exe", "/start2"}};
+    } rows[] = {{L"", "ksagtctl.exe", "/start2"},
+                {L"/CHECK", "mvagtx.exe", ""},
+                {L"/check ", "ksagtctl.exe", "/start2"},
+                {L"/other", "ksagtctl.exe", "/start2"}};
     size_t expected = 0;
-    for (const auto& c : cases) {
-        RunUpdater(GetModuleHandleW(nullptr), c.cmdLine, 0);
-        expected += 2;  // the configuration program, then the final launch
+    for (const auto& row : rows) {
+        RunUpdater(GetModuleHandleW(nullptr), row.cmdLine, 0);
+        expected += 2;
         const std::vector<std::string> lines = WaitForLaunches(expected);
         ASSERT_EQ(expected, lines.size());
-        EXPECT_TRUE(Names(lines.back(), c.program, c.args)) << lines.back();
+        EXPECT_TRUE(Names(lines[expected - 2], "mvcfg.exe", "")) << lines[expected - 2];
+        EXPECT_TRUE(Names(lines.back(), row.program, row.args)) << lines.back();
+        EXPECT_EQ(nullptr, g_pAgtApp);
+        EXPECT_EQ(nullptr, FindWindowW(kHiddenWindowClass, kHiddenWindowTitle)) << "window not destroyed";
     }
 }
 
-TEST_F(EntryTest, HiddenWindowIsInvisibleAndAShutdownQueryEndsTheRun)
+TEST_F(EntryTest, AShutdownQueryOrACloseFromOutsideEndsTheRunInOrder)
 {
-    // A server nobody answers keeps the run going until the query ends it.
+    // A server nobody answers keeps the run going until the message ends it.
     CfgSetString(L"General", L"SURL", L"nobody.mvtest.invalid");
-    std::thread run([] { RunUpdater(GetModuleHandleW(nullptr), L"", 0); });
-    HWND hwnd = WaitForHiddenWindow();
-    ASSERT_NE(nullptr, hwnd);
-    EXPECT_FALSE(IsWindowVisible(hwnd));
-    const LONG_PTR style = GetWindowLongPtrW(hwnd, GWL_STYLE);
-    EXPECT_EQ(static_cast<LONG_PTR>(WS_POPUPWINDOW), style & static_cast<LONG_PTR>(WS_POPUPWINDOW));
-    EXPECT_EQ(0, style & WS_VISIBLE);
-    RECT rect;
-    GetWindowRect(hwnd, &rect);
-    EXPECT_EQ(0, rect.right - rect.left);
-
-    // A log-off query changes nothing; a shutdown query ends the run (and may go on).
-    SendMessageW(hwnd, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF);
-    EXPECT_NE(nullptr, FindWindowW(kHiddenWindowClass, kHiddenWindowTitle));
-    EXPECT_TRUE(SendMessageW(hwnd, WM_QUERYENDSESSION, 0, 0));
-    run.join();
-    const std::vector<std::string> lines = WaitForLaunches(1);
-    ASSERT_EQ(1u, lines.size());
-    EXPECT_TRUE(Names(lines[0], "ksagtctl.exe", "/start2")) << lines[0];
+    const struct {
+        UINT message;
+        LRESULT answer;  // a shutdown query lets the session go on
+        const wchar_t* cmdLine;
+        const char* program;
+        const char* args;
+    } rows[] = {{WM_QUERYENDSESSION, TRUE, L"", "ksagtctl.exe", "/start2"}, {WM_CLOSE, 0, L"/check", "mvagtx.exe", ""}};
+    size_t expected = 0;
+    for (const auto& row : rows) {
+        std::thread run([&] { RunUpdater(GetModuleHandleW(nullptr), row.cmdLine, 0); });
+        HWND hwnd = WaitForHiddenWindow();
+        ASSERT_NE(nullptr, hwnd);
+        EXPECT_FALSE(IsWindowVisible(hwnd));
+        // A log-off query changes nothing.
+        SendMessageW(hwnd, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF);
+        EXPECT_NE(nullptr, FindWindowW(kHiddenWindowClass, kHiddenWindowTitle));
+        EXPECT_EQ(row.answer, SendMessageW(hwnd, row.message, 0, 0));
+        run.join();
+        const std::vector<std::string> lines = WaitForLaunches(++expected);
+        ASSERT_EQ(expected, lines.size());
+        EXPECT_TRUE(Names(lines.back(), row.program, row.args)) << lines.back();
+    }
 }
 
-TEST_F(EntryTest, ClosingTheWindowFromOutsideEndsTheRunInOrder)
+JOBOBJECT_BASIC_ACCOUNTING_INFORMATION JobCounts(HANDLE job)
 {
-    CfgSetString(L"General", L"SURL", L"nobody.mvtest.invalid");
-    std::thread run([] { RunUpdater(GetModuleHandleW(nullptr), L"/check", 0); });
-    HWND hwnd = WaitForHiddenWindow();
-    ASSERT_NE(nullptr, hwnd);
-    SendMessageW(hwnd, WM_CLOSE, 0, 0);
-    run.join();
-    const std::vector<std::string> lines = WaitForLaunches(1);
-    ASSERT_EQ(1u, lines.size());
-    EXPECT_TRUE(Names(lines[0], "mvagtx.exe", "")) << lines[0];
+    JOBOBJECT_BASIC_ACCOUNTING_INFORMATION info = {};
+    QueryInformationJobObject(job, JobObjectBasicAccountingInformation, &info, sizeof(info), nullptr);
+    return info;
 }
 
 TEST_F(EntryTest, EndSessionExitsAtOnceWithoutLaunching)
 {
     CfgSetString(L"General", L"SURL", L"nobody.mvtest.invalid");
+    // The desktop's own process is started with the first window: not inside the job below.
+    DestroyWindow(CreateWindowW(L"STATIC", L"", 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr));
+    // The run, and whatever it starts, joins this program's job: a program launched on the
+    // way out shows in its counts even after the run has ended.
+    HANDLE job = CreateJobObjectW(nullptr, nullptr);
+    const bool joined = job != nullptr && AssignProcessToJobObject(job, GetCurrentProcess());
+    const DWORD startedBefore = JobCounts(job).TotalProcesses;
     EXPECT_EXIT(
         {
             std::thread([] {
@@ -165,40 +158,14 @@ TEST_F(EntryTest, EndSessionExitsAtOnceWithoutLaunching)
             RunUpdater(GetModuleHandleW(nullptr), L"", 0);
         },
         ::testing::ExitedWithCode(0), "");
-    Sleep(500);
+    ASSERT_TRUE(joined);
+    // A launched program has written its line once it has ended.
+    JOBOBJECT_BASIC_ACCOUNTING_INFORMATION counts = JobCounts(job);
+    for (int i = 0; i < 3000 && counts.ActiveProcesses > 1; ++i, counts = JobCounts(job)) Sleep(10);
+    EXPECT_EQ(1u, counts.ActiveProcesses) << "a program started by the run is still running";
+    EXPECT_EQ(startedBefore + 1, counts.TotalProcesses) << "the run started programs";
     EXPECT_TRUE(LaunchLines().empty());
-}
-
-DWORD g_now = 0;
-DWORD ManualTicks()
-{
-    return g_now;
-}
-
-TEST(HiddenWndProc, AnyTimerTicksAndQueriesFollowTheirCondition)
-{
-    g_hInstance = GetModuleHandleW(nullptr);
-    SetAppTickSource(ManualTicks);
-    g_now = 1000000;
-    CMVAgtApp app;
-    g_pAgtApp = &app;
-    HWND hwnd = CreateWindowW(L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
-
-    app.SetStatus(STATUS_IDLE);
-    g_now += 10001;
-    HiddenWndProc(hwnd, WM_TIMER, 7, 0);  // not the program's own timer id: ticks all the same
-    EXPECT_EQ(STATUS_QUIT, app.GetStatus());
-
-    app.SetStatus(STATUS_DOWNLOADING);
-    HiddenWndProc(hwnd, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF);
-    EXPECT_EQ(STATUS_DOWNLOADING, app.GetStatus());
-    EXPECT_EQ(DefWindowProcW(hwnd, WM_QUERYENDSESSION, 0, 0), HiddenWndProc(hwnd, WM_QUERYENDSESSION, 0, 0));
-    EXPECT_EQ(STATUS_QUIT, app.GetStatus());
-
-    g_pAgtApp = nullptr;
-    HiddenWndProc(hwnd, WM_TIMER, 100, 0);  // no application: nothing to tick
-    DestroyWindow(hwnd);
-    SetAppTickSource(nullptr);
+    CloseHandle(job);
 }
 
 }  // namespace

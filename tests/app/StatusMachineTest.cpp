@@ -8,194 +8,156 @@ namespace {
 
 using StatusList = std::vector<int>;
 
-TEST_F(AppTest, IdleEndsTheRunAfterTenSeconds)
+int32_t g_deliveries = 0;
+int32_t CountDelivery(CUrlRequest*, int32_t, const uint8_t*)
 {
-    app->SetStatus(STATUS_IDLE);
-    Tick(10000);
-    EXPECT_EQ(STATUS_IDLE, app->GetStatus()) << "the limit is strict";
-    Tick(1);
-    EXPECT_EQ(STATUS_QUIT, app->GetStatus());
-    EXPECT_FALSE(app->IsQuitting());
-    Tick(50);
-    EXPECT_TRUE(app->IsQuitting());
+    ++g_deliveries;
+    return 0;
 }
 
-TEST_F(AppTest, VersionCheckTimesOutAfterThirtySeconds)
+TEST_F(AppTest, EachWaitingStatusMovesOnOnlyPastItsLimit)
 {
-    app->SetStatus(STATUS_CHECKING_VERSION);
-    Tick(30000);
-    EXPECT_EQ(STATUS_CHECKING_VERSION, app->GetStatus());
-    Tick(1);
-    EXPECT_EQ(STATUS_IDLE, app->GetStatus());
-    EXPECT_TRUE(Traced(L"Getting downloading info time out."));
-    EXPECT_EQ(nullptr, app->GetCurrentRequest());
-}
-
-TEST_F(AppTest, IniDownloadTimesOutLikeTheVersionCheck)
-{
-    app->SetStatus(STATUS_DOWNLOADING_INI);
-    Tick(30000);
-    EXPECT_EQ(STATUS_DOWNLOADING_INI, app->GetStatus());
-    Tick(1);
-    EXPECT_EQ(STATUS_IDLE, app->GetStatus());
-    EXPECT_TRUE(Traced(L"Getting dlk ini file time out."));
-}
-
-TEST_F(AppTest, DownloadStartsOneSecondAfterTheLibraryIsReady)
-{
+    const struct {
+        const char* name;
+        int32_t status;
+        DWORD limit;
+        int32_t next;
+        const wchar_t* trace;  // null: none expected
+        bool awaitsAnswer;     // the answer that comes too late must be dropped
+    } rows[] = {
+        {"idle", STATUS_IDLE, 10000, STATUS_QUIT, nullptr, false},
+        {"version check", STATUS_CHECKING_VERSION, 30000, STATUS_IDLE, L"Getting downloading info time out.", true},
+        {"INI download", STATUS_DOWNLOADING_INI, 30000, STATUS_IDLE, L"Getting dlk ini file time out.", true},
+        {"download start", STATUS_READY_TO_DOWNLOAD, 1000, STATUS_DOWNLOADING, L"normal download...", false},
+        {"download", STATUS_DOWNLOADING, 600000, STATUS_IDLE, L"Downlaoding/Version-Checking time out.", false},
+    };
     FakeDlk::Install(FakeOutcome::Nothing);
-    app->SetDownloadTarget(L"C:\\temp\\dlk.ini", L"Agent\u00e9");
-    app->SetStatus(STATUS_READY_TO_DOWNLOAD);
-    Tick(1000);
-    EXPECT_TRUE(FakeDlk::calls.empty());
-    Tick(1);
-    EXPECT_EQ(STATUS_DOWNLOADING, app->GetStatus());
-    ASSERT_EQ(1u, FakeDlk::calls.size());
-    EXPECT_EQ("Download C:\\temp\\dlk.ini|Agent\xc3\xa9", FakeDlk::calls[0]);
-    EXPECT_TRUE(Traced(L"normal download..."));
-    EXPECT_TRUE(Traced(L"DlkStdDownload returned.."));
-}
-
-TEST_F(AppTest, DownloadWithoutNotificationTimesOutAfterTenMinutes)
-{
-    FakeDlk::Install(FakeOutcome::Nothing);
-    app->SetStatus(STATUS_READY_TO_DOWNLOAD);
-    Tick(1001);
-    Tick(600000);
-    EXPECT_EQ(STATUS_DOWNLOADING, app->GetStatus());
-    Tick(1);
-    EXPECT_EQ(STATUS_IDLE, app->GetStatus());
-    EXPECT_TRUE(Traced(L"Downlaoding/Version-Checking time out."));
-}
-
-TEST_F(AppTest, SuccessfulDownloadEndsTheRun)
-{
-    FakeDlk::Install(FakeOutcome::Succeed);
-    app->SetStatus(STATUS_READY_TO_DOWNLOAD);
-    Tick(1001);
-    Tick(50);
-    Tick(50);
-    EXPECT_EQ((StatusList{3, 4, 5, 8}), Statuses());
-    EXPECT_TRUE(app->IsQuitting());
-    EXPECT_TRUE(Traced(L"DLKAPI DlkStdDownloadNotify: Meeting download succeed."));
-}
-
-TEST_F(AppTest, FourFailuresInARowGiveUpAndResetTheRetryCounter)
-{
-    FakeDlk::Install(FakeOutcome::Fail);
-    app->SetStatus(STATUS_READY_TO_DOWNLOAD);
-    for (int i = 0; i < 4; ++i) {
-        Tick(1001);  // download starts and fails at once
-        Tick(50);    // retry or give up
+    for (const auto& row : rows) {
+        g_deliveries = 0;
+        CUrlRequest* late = nullptr;
+        if (row.awaitsAnswer) {
+            late = CUrlRequest::Create(&TheUrlMgr(), "u", 1, CountDelivery);
+            app->SetCurrentRequest(late);
+        }
+        app->SetStatus(row.status);
+        Tick(row.limit);
+        EXPECT_EQ(row.status, app->GetStatus()) << row.name << ": the limit is strict";
+        if (late != nullptr) TheUrlMgr().RequestDone(late);  // the answer comes with the last tick
+        Tick(1);
+        EXPECT_EQ(row.next, app->GetStatus()) << row.name;
+        if (row.trace != nullptr) {
+            EXPECT_TRUE(Traced(row.trace)) << row.name;
+        }
+        if (row.awaitsAnswer) {
+            EXPECT_EQ(0, g_deliveries) << row.name << ": the answer came after the time-out";
+            EXPECT_EQ(nullptr, app->GetCurrentRequest()) << row.name;
+        }
     }
-    Tick(10001);
-    EXPECT_EQ((StatusList{3, 4, 6, 3, 4, 6, 3, 4, 6, 3, 4, 6, 0, 8}), Statuses());
-    EXPECT_EQ(4u, FakeDlk::calls.size());
-    EXPECT_EQ(0, CMVAgtApp::GetDownloadRetryCount());
-    EXPECT_EQ(4u, CountTraced(L"DLKAPI DlkStdDownloadNotify: Download error."));
+    EXPECT_EQ(1u, FakeDlk::calls.size()) << "the download started once";
 }
 
-TEST_F(AppTest, FailureThenSuccessResetsTheRetryCounter)
+// One download attempt, from the library's readiness to the tick after its outcome.
+TEST_F(AppTest, DownloadAttemptOutcomes)
+{
+    const char* integrity2 = "Integrity2 i.ini|S|mvagtx.exe";
+    const char* download2 = "Download2 i.ini|S|mvagtx.exe";
+    const char* download = "Download i.ini|S";
+    enum Library { Bound, NoDownload2, NoIntegrity2, Unbound };
+    const struct {
+        const char* name;
+        int32_t checkFlag;
+        Library library;
+        FakeOutcome outcome;
+        int integrity;
+        std::vector<std::string> calls;
+        int32_t after;  // the status the attempt ends in
+        int32_t then;   // and the one the next tick sets
+        const wchar_t* trace;
+    } rows[] = {
+        {"success", 0, Bound, FakeOutcome::Succeed, 0, {download}, STATUS_DONE, STATUS_QUIT,
+         L"DLKAPI DlkStdDownloadNotify: Meeting download succeed."},
+        {"nothing needed", 0, Bound, FakeOutcome::NothingNeeded, 0, {download}, STATUS_DONE, STATUS_QUIT,
+         L"DLKAPI DlkStdDownloadNotify: Meeting download succeed."},
+        {"failure", 0, Bound, FakeOutcome::Fail, 0, {download}, STATUS_DOWNLOAD_FAILED, STATUS_READY_TO_DOWNLOAD,
+         L"DLKAPI DlkStdDownloadNotify: Download error."},
+        // Nothing would ever notify: the attempt fails like one the library reports failed.
+        {"unbound", 0, Unbound, FakeOutcome::Nothing, 0, {}, STATUS_DOWNLOAD_FAILED, STATUS_READY_TO_DOWNLOAD,
+         L"DlkStdDownload is not available: download failed."},
+        {"check, agent intact", 1, Bound, FakeOutcome::Succeed, 1, {integrity2}, STATUS_DONE, STATUS_QUIT, nullptr},
+        {"check, agent outdated", 1, Bound, FakeOutcome::Succeed, 0, {integrity2, download2}, STATUS_DONE, STATUS_QUIT,
+         L"download mvagtx.exe..."},
+        {"check, no single-file download", 1, NoDownload2, FakeOutcome::Succeed, 0, {integrity2, download}, STATUS_DONE,
+         STATUS_QUIT, L"can't download one file, download whole section"},
+        {"check, no single-file check", 1, NoIntegrity2, FakeOutcome::Succeed, 0, {download}, STATUS_DONE, STATUS_QUIT,
+         L"can't check mvagtx.exe version, normal download..."},
+        // Check mode starts the agent it has rather than retry.
+        {"check, failure", 1, Bound, FakeOutcome::Fail, 0, {integrity2, download2}, STATUS_DONE, STATUS_QUIT,
+         L"DLKAPI DlkStdDownloadNotify: section download fail."},
+        {"check, unbound", 1, Unbound, FakeOutcome::Nothing, 0, {}, STATUS_DONE, STATUS_QUIT,
+         L"DlkStdDownload is not available: download failed."},
+    };
+    for (const auto& row : rows) {
+        FakeDlk::Clear();
+        CMVAgtApp::ResetRunCounters();
+        if (row.library != Unbound) FakeDlk::Install(row.outcome);
+        if (row.library == NoDownload2) g_pfnDlkStdDownload2 = nullptr;
+        if (row.library == NoIntegrity2) g_pfnDlkStdGetSectionIntegrity2 = nullptr;
+        FakeDlk::integrity = row.integrity;
+        app->SetCheckFlag(row.checkFlag);
+        app->SetDownloadTarget(L"i.ini", L"S");
+        app->SetStatus(STATUS_READY_TO_DOWNLOAD);
+        const size_t traced = row.trace != nullptr ? CountTraced(row.trace) : 0;
+        Tick(1001);
+        EXPECT_EQ(row.calls, FakeDlk::calls) << row.name;
+        EXPECT_EQ(row.after, app->GetStatus()) << row.name;
+        if (row.trace != nullptr) {
+            EXPECT_EQ(traced + 1, CountTraced(row.trace)) << row.name;
+        }
+        Tick(50);
+        EXPECT_EQ(row.then, app->GetStatus()) << row.name;
+        EXPECT_EQ(row.then == STATUS_QUIT ? 0 : 1, CMVAgtApp::GetDownloadRetryCount()) << row.name;
+    }
+}
+
+TEST_F(AppTest, RetryCounterResetsOnSuccessAndWhenTheFourthFailureGivesUp)
 {
     FakeDlk::Install(FakeOutcome::Fail);
+    const auto attempt = [&] {
+        Tick(1001);  // the download starts and ends at once
+        Tick(50);    // done, retry or give up
+    };
     app->SetStatus(STATUS_READY_TO_DOWNLOAD);
-    Tick(1001);
-    Tick(50);
-    EXPECT_EQ(1, CMVAgtApp::GetDownloadRetryCount());
+    attempt();
     FakeDlk::outcome = FakeOutcome::Succeed;
-    Tick(1001);
-    Tick(50);
+    attempt();
+    EXPECT_EQ((StatusList{3, 4, 6, 3, 4, 5, 8}), Statuses());
     EXPECT_EQ(0, CMVAgtApp::GetDownloadRetryCount());
-    EXPECT_EQ(STATUS_QUIT, app->GetStatus());
-}
 
-TEST_F(AppTest, NothingNeededCountsAsSuccess)
-{
-    FakeDlk::Install(FakeOutcome::NothingNeeded);
+    FakeDlk::outcome = FakeOutcome::Fail;
     app->SetStatus(STATUS_READY_TO_DOWNLOAD);
-    Tick(1001);
-    EXPECT_EQ(STATUS_DONE, app->GetStatus());
-}
-
-TEST_F(AppTest, NotificationsOutsideTheDownloadAreIgnored)
-{
-    app->SetStatus(STATUS_DONE);
-    CMVAgtApp::OnDlkStdDownloadNotify(0, DLK_EVENT_SECTION_DONE, "x", nullptr, DLK_RESULT_NETWORK, 0);
-    EXPECT_EQ(STATUS_DONE, app->GetStatus());
-    app->SetStatus(STATUS_DOWNLOADING);
-    CMVAgtApp::OnDlkStdDownloadNotify(0, DLK_EVENT_FILE_STARTED, "x", nullptr, DLK_RESULT_NETWORK, 0);
-    EXPECT_EQ(STATUS_DOWNLOADING, app->GetStatus()) << "only event 1 decides";
-    EXPECT_TRUE(Traced(L"OnDlkStdDownloadNotify : download file name: x"));
-}
-
-TEST_F(AppTest, LateNotificationDoesNotUndoAShutdownQuery)
-{
-    app->SetStatus(STATUS_DOWNLOADING);
-    app->OnCommandClose();
-    CMVAgtApp::OnDlkStdDownloadNotify(0, DLK_EVENT_SECTION_DONE, "x", "", DLK_RESULT_NETWORK, 0);
-    EXPECT_EQ(STATUS_QUIT, app->GetStatus());
-    EXPECT_FALSE(app->SetStatusIf(STATUS_DOWNLOADING, STATUS_DOWNLOAD_FAILED));
-    EXPECT_TRUE(app->SetStatusIf(STATUS_QUIT, STATUS_IDLE));
-    EXPECT_EQ(STATUS_IDLE, app->GetStatus());
-}
-
-TEST_F(AppTest, CheckModeWithIntactAgentDownloadsNothing)
-{
-    FakeDlk::Install(FakeOutcome::Succeed);
-    FakeDlk::integrity = 1;
-    app->SetCheckFlag(1);
-    app->SetDownloadTarget(L"i.ini", L"S");
-    app->SetStatus(STATUS_READY_TO_DOWNLOAD);
-    Tick(1001);
-    Tick(50);
-    EXPECT_EQ((StatusList{3, 4, 5, 8}), Statuses());
-    ASSERT_EQ(1u, FakeDlk::calls.size());
-    EXPECT_EQ("Integrity2 i.ini|S|mvagtx.exe", FakeDlk::calls[0]);
-    EXPECT_TRUE(Traced(L"DlkStdDownload returned.."));
-}
-
-TEST_F(AppTest, CheckModeWithOutdatedAgentFetchesOnlyThatFile)
-{
-    FakeDlk::Install(FakeOutcome::Succeed);
-    app->SetCheckFlag(1);
-    app->SetDownloadTarget(L"i.ini", L"S");
-    app->SetStatus(STATUS_READY_TO_DOWNLOAD);
-    Tick(1001);
-    ASSERT_EQ(2u, FakeDlk::calls.size());
-    EXPECT_EQ("Download2 i.ini|S|mvagtx.exe", FakeDlk::calls[1]);
-    EXPECT_TRUE(Traced(L"download mvagtx.exe..."));
-    EXPECT_EQ(STATUS_DONE, app->GetStatus());
-}
-
-TEST_F(AppTest, CheckModeFallsBackToTheWholeSection)
-{
-    FakeDlk::Install(FakeOutcome::Succeed);
-    g_pfnDlkStdDownload2 = nullptr;
-    app->SetCheckFlag(1);
-    app->SetDownloadTarget(L"i.ini", L"S");
-    app->SetStatus(STATUS_READY_TO_DOWNLOAD);
-    Tick(1001);
-    EXPECT_TRUE(Traced(L"can't download one file, download whole section"));
-    EXPECT_EQ("Download i.ini|S", FakeDlk::calls.back());
-
-    FakeDlk::calls.clear();
-    g_pfnDlkStdGetSectionIntegrity2 = nullptr;
-    app->SetStatus(STATUS_READY_TO_DOWNLOAD);
-    Tick(1001);
-    EXPECT_TRUE(Traced(L"can't check mvagtx.exe version, normal download..."));
-    ASSERT_EQ(1u, FakeDlk::calls.size());
-    EXPECT_EQ("Download i.ini|S", FakeDlk::calls[0]);
-}
-
-TEST_F(AppTest, CheckModeFailureEndsAsDoneWithoutRetry)
-{
-    FakeDlk::Install(FakeOutcome::Fail);
-    app->SetCheckFlag(1);
-    app->SetStatus(STATUS_READY_TO_DOWNLOAD);
-    Tick(1001);
-    EXPECT_EQ(STATUS_DONE, app->GetStatus());
-    EXPECT_TRUE(Traced(L"DLKAPI DlkStdDownloadNotify: section download fail."));
+    for (int i = 0; i < 4; ++i) attempt();
+    Tick(10001);
+    const StatusList all = Statuses();
+    EXPECT_EQ((StatusList{3, 4, 6, 3, 4, 6, 3, 4, 6, 3, 4, 6, 0, 8}), StatusList(all.begin() + 7, all.end()));
     EXPECT_EQ(0, CMVAgtApp::GetDownloadRetryCount());
+}
+
+TEST_F(AppTest, OnlyTheSectionsEndDuringTheDownloadDecides)
+{
+    const struct {
+        int32_t status;
+        int event;
+    } rows[] = {
+        {STATUS_DONE, DLK_EVENT_SECTION_DONE},
+        {STATUS_DOWNLOADING, DLK_EVENT_FILE_STARTED},
+        // Late: a shutdown query has ended the download.
+        {STATUS_QUIT, DLK_EVENT_SECTION_DONE},
+    };
+    for (const auto& row : rows) {
+        app->SetStatus(row.status);
+        CMVAgtApp::OnDlkStdDownloadNotify(0, row.event, "x", nullptr, DLK_RESULT_NETWORK, 0);
+        EXPECT_EQ(row.status, app->GetStatus()) << "event " << row.event;
+    }
 }
 
 TEST_F(AppTest, WithoutTheLibraryNothingIsBound)
@@ -206,31 +168,24 @@ TEST_F(AppTest, WithoutTheLibraryNothingIsBound)
     EXPECT_EQ(nullptr, g_pfnDlkExitStdDownload);
 }
 
-TEST_F(AppTest, UnboundLibraryFailsTheAttemptAtOnce)
+TEST_F(AppTest, NarrowArgumentsAreUtf8AndTooLongOnesPassedEmpty)
 {
-    // Nothing would ever notify: the attempt fails like one the library reports failed.
     const struct {
-        int32_t checkFlag;
-        int32_t expected;
-    } rows[] = {{0, STATUS_DOWNLOAD_FAILED}, {1, STATUS_DONE}};
+        std::wstring ini;
+        std::string call;
+    } rows[] = {
+        {L"C:\\temp\\dlk\u00e9.ini", "Download C:\\temp\\dlk\xc3\xa9.ini|S"},
+        // 100 three-byte characters need 301 bytes in UTF-8: more than the 256 the library gets.
+        {std::wstring(100, L'\u20ac'), "Download |S"},
+    };
+    FakeDlk::Install(FakeOutcome::Nothing);
     for (const auto& row : rows) {
-        app->SetCheckFlag(row.checkFlag);
+        FakeDlk::calls.clear();
+        app->SetDownloadTarget(row.ini.c_str(), L"S");
         app->SetStatus(STATUS_READY_TO_DOWNLOAD);
         Tick(1001);
-        EXPECT_EQ(row.expected, app->GetStatus()) << "check flag " << row.checkFlag;
-        EXPECT_TRUE(Traced(L"DlkStdDownload is not available: download failed."));
+        EXPECT_EQ(std::vector<std::string>{row.call}, FakeDlk::calls);
     }
-}
-
-TEST_F(AppTest, TooLongNarrowArgumentsArePassedEmpty)
-{
-    FakeDlk::Install(FakeOutcome::Nothing);
-    // 100 three-byte characters need 301 bytes in UTF-8: more than the 256 the library gets.
-    app->SetDownloadTarget(std::wstring(100, L'\u20ac').c_str(), L"S");
-    app->SetStatus(STATUS_READY_TO_DOWNLOAD);
-    Tick(1001);
-    ASSERT_EQ(1u, FakeDlk::calls.size());
-    EXPECT_EQ("Download |S", FakeDlk::calls[0]);
 }
 
 TEST_F(AppTest, SetStatusWithTheSameValueRenewsItsTime)
@@ -238,7 +193,6 @@ TEST_F(AppTest, SetStatusWithTheSameValueRenewsItsTime)
     app->SetStatus(STATUS_IDLE);
     Tick(9000);
     app->SetStatus(STATUS_IDLE);
-    EXPECT_EQ(s_now, app->GetStatusTime());
     Tick(9000);
     EXPECT_EQ(STATUS_IDLE, app->GetStatus());
     Tick(1001);
@@ -257,71 +211,45 @@ TEST_F(AppTest, LimitsHoldAcrossTheWrapOfTheMillisecondCount)
 
 TEST_F(AppTest, HeartbeatAtMostOncePerThreeMinutes)
 {
+    const std::wstring beat = L"Agent shell ticking...";
     app->SetStatus(STATUS_DOWNLOADING);
     Tick(0);
-    EXPECT_EQ(1u, CountTraced(L"Agent shell ticking..."));
+    EXPECT_EQ(1u, CountTraced(beat));
     for (int i = 0; i < 3599; ++i) Tick(50);  // 179.95 s later
-    EXPECT_EQ(1u, CountTraced(L"Agent shell ticking..."));
+    EXPECT_EQ(1u, CountTraced(beat));
     Tick(51);
-    EXPECT_EQ(2u, CountTraced(L"Agent shell ticking..."));
+    EXPECT_EQ(2u, CountTraced(beat));
     // Also across the wrap of the count.
     s_now = 0xFFFFFFF0u;
     Tick(0);
-    EXPECT_EQ(3u, CountTraced(L"Agent shell ticking..."));
+    EXPECT_EQ(3u, CountTraced(beat));
     Tick(0x20);
-    EXPECT_EQ(3u, CountTraced(L"Agent shell ticking..."));
-}
-
-TEST_F(AppTest, UnusedAndUnknownStatusesDoNothing)
-{
-    for (int status : {7, 9, -1}) {
-        app->SetStatus(status);
-        Tick(700000);
-        EXPECT_EQ(status, app->GetStatus());
-        EXPECT_FALSE(app->IsQuitting());
-    }
-}
-
-int32_t g_deliveries = 0;
-int32_t CountDelivery(CUrlRequest*, int32_t, const uint8_t*)
-{
-    ++g_deliveries;
-    return 0;
+    EXPECT_EQ(3u, CountTraced(beat));
 }
 
 TEST_F(AppTest, EveryTickDispatchesFinishedRequests)
 {
     for (int status : {0, 1, 2, 3, 4, 5, 6, 7, 8}) {
         g_deliveries = 0;
-        CUrlRequest* r = CUrlRequest::Create(&TheUrlMgr(), "u", 1, CountDelivery);
-        TheUrlMgr().RequestDone(r);
+        TheUrlMgr().RequestDone(CUrlRequest::Create(&TheUrlMgr(), "u", 1, CountDelivery));
         app->SetStatus(status);
         Tick(0);
         EXPECT_EQ(1, g_deliveries) << "status " << status;
     }
 }
 
-TEST_F(AppTest, CloseCommandEndsTheRunFromAnyStatus)
+TEST_F(AppTest, CloseCommandEndsTheRunAtTheNextTick)
 {
     FakeDlk::Install(FakeOutcome::Nothing);
-    app->SetStatus(STATUS_READY_TO_DOWNLOAD);
-    Tick(1001);
+    app->SetStatus(STATUS_DOWNLOADING);
     app->OnCommandClose();
     EXPECT_EQ(STATUS_QUIT, app->GetStatus());
-    EXPECT_TRUE(Traced(L"Command : ID_MENU_CLOSE."));
+    EXPECT_FALSE(app->IsQuitting());
     Tick(50);
     EXPECT_TRUE(app->IsQuitting());
-}
-
-TEST_F(AppTest, RunEndsAfterTheQuittingTickAndLetsTheLibraryGo)
-{
-    FakeDlk::Install(FakeOutcome::Nothing);
-    app->SetStatus(STATUS_QUIT);
     // The quit flag is tested before each message is fetched: Run ends at once.
-    Tick(50);
     app->Run();
-    ASSERT_FALSE(FakeDlk::calls.empty());
-    EXPECT_EQ("Exit", FakeDlk::calls.back());
+    EXPECT_EQ(std::vector<std::string>{"Exit"}, FakeDlk::calls) << "the library is let go";
 }
 
 }  // namespace

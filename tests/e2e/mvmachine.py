@@ -38,8 +38,10 @@ def sha256(data):
 class Build:
     """Where a build left the program and the stand-ins."""
 
-    def __init__(self, build_dir):
+    def __init__(self, build_dir, program=None):
+        """program: the mvupdate.exe to install (the release build's), else this build's own."""
         self.dir = os.path.abspath(build_dir)
+        self.program = os.path.abspath(program) if program else self.path("app", "mvupdate.exe")
 
     def path(self, *parts):
         return os.path.join(self.dir, *parts)
@@ -47,7 +49,7 @@ class Build:
     def is_32bit(self):
         """Whether the program is the i686 build: under a 64-bit Windows it then runs under
         WOW64, which shows in its version URL and in the registry view it uses."""
-        with open(self.path("app", "mvupdate.exe"), "rb") as f:
+        with open(self.program, "rb") as f:
             image = f.read(4096)
         pe = int.from_bytes(image[0x3C:0x40], "little")
         return int.from_bytes(image[pe + 4:pe + 6], "little") == 0x014C
@@ -58,7 +60,7 @@ class Build:
 
     def program_files(self):
         return {
-            "mvupdate.exe": self.path("app", "mvupdate.exe"),
+            "mvupdate.exe": self.program,
             "mvagtx.exe": self.path("standins", "programs", "mvagtx.exe"),
             "ksagtctl.exe": self.path("standins", "programs", "ksagtctl.exe"),
             "mvcfg.exe": self.path("standins", "programs", "mvcfg.exe"),

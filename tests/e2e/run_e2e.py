@@ -3,7 +3,7 @@
 delay) under Wine against loopback update servers. Scenarios run in parallel lanes, each lane a
 Wine prefix and a server of its own. Must run inside tools/with-test-network.
 
-Usage: run_e2e.py --build-dir build/x86 [--lanes 4] [--only SUBSTRING]
+Usage: run_e2e.py --build-dir build/x86 [--program build/release/app/mvupdate.exe] [--lanes 4] [--only SUBSTRING]
 """
 
 import argparse
@@ -84,13 +84,15 @@ def print_table(results):
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--build-dir", default=os.path.join(SOURCE, "build", "x86"))
+    parser.add_argument("--program", help="the mvupdate.exe to run (the release build's); default: the build's own")
     parser.add_argument("--lanes", type=int, default=4)
     parser.add_argument("--only", default="")
     args = parser.parse_args()
     if "MVU_TEST_NETWORK_DIR" not in os.environ:
         print("run_e2e.py runs inside tools/with-test-network", file=sys.stderr)
         return 2
-    build = Build(args.build_dir)
+    build = Build(args.build_dir, args.program)
+    print("program under test: %s" % build.program)
     token_holder = {}
     jobs = [j for j in all_scenarios(build, token_holder) if args.only in j[0]]
     lanes = [jobs[i::args.lanes] for i in range(args.lanes) if jobs[i::args.lanes]]

@@ -5,7 +5,7 @@ shutdowns. Cases run in parallel lanes, each lane a Wine machine and a server of
 127.83.(60+lane).x; the longest cases are dealt out first. Must run inside
 tools/with-test-network. Prints a table of cases and outcomes; exits 1 when any case failed.
 
-Usage: run_faults.py --build-dir build/x86 [--lanes 8] [--only SUBSTRING] [--long]
+Usage: run_faults.py --build-dir build/x86 [--program build/release/app/mvupdate.exe] [--lanes 8] [--only SUBSTRING] [--long]
 
 --long adds the case that waits out the download's 600 s time-out (over 10 minutes).
 """
@@ -116,6 +116,7 @@ def print_table(results):
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--build-dir", default=os.path.join(SOURCE, "build", "x86"))
+    parser.add_argument("--program", help="the mvupdate.exe to run (the release build's); default: the build's own")
     parser.add_argument("--lanes", type=int, default=8)
     parser.add_argument("--only", default="")
     parser.add_argument("--long", action="store_true")
@@ -123,7 +124,8 @@ def main():
     if "MVU_TEST_NETWORK_DIR" not in os.environ:
         print("run_faults.py runs inside tools/with-test-network", file=sys.stderr)
         return 2
-    build = Build(args.build_dir)
+    build = Build(args.build_dir, args.program)
+    print("program under test: %s" % build.program)
     jobs = [j for j in faults.cases(args.long) if args.only in j[0]]
     if not jobs:
         print("no case matches %r" % args.only, file=sys.stderr)

@@ -100,29 +100,34 @@ void CheckBase64(fuzz::InputReader& in)
 
 void CheckUrlText(fuzz::InputReader& in)
 {
-    const std::string url = in.Field();
-    const std::string text = in.Rest();
+    // The pieces take terminated texts: what follows a NUL is not theirs to see.
+    const std::string url = in.Field().c_str();
+    const std::string text = in.Rest().c_str();
 
     const UrlTarget target = SplitRequestUrl(url.c_str());
+    const std::string host = target.host.GetText();
+    const std::string object = target.object.GetText();
     std::string scheme;
     if (url.compare(0, 7, "http://") == 0) scheme = "http://";
     if (url.compare(0, 8, "https://") == 0) scheme = "https://";
     FUZZ_CHECK(target.forcesTls == (scheme == "https://"), "TLS forced by the https scheme only");
-    FUZZ_CHECK(target.host.find('/') == std::string::npos, "host holds no slash");
-    FUZZ_CHECK(!target.object.empty() && target.object[0] == '/', "object starts with a slash");
-    const std::string rebuilt = scheme + target.host + (url.find('/', scheme.size()) == std::string::npos ? "" : target.object);
+    FUZZ_CHECK(host.find('/') == std::string::npos, "host holds no slash");
+    FUZZ_CHECK(!object.empty() && object[0] == '/', "object starts with a slash");
+    const std::string rebuilt = scheme + host + (url.find('/', scheme.size()) == std::string::npos ? "" : object);
     FUZZ_CHECK(rebuilt == url, "host and object make the URL again");
 
-    const UploadParts upload = SplitUpload(text);
+    const UploadParts upload = SplitUpload(text.c_str());
+    const std::string cut = upload.object.GetText();
+    const std::string body = upload.body.GetText();
     if (upload.hasBody) {
-        FUZZ_CHECK(upload.object.find("&traceinfo=") == std::string::npos, "object cut at the first mark");
-        FUZZ_CHECK(upload.object + "&traceinfo=" + upload.body == text, "object, mark and body make the text");
+        FUZZ_CHECK(cut.find("&traceinfo=") == std::string::npos, "object cut at the first mark");
+        FUZZ_CHECK(cut + "&traceinfo=" + body == text, "object, mark and body make the text");
     } else {
-        FUZZ_CHECK(upload.object == text && upload.body.empty() && text.find("&traceinfo=") == std::string::npos,
+        FUZZ_CHECK(cut == text && body.empty() && text.find("&traceinfo=") == std::string::npos,
                    "no mark: the object is the text");
     }
 
-    const std::string masked = RedactToken(text);
+    const std::string masked = RedactToken(text.c_str()).GetText();
     size_t param = std::string::npos;
     for (size_t pos = text.find("TK="); pos != std::string::npos; pos = text.find("TK=", pos + 1)) {
         if (pos == 0 || text[pos - 1] == '?' || text[pos - 1] == '&') {
@@ -135,7 +140,7 @@ void CheckUrlText(fuzz::InputReader& in)
     } else {
         FUZZ_CHECK(masked == text.substr(0, param + 3) + kTokenMask, "everything behind the token parameter masked");
     }
-    FUZZ_CHECK(EffectiveUploadUrl(text.c_str()) == (std::strlen(text.c_str()) > 4 ? text.c_str() : kDefaultUploadUrl),
+    FUZZ_CHECK(std::string(EffectiveUploadUrl(text.c_str())) == (text.size() > 4 ? text : std::string(kDefaultUploadUrl)),
                "upload URL is the stored one when longer than 4 characters");
 }
 

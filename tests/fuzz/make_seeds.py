@@ -3,32 +3,12 @@
 
 The seeds are committed; run this again only to change them. Each target's input layout is
 described at the top of its source file; the helpers below build inputs in those layouts.
+The dictionaries in dict/ are kept by hand.
 """
 import os
-import re
 import struct
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-ROOT = os.path.dirname(os.path.dirname(HERE))
-
-
-def scramble_key():
-    source = open(os.path.join(ROOT, "util", "ScrambleKey.cpp"), encoding="utf-8").read()
-    body = source[source.index("kScrambleKey[] ="):source.index(";\n\nstatic_assert")]
-    key = "".join(bytes(part, "utf-8").decode("unicode_escape") for part in re.findall(r'"((?:[^"\\]|\\.)*)"', body))
-    assert len(key) == 992, len(key)
-    return key.encode("latin-1")
-
-
-KEY = scramble_key()
-
-
-def scramble(plain, start=0, fillers=b"", header=0, lower=False):
-    digits = "%02x" if lower else "%02X"
-    out = digits % start + digits % ((header & ~3) | len(fillers))
-    out += "".join(digits % b for b in fillers)
-    out += "".join(digits % (b ^ KEY[(start + i) % len(KEY)]) for i, b in enumerate(plain))
-    return out.encode("ascii")
 
 
 def answer(status="SUCCESS", host="alpha.beta.gamma", lid="9", extra="", ini="dlk.php", head='<?xml version="1.0"?>\n'):
@@ -75,14 +55,17 @@ def seeds():
         "long_name": u16(300) + b"\x00" + b"n" * 260 + b"\x00<" + b"n" * 260 + b">v</" + b"n" * 260 + b">\x00",
         "wide": u16(20) + b"\x00\xc3\xa9\x00<\xc3\xa9>\xf0\x9f\x98\x80</\xc3\xa9>\x00",
     }
+    # Mode 1 scrambles its plain bytes with the scrambler the target links, then checks the stored
+    # text as mode 0 does: no copy of the key is needed here. Input: output size, mode, start,
+    # header, layout (filler count, bit 2 lower case), fillers, plain bytes.
     yield "fuzz_unscramble", {
-        "token_s200": u16(260) + b"\x00" + scramble(b"t0k&en", start=200),
-        "password_fillers": u16(64) + b"\x00" + scramble(b"proxy-secret", start=17, fillers=b"\x01\x02\x03", header=0xA4),
-        "lower_case": u16(32) + b"\x00" + scramble(b"Passw0rd!", start=255, lower=True),
-        "odd_length": u16(16) + b"\x00" + scramble(b"abc", start=5) + b"7",
+        "token_s200": u16(260) + b"\x01" + b"\xc8\x00\x00" + b"t0k&en",
+        "password_fillers": u16(64) + b"\x01" + b"\x11\xa4\x03" + b"\x01\x02\x03" + b"proxy-secret",
+        "lower_case": u16(32) + b"\x01" + b"\xff\x00\x04" + b"Passw0rd!",
+        "odd_length": u16(16) + b"\x00" + b"050055251F7",
         "header_only": u16(8) + b"\x00" + b"0000",
         "not_hex": u16(20) + b"\x00" + b" -1+0x1Gzz\t7f",
-        "cut_output": u16(3) + b"\x00" + scramble(b"longer than the output", start=3),
+        "cut_output": u16(3) + b"\x01" + b"\x03\x00\x00" + b"longer than the output",
         "round_trip": u16(40) + b"\x01" + b"\x07\x00\x00" + b"plain text",
         "round_trip_fillers": u16(8) + b"\x03" + b"\xff\xfc\x06" + b"\x10\x20" + b"with\x00zero and cut",
         "round_trip_utf8": u16(100) + b"\x05" + b"\xc8\x00\x01" + b"\xaa" + "t\u00f6k\u20acn".encode("utf-8"),
@@ -113,18 +96,6 @@ def seeds():
     }
 
 
-DICTS = {
-    "fuzz_version_answer": ["<MVHostVersion>", "</MVHostVersion>", "<Status>", "</Status>", "SUCCESS", "success",
-                            "<DlkIniName>", "</DlkIniName>", "<DlkUrlRootEx>", "</DlkUrlRootEx>", "<DlkUrlRoot>",
-                            "</DlkUrlRoot>", "<LID>", "</LID>", "<SupportDelta>", "</SupportDelta>", "<DlkExtName>",
-                            "</DlkExtName>", "<DlkUnpackName>", "</DlkUnpackName>", "nul", "con", "com1", "lpt\xc2\xb9",
-                            "..", "\\", ":", " ", "."],
-    "fuzz_tag_reader": ["<", "</", ">", " ", "\r\n", "\t"],
-    "fuzz_server_url": ["https://", "http://", "/orvik", "/Orvik", ".", "/"],
-    "fuzz_text_pieces": ["TK=", "&TK=", "?TK=", "&traceinfo=", "http://", "https://", "\\", "0x"],
-}
-
-
 def main():
     for target, files in seeds():
         folder = os.path.join(HERE, "corpus", target)
@@ -132,13 +103,6 @@ def main():
         for name, data in files.items():
             with open(os.path.join(folder, name), "wb") as f:
                 f.write(data)
-    os.makedirs(os.path.join(HERE, "dict"), exist_ok=True)
-    for target, words in DICTS.items():
-        with open(os.path.join(HERE, "dict", target + ".dict"), "w", encoding="utf-8") as f:
-            for word in words:
-                escaped = "".join(c if 32 <= ord(c) < 127 and c not in '"\\' else "\\x%02x" % ord(c)
-                                  for c in word)
-                f.write('"%s"\n' % escaped)
 
 
 if __name__ == "__main__":

@@ -3,7 +3,6 @@
 #include "mvurl/CUrlMgr.h"
 #include "mvurl/CUrlRequest.h"
 #include "mvurl/MVUrl.h"
-#include "mvurl/WinInetBinding.h"
 #include "standins/scrambler/Scrambler.h"
 #include "tests/support/RigClient.h"
 
@@ -14,6 +13,7 @@
 // After windows.h, which it needs.
 #include <tlhelp32.h>
 
+#include <algorithm>
 #include <functional>
 #include <map>
 #include <string>
@@ -31,7 +31,6 @@ struct Outcome {
     uint32_t capacity = 0;
 };
 std::map<CUrlRequest*, Outcome> g_outcomes;
-std::vector<CUrlRequest*> g_order;
 
 int32_t Record(CUrlRequest* request, int32_t value, const uint8_t* content)
 {
@@ -41,52 +40,31 @@ int32_t Record(CUrlRequest* request, int32_t value, const uint8_t* content)
     o.contentNull = content == nullptr;
     o.capacity = request->GetContentCapacity();
     if (content != nullptr && value > 0) o.content.assign(reinterpret_cast<const char*>(content), value);
-    g_order.push_back(request);
     return 0;
+}
+
+void SetStored(const char* name, DWORD type, const void* data, DWORD size)
+{
+    HKEY key = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_LOCAL_MACHINE, kProductKey, 0, nullptr, 0, KEY_ALL_ACCESS,
+                                             nullptr, &key, nullptr));
+    EXPECT_EQ(ERROR_SUCCESS, RegSetValueExA(key, name, 0, type, static_cast<const BYTE*>(data), size));
+    RegCloseKey(key);
 }
 
 void SetStoredText(const char* name, const std::string& value)
 {
-    HKEY key = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_LOCAL_MACHINE, kProductKey, 0, nullptr, 0, KEY_ALL_ACCESS,
-                                             nullptr, &key, nullptr));
-    RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                   static_cast<DWORD>(value.size() + 1));
-    RegCloseKey(key);
+    SetStored(name, REG_SZ, value.c_str(), static_cast<DWORD>(value.size() + 1));
 }
 
 void SetStoredNumber(const char* name, DWORD value)
 {
-    HKEY key = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_LOCAL_MACHINE, kProductKey, 0, nullptr, 0, KEY_ALL_ACCESS,
-                                             nullptr, &key, nullptr));
-    RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof(value));
-    RegCloseKey(key);
+    SetStored(name, REG_DWORD, &value, sizeof(value));
 }
 
 void ClearStoredSettings()
 {
     RegDeleteTreeA(HKEY_LOCAL_MACHINE, kProductKey);
-}
-
-// Base64 of "user:password", as a Basic authorization header carries it.
-std::string BasicOf(const std::string& userColonPassword)
-{
-    static const char a[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    std::string out;
-    size_t i = 0;
-    for (; i + 2 < userColonPassword.size(); i += 3) {
-        const unsigned v = (unsigned char)userColonPassword[i] << 16 | (unsigned char)userColonPassword[i + 1] << 8 |
-                           (unsigned char)userColonPassword[i + 2];
-        out += {a[v >> 18], a[(v >> 12) & 63], a[(v >> 6) & 63], a[v & 63]};
-    }
-    const size_t left = userColonPassword.size() - i;
-    if (left > 0) {
-        unsigned v = (unsigned char)userColonPassword[i] << 16;
-        if (left > 1) v |= (unsigned char)userColonPassword[i + 1] << 8;
-        out += {a[v >> 18], a[(v >> 12) & 63], left > 1 ? a[(v >> 6) & 63] : '=', '='};
-    }
-    return "Basic " + out;
 }
 
 class UrlExchange : public ::testing::Test {
@@ -98,7 +76,6 @@ protected:
         ASSERT_FALSE(env.address.empty()) << "no test server given to this program";
         ASSERT_TRUE(rig.Reset()) << rig.LastError();
         g_outcomes.clear();
-        g_order.clear();
     }
 
     void TearDown() override
@@ -153,82 +130,77 @@ protected:
     RigClient rig{env};
 };
 
-TEST_F(UrlExchange, SecureRequestsGoOverTlsToPort443WhateverTheScheme)
+TEST_F(UrlExchange, SecureRequestsGoOverTlsWhateverTheSchemeAndEmptyObjectsAskForTheRoot)
 {
+    const struct {
+        std::string url;
+        uint32_t secure;
+        const char* path;
+        const char* listener;
+    } rows[] = {
+        {Http("/v"), 1, "/v", "https"}, {Https("/v"), 0, "/v", "https"}, {Http(""), 0, "/", "http"},
+        {Http("/"), 0, "/", "http"},    {env.host, 0, "/", "http"},
+    };
     MVUrlInit(nullptr, 0);
     rig.Script(Answer("/v", 200, "hello"));
-    Outcome a = Fetch(Http("/v"), 1);
-    EXPECT_EQ(1, a.calls);
-    EXPECT_EQ(5, a.value);
-    EXPECT_EQ("hello", a.content);
-    Outcome b = Fetch(Https("/v"), 0);
-    EXPECT_EQ("hello", b.content);
-
-    const std::vector<RigRequest> seen = rig.RequestsTo("/v");
-    ASSERT_EQ(2u, seen.size());
-    for (const RigRequest& r : seen) {
-        EXPECT_EQ("https", r.listener);
-        EXPECT_EQ("GET", r.method);
-        EXPECT_EQ("HTTP/1.0", r.version);
-        EXPECT_EQ("OrvikMV", r.Header("User-Agent"));
+    rig.Script(Answer("/", 200, "hello"));
+    for (const auto& row : rows) {
+        const Outcome o = Fetch(row.url, row.secure);
+        EXPECT_EQ(1, o.calls) << row.url;
+        EXPECT_EQ(5, o.value) << row.url;
+        EXPECT_EQ("hello", o.content) << row.url;
+        const std::vector<RigRequest> seen = rig.Requests();
+        ASSERT_FALSE(seen.empty());
+        const RigRequest& r = seen.back();
+        EXPECT_EQ(row.path, r.path) << row.url;
+        EXPECT_EQ(row.listener, r.listener) << row.url;
+        EXPECT_EQ("GET", r.method) << row.url;
+        EXPECT_EQ("HTTP/1.0", r.version) << row.url;
+        EXPECT_EQ("OrvikMV", r.Header("User-Agent")) << row.url;
     }
+    EXPECT_EQ(5u, rig.Requests().size());
 }
 
-TEST_F(UrlExchange, PlainRequestsGoToPort80AndEmptyObjectsAskForTheRoot)
+TEST_F(UrlExchange, EachAnswerGivesItsResultAndOnlyWholeSuccessfulBodiesArrive)
 {
-    MVUrlInit(nullptr, 0);
-    rig.Script(Answer("/", 200, "root"));
-    EXPECT_EQ("root", Fetch(Http(""), 0).content);
-    EXPECT_EQ("root", Fetch(Http("/"), 0).content);
-    EXPECT_EQ("root", Fetch(env.host, 0).content);
-    const std::vector<RigRequest> seen = rig.RequestsTo("/");
-    ASSERT_EQ(3u, seen.size());
-    for (const RigRequest& r : seen) EXPECT_EQ("http", r.listener);
-}
-
-TEST_F(UrlExchange, PortInTheUrlStaysPartOfTheHostName)
-{
-    MVUrlInit(nullptr, 0);
-    rig.Script(Answer("/p", 200, "port"));
-    // The port is not parsed: "host:443" is looked up as a name, which no server has.
-    Outcome o = Fetch(Https(":443/p"), 0);
-    EXPECT_NE(0, o.value);
-    EXPECT_TRUE(o.contentNull);
-    EXPECT_TRUE(rig.RequestsTo("/p").empty());
-}
-
-TEST_F(UrlExchange, ErrorPagesAreContentButAuthenticationDemandsAreNot)
-{
-    MVUrlInit(nullptr, 0);
-    rig.Script(Answer("/missing", 404, "<html>not here</html>"));
-    rig.Script(Answer("/broken", 500, "oops"));
     RigAnswer denied = Answer("/denied", 401, "login page");
     denied.headers.push_back("WWW-Authenticate: Basic realm=\"x\"");
-    rig.Script(denied);
     RigAnswer proxyDenied = Answer("/proxy-denied", 407, "proxy page");
     proxyDenied.headers.push_back("Proxy-Authenticate: Basic realm=\"x\"");
-    rig.Script(proxyDenied);
-
-    Outcome missing = Fetch(Https("/missing"), 1);
-    EXPECT_EQ(21, missing.value);
-    EXPECT_EQ("<html>not here</html>", missing.content);
-    EXPECT_EQ("oops", Fetch(Https("/broken"), 1).content);
-    Outcome d = Fetch(Https("/denied"), 1);
-    EXPECT_EQ(401, d.value);
-    EXPECT_TRUE(d.contentNull);
-    Outcome p = Fetch(Https("/proxy-denied"), 1);
-    EXPECT_EQ(407, p.value);
-    EXPECT_TRUE(p.contentNull);
-}
-
-TEST_F(UrlExchange, EmptyBodyCompletesWithNoContent)
-{
+    RigAnswer silent = Answer("/silent", 200, "");
+    silent.silent = true;
+    // The body ends early without a read error: only its announced length tells.
+    RigAnswer cut = Answer("/cut", 200, "");
+    cut.generatedSize = 100000;
+    cut.cutAfter = 5000;
+    const struct {
+        RigAnswer answer;  // no path: nothing scripted
+        std::string url;
+        int32_t value;
+        const char* content;  // null: none delivered
+    } rows[] = {
+        {Answer("/missing", 404, "<html>not here</html>"), Https("/missing"), 21, "<html>not here</html>"},
+        {Answer("/broken", 500, "oops"), Https("/broken"), 4, "oops"},
+        {Answer("/empty", 200, ""), Https("/empty"), 0, nullptr},
+        {denied, Https("/denied"), 401, nullptr},
+        {proxyDenied, Https("/proxy-denied"), 407, nullptr},
+        {silent, Https("/silent"), ERROR_HTTP_INVALID_SERVER_RESPONSE, nullptr},
+        {cut, Http("/cut"), ERROR_INTERNET_CONNECTION_RESET, nullptr},
+        // Nothing listens on this loopback address.
+        {RigAnswer(), "http://127.83.4.250/x", ERROR_INTERNET_CANNOT_CONNECT, nullptr},
+        // The port is not parsed: "host:443" is looked up as a name, which no server has.
+        {RigAnswer(), Https(":443/p"), ERROR_INTERNET_NAME_NOT_RESOLVED, nullptr},
+    };
     MVUrlInit(nullptr, 0);
-    rig.Script(Answer("/empty", 200, ""));
-    Outcome o = Fetch(Https("/empty"), 1);
-    EXPECT_EQ(1, o.calls);
-    EXPECT_EQ(0, o.value);
-    EXPECT_TRUE(o.contentNull);
+    for (const auto& row : rows) {
+        if (!row.answer.path.empty()) rig.Script(row.answer);
+        const Outcome o = Fetch(row.url, 0);
+        EXPECT_EQ(row.value, o.value) << row.url;
+        EXPECT_EQ(row.content == nullptr, o.contentNull) << row.url;
+        if (row.content != nullptr) {
+            EXPECT_EQ(row.content, o.content) << row.url;
+        }
+    }
 }
 
 TEST_F(UrlExchange, LargeBodyArrivesIntact)
@@ -246,56 +218,31 @@ TEST_F(UrlExchange, LargeBodyArrivesIntact)
     }
 }
 
-TEST_F(UrlExchange, CutConnectionAndRefusedConnectionFailWithACode)
-{
-    MVUrlInit(nullptr, 0);
-    RigAnswer cut = Answer("/cut", 200, "");
-    cut.generatedSize = 100000;
-    cut.cutAfter = 5000;
-    rig.Script(cut);
-    // The body ends early without a read error: its announced length tells.
-    Outcome c = Fetch(Http("/cut"), 0);
-    EXPECT_EQ(ERROR_INTERNET_CONNECTION_RESET, c.value);
-    EXPECT_NE(100000, c.value);
-    EXPECT_TRUE(c.contentNull);
-
-    // Nothing listens on this loopback address.
-    Outcome refused = Fetch("http://127.83.4.250/x", 0);
-    EXPECT_NE(0, refused.value);
-    EXPECT_TRUE(refused.contentNull);
-}
-
 TEST_F(UrlExchange, UploadsArePostedWithTheTraceInfoAsBody)
 {
     SetStoredText("UploadURL", Http("/report/upload.php"));
     MVUrlInit(nullptr, 0);
     rig.Script(Answer("/report/upload.php?a=1", 200, "ok"));
-    Outcome o = Fetch(Http("/report/upload.php?a=1&traceinfo=abc"), 0);
-    EXPECT_EQ("ok", o.content);
+    EXPECT_EQ("ok", Fetch(Http("/report/upload.php?a=1&traceinfo=abc"), 0).content);
+    Fetch(Http("/report/upload.php?a=1"), 0);
     const std::vector<RigRequest> seen = rig.RequestsTo("/report/upload.php?a=1");
-    ASSERT_EQ(1u, seen.size());
+    ASSERT_EQ(2u, seen.size());
     EXPECT_EQ("POST", seen[0].method);
     EXPECT_EQ("abc", seen[0].body);
     EXPECT_EQ("3", seen[0].Header("Content-Length"));
     EXPECT_EQ("application/octet-stream", seen[0].Header("Content-Type"));
+    EXPECT_EQ("POST", seen[1].method);
+    EXPECT_EQ(0u, seen[1].bodyLength);
 
-    Fetch(Http("/report/upload.php?a=1"), 0);
-    const std::vector<RigRequest> bare = rig.RequestsTo("/report/upload.php?a=1");
-    ASSERT_EQ(2u, bare.size());
-    EXPECT_EQ("POST", bare[1].method);
-    EXPECT_EQ(0u, bare[1].bodyLength);
-}
-
-TEST_F(UrlExchange, ShortUploadUrlIsIgnoredInFavourOfTheDefault)
-{
+    // A stored URL too short to use leaves only the default endpoint uploading: a plain GET.
+    MVUrlCleanup();
     SetStoredText("UploadURL", "http");
     MVUrlInit(nullptr, 0);
     rig.Script(Answer("/report/upload.php", 200, "x"));
-    // Only the default endpoint makes an upload; this is an ordinary GET.
     Fetch(Http("/report/upload.php&traceinfo=abc"), 0);
-    const std::vector<RigRequest> seen = rig.Requests();
-    ASSERT_EQ(1u, seen.size());
-    EXPECT_EQ("GET", seen[0].method);
+    const std::vector<RigRequest> plain = rig.Requests();
+    ASSERT_EQ(3u, plain.size());
+    EXPECT_EQ("GET", plain.back().method);
 }
 
 TEST_F(UrlExchange, ServerCredentialsAreSentAndRememberedAfterTheyVanish)
@@ -320,11 +267,10 @@ TEST_F(UrlExchange, ServerCredentialsAreSentAndRememberedAfterTheyVanish)
     MVUrlCleanup();
     MVUrlInit(nullptr, 0);
     EXPECT_EQ(401, Fetch("https://url-c.mvtest.invalid/secret", 1).value);
-    bool sawCredentials = false;
-    for (const RigRequest& r : rig.RequestsTo("/secret")) {
-        if (r.Header("Authorization") == BasicOf("agent:pa55:word")) sawCredentials = true;
-    }
-    EXPECT_TRUE(sawCredentials);
+    const std::vector<RigRequest> seen = rig.RequestsTo("/secret");
+    EXPECT_TRUE(std::any_of(seen.begin(), seen.end(), [](const RigRequest& r) {
+        return r.Header("Authorization") == "Basic YWdlbnQ6cGE1NTp3b3Jk";  // agent:pa55:word
+    }));
 }
 
 TEST_F(UrlExchange, StoredProxyIsAppliedWithItsCredentialsAndBypassList)
@@ -335,22 +281,15 @@ TEST_F(UrlExchange, StoredProxyIsAppliedWithItsCredentialsAndBypassList)
     SetStoredText("ProxyUserName", "puser");
     SetStoredText("ProxyPassword", ScrambleHexText("ppass"));
     ASSERT_TRUE(rig.RequireProxyAuth("puser", "ppass"));
-    char server[256] = {};
-    char bypass[256] = {};
-    ASSERT_EQ(1, ReadProxySettings(server, bypass, sizeof(server)));
-    EXPECT_EQ(env.ProxyServer(), server);
-    EXPECT_STREQ("url-direct.mvtest.invalid", bypass);
     MVUrlInit(nullptr, 0);
     rig.Script(Answer("/via", 200, "proxied"));
 
     // Plain HTTP goes to the proxy as an absolute URI, with the stored proxy credentials.
-    Outcome o = Fetch("http://origin.mvtest.invalid/via", 0);
-    EXPECT_EQ("proxied", o.content);
-    bool sawProxy = false;
-    for (const RigRequest& r : rig.RequestsTo("/via")) {
-        if (r.listener == "proxy" && r.Header("Proxy-Authorization") == BasicOf("puser:ppass")) sawProxy = true;
-    }
-    EXPECT_TRUE(sawProxy);
+    EXPECT_EQ("proxied", Fetch("http://origin.mvtest.invalid/via", 0).content);
+    const std::vector<RigRequest> via = rig.RequestsTo("/via");
+    EXPECT_TRUE(std::any_of(via.begin(), via.end(), [](const RigRequest& r) {
+        return r.listener == "proxy" && r.Header("Proxy-Authorization") == "Basic cHVzZXI6cHBhc3M=";  // puser:ppass
+    }));
 
     // A host on the bypass list is reached directly.
     rig.Script(Answer("/direct", 200, "direct"));
@@ -358,17 +297,6 @@ TEST_F(UrlExchange, StoredProxyIsAppliedWithItsCredentialsAndBypassList)
     const std::vector<RigRequest> direct = rig.RequestsTo("/direct");
     ASSERT_EQ(1u, direct.size());
     EXPECT_EQ("http", direct[0].listener);
-}
-
-TEST_F(UrlExchange, ServerClosingWithoutAnswerIsAFailure)
-{
-    MVUrlInit(nullptr, 0);
-    RigAnswer silent = Answer("/silent", 200, "");
-    silent.silent = true;
-    rig.Script(silent);
-    Outcome o = Fetch(Https("/silent"), 1);
-    EXPECT_EQ(ERROR_HTTP_INVALID_SERVER_RESPONSE, o.value);
-    EXPECT_TRUE(o.contentNull);
 }
 
 TEST_F(UrlExchange, CertificateNameAndDatesAreCheckedUnlessTheOperatorRelaxesThem)
@@ -441,41 +369,27 @@ TEST_F(UrlExchange, BodiesPastTheLimitFailInsteadOfArrivingShort)
     MVUrlSetBodyLimit(kDefaultBodyLimit);
 }
 
-TEST_F(UrlExchange, CancelWhileQueuedNeverConnects)
-{
-    MVUrlInit(nullptr, 0);
-    RigAnswer held = Answer("/first", 200, "first");
-    held.hold = true;
-    rig.Script(held);
-    rig.Script(Answer("/second", 200, "second"));
-
-    CUrlRequest* first = Submit(Https("/first"), 1);
-    ASSERT_EQ(1, rig.WaitForRequests(1, "/first"));
-    CUrlRequest* second = Submit(Https("/second"), 1);
-    MVUrlCancel(second);
-    rig.Release();
-    TickUntil([&] { return g_outcomes.count(first) != 0; });
-    MVUrlCleanup();
-    EXPECT_EQ(0u, g_outcomes.count(second));
-    EXPECT_TRUE(rig.RequestsTo("/second").empty());
-}
-
-TEST_F(UrlExchange, CancelInProgressDeliversNothing)
+TEST_F(UrlExchange, CancelledRequestsAreNeverDeliveredAndQueuedOnesNeverConnect)
 {
     MVUrlInit(nullptr, 0);
     RigAnswer held = Answer("/slow", 200, "late");
     held.hold = true;
     rig.Script(held);
+    rig.Script(Answer("/queued", 200, "queued"));
     rig.Script(Answer("/next", 200, "next"));
     CUrlRequest* slow = Submit(Https("/slow"), 1);
     ASSERT_EQ(1, rig.WaitForRequests(1, "/slow"));
+    CUrlRequest* queued = Submit(Https("/queued"), 1);
+    MVUrlCancel(queued);
     MVUrlCancel(slow);
     rig.Release();
     // One worker serves the queue in order: once the next request is delivered, the
-    // cancelled one has been handed back, and it must have been dropped.
+    // cancelled ones have been handed back, and they must have been dropped.
     CUrlRequest* next = Submit(Https("/next"), 1);
     TickUntil([&] { return g_outcomes.count(next) != 0; });
     EXPECT_EQ(0u, g_outcomes.count(slow));
+    EXPECT_EQ(0u, g_outcomes.count(queued));
+    EXPECT_TRUE(rig.RequestsTo("/queued").empty());
 }
 
 TEST_F(UrlExchange, SilentServerFailsTheRequestWithinTheExchangeTimeOuts)
@@ -487,25 +401,11 @@ TEST_F(UrlExchange, SilentServerFailsTheRequestWithinTheExchangeTimeOuts)
     const DWORD started = GetTickCount();
     Outcome o = Fetch(Https("/silent-for-good"), 1);
     const DWORD elapsed = GetTickCount() - started;
-    EXPECT_NE(0, o.value);
+    // A receive time-out; the emulator reports it as an aborted connection.
+    EXPECT_TRUE(o.value == ERROR_INTERNET_TIMEOUT || o.value == ERROR_INTERNET_CONNECTION_ABORTED) << o.value;
     EXPECT_TRUE(o.contentNull);
     // The receive time-out is 20 s; the application gives up on its own after 30 s.
     EXPECT_LT(elapsed, 30000u) << "the request failed only after " << elapsed << " ms";
-}
-
-TEST_F(UrlExchange, TwoFinishedRequestsAreDeliveredInFinishingOrderInOneDispatch)
-{
-    MVUrlInit(nullptr, 0);
-    rig.Script(Answer("/a", 200, "A"));
-    rig.Script(Answer("/b", 200, "B"));
-    CUrlRequest* a = Submit(Https("/a"), 1);
-    CUrlRequest* b = Submit(Https("/b"), 1);
-    for (int i = 0; i < 24000 && TheUrlMgr().GetCompletedCount() < 2; ++i) Sleep(5);
-    ASSERT_EQ(2u, TheUrlMgr().GetCompletedCount());
-    MVUrlDispatch();
-    ASSERT_EQ(2u, g_order.size());
-    EXPECT_EQ(a, g_order[0]);
-    EXPECT_EQ(b, g_order[1]);
 }
 
 TEST_F(UrlExchange, CleanupWithASilentServerReturnsInTimeAndTheModuleWorksAgain)
@@ -538,7 +438,6 @@ TEST_F(UrlExchange, CleanupWithASilentServerReturnsInTimeAndTheModuleWorksAgain)
 TEST_F(UrlExchange, CreationCodes)
 {
     CUrlRequest* out = nullptr;
-    EXPECT_EQ(MVURL_E_NO_WORKER, MVUrlRequestW(L"https://x/", 1, Record, &out));
     MVUrlInit(nullptr, 0);
     EXPECT_EQ(MVURL_E_ARGUMENT, MVUrlRequestW(nullptr, 1, Record, &out));
     EXPECT_EQ(MVURL_E_ARGUMENT, MVUrlRequestW(L"https://x/", 1, Record, nullptr));
@@ -550,11 +449,15 @@ TEST_F(UrlExchange, CreationCodes)
     MVUrlCancel(out);
 }
 
-// The threads of this process now.
+// The threads of this process now; a snapshot that fails fails the test, and its count
+// passes no bound.
 size_t ThreadCount()
 {
     HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
-    if (snapshot == INVALID_HANDLE_VALUE) return 0;
+    if (snapshot == INVALID_HANDLE_VALUE) {
+        ADD_FAILURE() << "no thread snapshot: error " << GetLastError();
+        return SIZE_MAX;
+    }
     THREADENTRY32 entry = {};
     entry.dwSize = sizeof(entry);
     size_t count = 0;
@@ -592,7 +495,7 @@ TEST_F(UrlExchange, RepeatedInitRequestCleanupCyclesLeaveNoThreadsOrHandlesBehin
     cycle();
     const size_t threads = ThreadCount();
     const DWORD handles = HandleCount();
-    ASSERT_GT(threads, 0u);
+    ASSERT_FALSE(HasFailure()) << "no thread count to compare with";
     ASSERT_GT(handles, 0u);
     constexpr int kCycles = 20;
     for (int i = 0; i < kCycles; ++i) cycle();

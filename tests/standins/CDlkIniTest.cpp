@@ -1,4 +1,5 @@
-// The INI description: sections, "file=" lines, tolerated line ends, refused entries.
+// The INI description as the download library reads it: which "file=" lines it takes, and how
+// one line it cannot use spoils its section, so that nothing of it is installed.
 #include "standins/ieksdlk/CDlkIni.h"
 
 #include <gtest/gtest.h>
@@ -8,135 +9,90 @@
 namespace {
 
 const std::string kHash(64, 'a');
-const std::string kUpperHash = "ABCDEF0123456789ABCDEF0123456789ABCDEF0123456789ABCDEF0123456789";
 
-std::string FileLine(const std::string& name, const std::string& target, const std::string& hash = kHash)
+// The value of a "file=" line for a.exe going to target.
+std::string Entry(const std::string& target)
 {
-    return "file=" + name + "|pkg/" + name + "|12|" + hash + "|" + target;
+    return "a.exe|pkg/a|1|" + kHash + "|" + target;
 }
 
-std::string Join(const std::string& a, const std::string& b, const std::string& c,
-                 const std::string& lineEnd)
+TEST(CDlkIniTest, TakesOnlyEntriesThatStayInsideTheLibraryDirectory)
 {
-    return a + lineEnd + b + lineEnd + c + lineEnd;
-}
-
-TEST(CDlkIniTest, ReadsEveryFieldOfAFileLine)
-{
-    CDlkIni ini;
-    ini.Parse("[ZEInstall]\nfile = mvagtx.exe | agent/1.2/mvagtx.exe | 123456 | " + kUpperHash +
-              " | E\\F\n");
-    const CDlkIni::Section* section = ini.FindSection("ZEInstall");
-    ASSERT_NE(section, nullptr);
-    ASSERT_EQ(section->files.size(), 1u);
-    const CDlkIni::FileEntry& entry = section->files[0];
-    EXPECT_EQ(entry.name, "mvagtx.exe");
-    EXPECT_EQ(entry.remotePath, "agent/1.2/mvagtx.exe");
-    EXPECT_EQ(entry.size, 123456u);
-    EXPECT_EQ(entry.sha256, "abcdef0123456789abcdef0123456789abcdef0123456789abcdef0123456789");
-    EXPECT_EQ(entry.targetDir, "E\\F");
-    EXPECT_EQ(entry.line, 2);
-    EXPECT_EQ(section->badLine, 0);
-}
-
-TEST(CDlkIniTest, ToleratesTheLineEndsTheProgramWrites)
-{
-    for (const std::string lineEnd : {"\n", "\r\n", "\r\r\n"}) {
-        CDlkIni ini;
-        ini.Parse(Join("[A]", FileLine("one.exe", "x"), FileLine("two.dll", "y"), lineEnd));
-        const CDlkIni::Section* section = ini.FindSection("A");
-        ASSERT_NE(section, nullptr);
-        ASSERT_EQ(section->files.size(), 2u);
-        EXPECT_EQ(section->files[0].targetDir, "x");
-        EXPECT_EQ(section->files[1].name, "two.dll");
-        EXPECT_EQ(section->files[1].targetDir, "y");
-        EXPECT_EQ(section->badLine, 0);
-    }
-}
-
-TEST(CDlkIniTest, SkipsByteOrderMarkCommentsAndOtherKeys)
-{
-    CDlkIni ini;
-    ini.Parse("\xEF\xBB\xBF[A]\n; a comment\n# another\nversion=1.2\n\n   \n" + FileLine("a.exe", "") +
-              "\nfile=\n");
-    const CDlkIni::Section* section = ini.FindSection("a");
-    ASSERT_NE(section, nullptr);
-    EXPECT_EQ(section->files.size(), 1u);
-    // An empty "file=" line is still a malformed entry of the section.
-    EXPECT_EQ(section->badLine, 8);
-}
-
-TEST(CDlkIniTest, SectionsCompareWithoutCaseAndMerge)
-{
-    CDlkIni ini;
-    ini.Parse("[ZEInstall]\n" + FileLine("a.exe", "") + "\n[Other]\n" + FileLine("b.exe", "") +
-              "\n[zeinstall]\n" + FileLine("c.exe", "") + "\n");
-    const CDlkIni::Section* section = ini.FindSection("ZEINSTALL");
-    ASSERT_NE(section, nullptr);
-    ASSERT_EQ(section->files.size(), 2u);
-    EXPECT_EQ(section->files[1].name, "c.exe");
-    EXPECT_EQ(CDlkIni::FilesNamed(*section, "C.EXE").size(), 1u);
-    EXPECT_TRUE(CDlkIni::FilesNamed(*section, "c").empty());
-    EXPECT_EQ(ini.FindSection("Missing"), nullptr);
-    // Lines before any section belong to none.
-    CDlkIni early;
-    early.Parse(FileLine("a.exe", "") + "\n[A]\n");
-    ASSERT_NE(early.FindSection("A"), nullptr);
-    EXPECT_TRUE(early.FindSection("A")->files.empty());
-}
-
-TEST(CDlkIniTest, AnErrorPageHasNoSections)
-{
-    CDlkIni ini;
-    ini.Parse("<html><body>404 Not Found</body></html>");
-    EXPECT_EQ(ini.FindSection("ZEInstall"), nullptr);
-}
-
-TEST(CDlkIniTest, NormalisesTargetDirectories)
-{
+    const std::string rest = "|pkg/a|1|" + kHash + "|E";
     const struct {
-        const char* given;
-        const char* kept;
-    } cases[] = {{"", ""}, {".", ""}, {"E/F", "E\\F"}, {"E\\\\F\\", "E\\F"}, {".\\E\\.\\F", "E\\F"}};
+        std::string value;
+        const char* kept;  // the target directory as kept; null: the entry is refused
+    } cases[] = {
+        {Entry(""), ""},
+        {Entry("."), ""},
+        {Entry("E/F"), "E\\F"},
+        {Entry("E\\\\F\\"), "E\\F"},
+        {Entry(".\\E\\.\\F"), "E\\F"},
+        {" a.exe | pkg/a | 1 | " + std::string(64, 'A') + " | E ", "E"},
+        // Out of the library's directory.
+        {Entry(".."), nullptr},
+        {Entry("..\\E"), nullptr},
+        {Entry("E\\..\\..\\W"), nullptr},
+        {Entry("E/../../W"), nullptr},
+        {Entry(".. \\W"), nullptr},
+        {Entry("\\Windows"), nullptr},
+        {Entry("C:\\Windows"), nullptr},
+        {Entry("C:Windows"), nullptr},
+        // A name that is no plain file name could lead elsewhere too.
+        {"E\\a.exe" + rest, nullptr},
+        {"a:b" + rest, nullptr},
+        {"a*.exe" + rest, nullptr},
+        {".." + rest, nullptr},
+        {rest, nullptr},
+        // Misstated files.
+        {"a.exe||1|" + kHash + "|E", nullptr},
+        {"a.exe|pkg/a|-1|" + kHash + "|E", nullptr},
+        {"a.exe|pkg/a|1x|" + kHash + "|E", nullptr},
+        {"a.exe|pkg/a|1234567890123456789|" + kHash + "|E", nullptr},
+        {"a.exe|pkg/a|1|" + kHash.substr(1) + "|E", nullptr},
+        {"a.exe|pkg/a|1|" + kHash.substr(1) + "g|E", nullptr},
+        {"a.exe|pkg/a|1|" + kHash, nullptr},
+        {Entry("E|extra"), nullptr},
+    };
     for (const auto& c : cases) {
         CDlkIni::FileEntry entry;
         std::string reason;
-        ASSERT_TRUE(CDlkIni::ParseFileEntry("a.exe|a.exe|1|" + kHash + "|" + c.given, entry, reason))
-            << c.given << ": " << reason;
-        EXPECT_EQ(entry.targetDir, c.kept) << c.given;
+        const bool taken = CDlkIni::ParseFileEntry(c.value, entry, reason);
+        ASSERT_EQ(taken, c.kept != nullptr) << c.value << ": " << reason;
+        if (taken) {
+            EXPECT_EQ(entry.targetDir, c.kept) << c.value;
+            EXPECT_EQ(entry.sha256, kHash) << c.value;
+        } else {
+            EXPECT_FALSE(reason.empty()) << c.value;
+        }
     }
 }
 
-TEST(CDlkIniTest, RefusesEntriesThatLeaveTheLibraryDirectoryOrMisstateTheFile)
+TEST(CDlkIniTest, AnUnusableLineSpoilsOnlyItsSection)
 {
-    const std::string good = "|pkg/a|1|" + kHash + "|E";
-    const std::string refused[] = {
-        "E\\a.exe" + good, "a:b" + good, "a*.exe" + good, ".." + good, "" + good,
-        "a.exe|pkg/a|1|" + kHash + "|..\\E", "a.exe|pkg/a|1|" + kHash + "|E\\..\\..\\W",
-        "a.exe|pkg/a|1|" + kHash + "|\\Windows", "a.exe|pkg/a|1|" + kHash + "|C:\\Windows",
-        "a.exe||1|" + kHash + "|E",
-        "a.exe|pkg/a|-1|" + kHash + "|E", "a.exe|pkg/a|1x|" + kHash + "|E",
-        "a.exe|pkg/a|1234567890123456789|" + kHash + "|E",
-        "a.exe|pkg/a|1|" + kHash.substr(1) + "|E", "a.exe|pkg/a|1|" + kHash.substr(1) + "g|E",
-        "a.exe|pkg/a|1|" + kHash, "a.exe|pkg/a|1|" + kHash + "|E|extra"};
-    for (const std::string& value : refused) {
-        CDlkIni::FileEntry entry;
-        std::string reason;
-        EXPECT_FALSE(CDlkIni::ParseFileEntry(value, entry, reason)) << value;
-        EXPECT_FALSE(reason.empty()) << value;
+    const std::string good = "file=" + Entry("E");
+    const std::string twoSections = "[Good]\n" + good + "\n[Bad]\n" + good + "\nfile=" + Entry("..\\up") + "\n";
+    const struct {
+        std::string text;
+        const char* section;
+        size_t files;
+        int badLine;  // 0: the section can be used
+    } cases[] = {
+        {twoSections, "Good", 1, 0},
+        {twoSections, "Bad", 1, 5},
+        // The order mark, comments and other keys are no entries; an empty one is.
+        {"\xEF\xBB\xBF[A]\r\n; c\r\n# c\r\nversion=1\r\n\r\n" + good + "\r\nfile=\r\n", "a", 1, 7},
+        // Sections of one name merge whatever their case; lines before any section belong to none.
+        {good + "\n[Z]\n" + good + "\n[Other]\nfile=\n[z]\n" + good + "\n", "Z", 2, 0},
+    };
+    for (const auto& c : cases) {
+        CDlkIni ini;
+        ini.Parse(c.text);
+        const CDlkIni::Section* section = ini.FindSection(c.section);
+        ASSERT_NE(section, nullptr) << c.text;
+        EXPECT_EQ(section->files.size(), c.files) << c.text;
+        EXPECT_EQ(section->badLine, c.badLine) << c.text;
     }
-}
-
-TEST(CDlkIniTest, AMalformedLineMarksOnlyItsSection)
-{
-    CDlkIni ini;
-    ini.Parse("[Good]\n" + FileLine("a.exe", "") + "\n[Bad]\n" + FileLine("b.exe", "") +
-              "\nfile=c.exe|pkg/c|12|" + kHash + "|..\\up\n");
-    ASSERT_NE(ini.FindSection("Good"), nullptr);
-    EXPECT_EQ(ini.FindSection("Good")->badLine, 0);
-    ASSERT_NE(ini.FindSection("Bad"), nullptr);
-    EXPECT_EQ(ini.FindSection("Bad")->badLine, 5);
-    EXPECT_EQ(ini.FindSection("Bad")->badReason, "unsafe target directory");
 }
 
 }  // namespace

@@ -2,168 +2,111 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
+#include <functional>
+#include <utility>
 
 namespace {
 
-class ReturnsSeven : public CKSThread {
+// Every wait here is bounded, so a thread that never ends fails the test instead of hanging it.
+constexpr DWORD kEndWithin = 10000;
+
+// A thread whose body each test gives.
+class CTestThread : public CKSThread {
 public:
-    DWORD Run() override { return 7; }
+    explicit CTestThread(std::function<DWORD(CKSThread&)> body) : m_body(std::move(body)) {}
+    DWORD Run() override { return m_body(*this); }
+
+private:
+    std::function<DWORD(CKSThread&)> m_body;
 };
 
-// Busy until told through its own flag; ignores the stop event.
-class Stubborn : public CKSThread {
-public:
-    DWORD Run() override
-    {
-        started = true;
-        while (!release) Sleep(1);
-        return 0;
-    }
-    std::atomic<bool> started{false};
-    std::atomic<bool> release{false};
-};
-
-// Ends when the stop event is signalled.
-class Obedient : public CKSThread {
-public:
-    DWORD Run() override
-    {
-        WaitForSingleObject(GetStopEvent(), INFINITE);
-        return 3;
-    }
-};
-
-// Tries to stop itself from inside its body.
-class SelfStopper : public CKSThread {
-public:
-    DWORD Run() override
-    {
-        infiniteResult = Stop(INFINITE, FALSE);
-        finiteResult = Stop(1000, FALSE);
-        eventSignalled = WaitForSingleObject(GetStopEvent(), 0) == WAIT_OBJECT_0;
-        return 0;
-    }
-    BOOL infiniteResult = TRUE;
-    BOOL finiteResult = TRUE;
-    bool eventSignalled = true;
-};
-
-DWORD WaitAndExitCode(HANDLE thread)
+HANDLE Duplicate(HANDLE thread)
 {
-    WaitForSingleObject(thread, INFINITE);
-    DWORD code = 0;
-    GetExitCodeThread(thread, &code);
+    HANDLE dup = nullptr;
+    DuplicateHandle(GetCurrentProcess(), thread, GetCurrentProcess(), &dup, 0, FALSE, DUPLICATE_SAME_ACCESS);
+    return dup;
+}
+
+DWORD ExitCodeOnceEnded(HANDLE thread)
+{
+    DWORD code = STILL_ACTIVE;
+    if (WaitForSingleObject(thread, kEndWithin) == WAIT_OBJECT_0) GetExitCodeThread(thread, &code);
     return code;
 }
 
-TEST(CKSThread, StopWithoutThreadSucceeds)
+TEST(CKSThread, StartFlagsApplyAndRunResultIsTheExitCode)
 {
-    CKSThread t;
-    EXPECT_TRUE(t.Stop(0, FALSE));
-    EXPECT_TRUE(t.Stop(INFINITE, TRUE));
-}
-
-TEST(CKSThread, RunResultIsTheExitCode)
-{
-    ReturnsSeven t;
-    ASSERT_TRUE(t.Start(0));
-    EXPECT_NE(0u, t.GetThreadId());
-    EXPECT_EQ(7u, WaitAndExitCode(t.GetThreadHandle()));
+    CTestThread t([](CKSThread&) -> DWORD { return 7; });
+    EXPECT_TRUE(t.Stop(0, FALSE)) << "no thread yet";
+    ASSERT_TRUE(t.Start(CREATE_SUSPENDED));
+    EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(t.GetThreadHandle(), 0)) << "ran although suspended";
+    ResumeThread(t.GetThreadHandle());
+    EXPECT_EQ(7u, ExitCodeOnceEnded(t.GetThreadHandle()));
     EXPECT_TRUE(t.Stop(INFINITE, FALSE));
     EXPECT_EQ(nullptr, t.GetThreadHandle());
 }
 
-TEST(CKSThread, StopSignalsTheEventAndWaits)
+TEST(CKSThread, RestartStopsTheOldThreadThroughItsEventAndLeavesItSignalled)
 {
-    Obedient t;
+    // Ends when its stop event is signalled (3), or after the bounded wait (4).
+    CTestThread t([](CKSThread& self) -> DWORD {
+        return WaitForSingleObject(self.GetStopEvent(), kEndWithin) == WAIT_OBJECT_0 ? 3 : 4;
+    });
     ASSERT_TRUE(t.Start(0));
-    EXPECT_TRUE(t.Stop(INFINITE, FALSE));
-    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(t.GetStopEvent(), 0));
+    const HANDLE first = Duplicate(t.GetThreadHandle());
+    ASSERT_TRUE(t.Start(0));
+    EXPECT_EQ(3u, ExitCodeOnceEnded(first)) << "the first thread was not stopped";
+    EXPECT_EQ(3u, ExitCodeOnceEnded(t.GetThreadHandle())) << "the second thread found the event reset";
+    EXPECT_TRUE(t.Stop(kEndWithin, FALSE));
+    CloseHandle(first);
 }
 
-TEST(CKSThread, BusyThreadIsTerminatedWithExitCodeOne)
+TEST(CKSThread, ThreadThatIgnoresTheEventIsTerminatedWithExitCodeOne)
 {
-    Stubborn t;
+    CTestThread t([](CKSThread&) -> DWORD {
+        Sleep(INFINITE);
+        return 0;
+    });
     ASSERT_TRUE(t.Start(0));
-    while (!t.started) Sleep(1);
-    HANDLE dup = nullptr;
-    ASSERT_TRUE(DuplicateHandle(GetCurrentProcess(), t.GetThreadHandle(), GetCurrentProcess(), &dup, 0,
-                                FALSE, DUPLICATE_SAME_ACCESS));
+    const HANDLE dup = Duplicate(t.GetThreadHandle());
     EXPECT_FALSE(t.Stop(0, FALSE));
-    EXPECT_EQ(1u, WaitAndExitCode(dup));
+    EXPECT_EQ(1u, ExitCodeOnceEnded(dup));
     CloseHandle(dup);
 }
 
-TEST(CKSThread, StopFromInsideRunIsRefused)
+TEST(CKSThread, StoppingFromInsideRunIsRefused)
 {
-    SelfStopper t;
+    BOOL results[3] = {TRUE, TRUE, TRUE};
+    bool signalled = true;
+    CTestThread t([&](CKSThread& self) -> DWORD {
+        results[0] = self.Stop(INFINITE, FALSE);
+        results[1] = self.Stop(1000, FALSE);
+        results[2] = self.StopWithin(1000);
+        signalled = WaitForSingleObject(self.GetStopEvent(), 0) == WAIT_OBJECT_0;
+        return 0;
+    });
     ASSERT_TRUE(t.Start(0));
-    WaitForSingleObject(t.GetThreadHandle(), INFINITE);
-    EXPECT_FALSE(t.infiniteResult);
-    EXPECT_FALSE(t.finiteResult);
-    EXPECT_FALSE(t.eventSignalled);
+    ASSERT_EQ(0u, ExitCodeOnceEnded(t.GetThreadHandle()));
+    EXPECT_FALSE(results[0] || results[1] || results[2] || signalled);
     EXPECT_TRUE(t.Stop(INFINITE, FALSE));
 }
 
-TEST(CKSThread, SuspendedStartRunsAfterResume)
-{
-    ReturnsSeven t;
-    ASSERT_TRUE(t.Start(CREATE_SUSPENDED));
-    EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(t.GetThreadHandle(), 0));
-    ResumeThread(t.GetThreadHandle());
-    EXPECT_EQ(7u, WaitAndExitCode(t.GetThreadHandle()));
-    EXPECT_TRUE(t.Stop(INFINITE, FALSE));
-}
-
-TEST(CKSThread, RestartStopsTheOldThreadAndKeepsTheEventSignalled)
-{
-    Obedient t;
-    ASSERT_TRUE(t.Start(0));
-    ASSERT_TRUE(t.Start(0));
-    // The second thread finds the event still signalled and ends by itself.
-    EXPECT_EQ(3u, WaitAndExitCode(t.GetThreadHandle()));
-    EXPECT_TRUE(t.Stop(INFINITE, FALSE));
-}
-
-// Sends a message to a window of the stopping thread once asked to stop.
-class Sender : public CKSThread {
-public:
-    explicit Sender(HWND target) : m_target(target) {}
-    DWORD Run() override
-    {
-        WaitForSingleObject(GetStopEvent(), INFINITE);
-        return static_cast<DWORD>(SendMessageW(m_target, WM_APP, 0, 0));
-    }
-
-private:
-    HWND m_target;
-};
-
-std::atomic<int> g_handled{0};
-
-LRESULT CALLBACK CountingWndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp)
-{
-    if (msg == WM_APP) return ++g_handled;
-    return DefWindowProcW(hwnd, msg, wp, lp);
-}
-
+// The thread sends to a window of the stopping thread once asked to stop: without pumping,
+// each would wait for the other.
 TEST(CKSThread, PumpingStopHandlesMessagesSentMeanwhile)
 {
-    WNDCLASSW wc = {};
-    wc.lpfnWndProc = CountingWndProc;
-    wc.hInstance = GetModuleHandleW(nullptr);
-    wc.lpszClassName = L"CKSThreadTestWnd";
-    RegisterClassW(&wc);
-    HWND hwnd = CreateWindowW(wc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance, nullptr);
-    ASSERT_NE(nullptr, hwnd);
-
-    g_handled = 0;
-    Sender t(hwnd);
+    HWND window = CreateWindowW(L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+    ASSERT_NE(nullptr, window);
+    CTestThread t([window](CKSThread& self) -> DWORD {
+        WaitForSingleObject(self.GetStopEvent(), INFINITE);
+        return static_cast<DWORD>(SendMessageW(window, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"sent")));
+    });
     ASSERT_TRUE(t.Start(0));
-    EXPECT_TRUE(t.Stop(INFINITE, TRUE));
-    EXPECT_EQ(1, g_handled.load());
-    DestroyWindow(hwnd);
+    EXPECT_TRUE(t.Stop(kEndWithin, TRUE));
+    wchar_t text[8] = {};
+    GetWindowTextW(window, text, 8);
+    EXPECT_STREQ(L"sent", text);
+    DestroyWindow(window);
 }
 
 }  // namespace

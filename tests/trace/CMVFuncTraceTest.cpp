@@ -3,80 +3,48 @@
 #include "tests/trace/COvkTraceRecorder.h"
 #include "tests/trace/CTraceLevelScope.h"
 
-#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <stdexcept>
 #include <string>
-
-using ::testing::ElementsAre;
-using ::testing::IsEmpty;
+#include <vector>
 
 namespace {
 
-TEST(CMVFuncTrace, WritesEnterThenLeaveWithTheSameName)
+// Function records are of level 6: written only while the threshold is above it. How the
+// threshold filters every level is TraceTextTest's table.
+TEST(CMVFuncTrace, WritesEnterThenLeaveWhateverWayTheScopeIsLeft)
 {
-    COvkTraceRecorder recorder;
-    CTraceLevelScope level(7);
-    {
-        CMVFuncTrace trace(L"CMVAgtApp::Run");
-        EXPECT_THAT(recorder.Texts(), ElementsAre(L"Enter CMVAgtApp::Run"));
+    std::wstring longName = L"CLong::";
+    while (longName.size() < 300) longName += static_cast<wchar_t>(L'a' + longName.size() % 26);
+    // 255 characters in all: the prefix and 249 of the name.
+    const std::wstring cut = longName.substr(0, 249);
+    struct Row {
+        const char* name;
+        int32_t threshold;
+        const wchar_t* function;
+        bool throws;
+        std::vector<std::wstring> expected;
+    };
+    const Row rows[] = {
+        {"enter and leave", 7, L"CMVAgtApp::Run", false, {L"Enter CMVAgtApp::Run", L"Leave CMVAgtApp::Run"}},
+        {"filtered at threshold 6", 6, L"CMVAgtApp::Run", false, {}},
+        {"left by an exception", 7, L"CMVAgtApp::OnUrlReturn", true,
+         {L"Enter CMVAgtApp::OnUrlReturn", L"Leave CMVAgtApp::OnUrlReturn"}},
+        {"null name: only the bare exit record", 7, nullptr, false, {L"Leave "}},
+        {"long name cut", 7, longName.c_str(), false, {L"Enter " + cut, L"Leave " + cut}},
+    };
+    for (const Row& row : rows) {
+        COvkTraceRecorder recorder;
+        CTraceLevelScope level(row.threshold);
+        try {
+            CMVFuncTrace trace(row.function);
+            EXPECT_EQ(row.expected.size() == 2 ? 1u : 0u, recorder.Calls().size()) << row.name << ": entry record at once";
+            if (row.throws) throw std::runtime_error("leaving early");
+        } catch (const std::runtime_error&) {
+        }
+        EXPECT_EQ(row.expected, recorder.Texts()) << row.name;
     }
-    EXPECT_THAT(recorder.Texts(), ElementsAre(L"Enter CMVAgtApp::Run", L"Leave CMVAgtApp::Run"));
-    for (const OvkTraceCall& call : recorder.Calls()) {
-        EXPECT_EQ(2u, call.categoryBits);
-        EXPECT_EQ(L"%s", call.format);
-    }
-}
-
-TEST(CMVFuncTrace, RecordsAreOfLevelSix)
-{
-    COvkTraceRecorder recorder;
-    {
-        CTraceLevelScope level(6);
-        CMVFuncTrace trace(L"CMVAgtApp::Initialize");
-    }
-    EXPECT_THAT(recorder.Texts(), IsEmpty());
-    {
-        CTraceLevelScope level(3);
-        CMVFuncTrace trace(L"CMVAgtApp::Initialize");
-    }
-    EXPECT_THAT(recorder.Texts(), IsEmpty());
-}
-
-TEST(CMVFuncTrace, ExitRecordIsWrittenWhenAnExceptionLeaves)
-{
-    COvkTraceRecorder recorder;
-    CTraceLevelScope level(7);
-    try {
-        CMVFuncTrace trace(L"CMVAgtApp::OnUrlReturn");
-        throw std::runtime_error("leaving early");
-    } catch (const std::runtime_error&) {
-    }
-    EXPECT_THAT(recorder.Texts(),
-                ElementsAre(L"Enter CMVAgtApp::OnUrlReturn", L"Leave CMVAgtApp::OnUrlReturn"));
-}
-
-TEST(CMVFuncTrace, NullNameWritesOnlyTheBareExitRecord)
-{
-    COvkTraceRecorder recorder;
-    CTraceLevelScope level(7);
-    { CMVFuncTrace trace(nullptr); }
-    EXPECT_THAT(recorder.Texts(), ElementsAre(L"Leave "));
-}
-
-TEST(CMVFuncTrace, LongNamesAreCutTo255CharactersInAll)
-{
-    COvkTraceRecorder recorder;
-    CTraceLevelScope level(7);
-    std::wstring name = L"CLong::";
-    while (name.size() < 300) name += static_cast<wchar_t>(L'a' + name.size() % 26);
-    { CMVFuncTrace trace(name.c_str()); }
-
-    ASSERT_EQ(2u, recorder.Calls().size());
-    EXPECT_EQ(L"Enter " + name.substr(0, 249), recorder.Calls()[0].text);
-    EXPECT_EQ(L"Leave " + name.substr(0, 249), recorder.Calls()[1].text);
-    EXPECT_EQ(255u, recorder.Calls()[1].text.size());
 }
 
 }  // namespace

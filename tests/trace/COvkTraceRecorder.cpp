@@ -3,7 +3,6 @@
 #include "trace/CTraceLibrary.h"
 
 #include <cstdio>
-#include <cwchar>
 
 namespace {
 
@@ -20,27 +19,14 @@ COvkTraceRecorder::COvkTraceRecorder() : m_previous(g_pfnOVKTRACE)
 COvkTraceRecorder::~COvkTraceRecorder()
 {
     g_pfnOVKTRACE = m_previous;
-    s_pActive = nullptr;
 }
 
-std::vector<std::wstring> COvkTraceRecorder::Texts() const
+int __cdecl COvkTraceRecorder::Record(uint32_t categoryBits, uint32_t reserved1, uint32_t reserved2,
+                                      const wchar_t* format, va_list args)
 {
-    std::vector<std::wstring> texts;
-    for (const OvkTraceCall& call : m_calls) texts.push_back(call.text);
-    return texts;
-}
-
-int __cdecl COvkTraceRecorder::Record(uint32_t categoryBits, uint32_t reserved1,
-                                      uint32_t reserved2, const wchar_t* format, va_list args)
-{
-    OvkTraceCall call{categoryBits, reserved1, reserved2, format != nullptr ? format : L"",
-                      L""};
-    if (format != nullptr) {
-        // The Windows runtime's formatting, where %s takes a wide string.
-        wchar_t text[1024] = {};
-        _vsnwprintf(text, 1023, format, args);
-        call.text = text;
-    }
-    s_pActive->m_calls.push_back(call);
+    // The Windows runtime's formatting, where %s takes a wide string.
+    wchar_t text[1024] = {};
+    if (format != nullptr) _vsnwprintf(text, 1023, format, args);
+    s_pActive->m_calls.push_back({categoryBits, reserved1, reserved2, format != nullptr ? format : L"", text});
     return kAnswer;
 }

@@ -23,12 +23,16 @@ public:
 
     COvkTraceRecorder();
     virtual ~COvkTraceRecorder();
-
     COvkTraceRecorder(const COvkTraceRecorder&) = delete;
     COvkTraceRecorder& operator=(const COvkTraceRecorder&) = delete;
 
     const std::vector<OvkTraceCall>& Calls() const { return m_calls; }
-    std::vector<std::wstring> Texts() const;
+    std::vector<std::wstring> Texts() const
+    {
+        std::vector<std::wstring> texts;
+        for (const OvkTraceCall& call : m_calls) texts.push_back(call.text);
+        return texts;
+    }
 
 private:
     static int __cdecl Record(uint32_t categoryBits, uint32_t reserved1, uint32_t reserved2,

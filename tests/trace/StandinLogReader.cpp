@@ -5,25 +5,10 @@
 
 #include <fstream>
 #include <regex>
-#include <sstream>
 
 #include <windows.h>
 
 namespace {
-
-StandinLogLine ParseLine(const std::string& raw)
-{
-    static const std::regex shape(
-        R"(^\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2}\.\d{3} pid=(\d+) tid=(\d+) (.*)$)");
-    StandinLogLine line{false, 0, 0, std::string(), raw};
-    std::smatch match;
-    if (!std::regex_match(raw, match, shape)) return line;
-    line.wellFormed = true;
-    line.pid = std::stoul(match[1].str());
-    line.tid = std::stoul(match[2].str());
-    line.text = match[3].str();
-    return line;
-}
 
 // The logs of earlier runs go before the trace modules register, so a program only ever reads
 // its own lines (process ids repeat from run to run).
@@ -48,31 +33,15 @@ std::wstring BesideProgram(const wchar_t* fileName)
     return std::wstring(dir) + L"\\" + fileName;
 }
 
-std::vector<StandinLogLine> ReadStandinLog(const wchar_t* fileName)
-{
-    std::vector<StandinLogLine> lines;
-    std::ifstream file(BesideProgram(fileName).c_str(), std::ios::binary);
-    if (!file) return lines;
-    std::stringstream content;
-    content << file.rdbuf();
-    std::string raw;
-    while (std::getline(content, raw)) {
-        if (!raw.empty() && raw.back() == '\r') raw.pop_back();
-        lines.push_back(ParseLine(raw));
-    }
-    return lines;
-}
-
 std::vector<std::string> OwnLogTexts(const wchar_t* fileName)
 {
+    static const std::regex shape(R"(^\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2}\.\d{3} pid=(\d+) tid=\d+ (.*?)\r?$)");
     std::vector<std::string> texts;
-    for (const StandinLogLine& line : ReadStandinLog(fileName)) {
-        if (line.wellFormed && line.pid == GetCurrentProcessId()) texts.push_back(line.text);
+    std::ifstream file(BesideProgram(fileName).c_str(), std::ios::binary);
+    std::smatch match;
+    for (std::string raw; std::getline(file, raw);) {
+        if (std::regex_match(raw, match, shape) && std::stoul(match[1].str()) == GetCurrentProcessId())
+            texts.push_back(match[2].str());
     }
     return texts;
-}
-
-bool FileExists(const std::wstring& path)
-{
-    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }

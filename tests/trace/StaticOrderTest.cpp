@@ -16,24 +16,15 @@
 namespace {
 
 struct Observation {
-    bool built = false;
-    bool ksBaseLoaded = false;
-    bool mvLoaded = false;
-    bool ovkTraceLoaded = false;
+    bool built = false, ksBaseLoaded = false, mvLoaded = false, ovkTraceLoaded = false;
     int traceAnswer = 0;
     int32_t threshold = 0;
 };
 
 Observation Observe()
 {
-    Observation seen;
-    seen.built = true;
-    seen.ksBaseLoaded = GetKSBaseTraceModule().IsLoaded() != FALSE;
-    seen.mvLoaded = GetMVTraceModule().IsLoaded() != FALSE;
-    seen.ovkTraceLoaded = g_hOvkTraceModule != nullptr;
-    seen.traceAnswer = TraceText(-1, L"written by a static object");
-    seen.threshold = g_nTraceLevel.load();
-    return seen;
+    return {true, GetKSBaseTraceModule().IsLoaded() != FALSE, GetMVTraceModule().IsLoaded() != FALSE,
+            g_hOvkTraceModule != nullptr, TraceText(-1, L"written by a static object"), g_nTraceLevel.load()};
 }
 
 Observation s_atUrlManager;

@@ -4,45 +4,30 @@
 
 namespace {
 
-TEST(HexToInt, ReadsEitherCaseWithOrWithoutPrefix)
+// Reads as "%X" does, 32 bits wide; HexToIntN sees only its first characters.
+TEST(HexToIntN, ReadsLikeAHexScan)
 {
-    EXPECT_EQ(31, HexToInt("1F"));
-    EXPECT_EQ(31, HexToInt("1f"));
-    EXPECT_EQ(255, HexToInt("0xff"));
-    EXPECT_EQ(255, HexToInt("0XFF"));
-    EXPECT_EQ(171, HexToInt("  ab"));
-}
-
-TEST(HexToInt, NothingScannableGivesZero)
-{
-    EXPECT_EQ(0, HexToInt("zz"));
-    EXPECT_EQ(0, HexToInt(""));
-    EXPECT_EQ(0, HexToInt(nullptr));
-    EXPECT_EQ(0, HexToInt("-"));
-}
-
-TEST(HexToInt, StopsAtTheFirstNonDigit)
-{
-    EXPECT_EQ(0x1a, HexToInt("1ag"));
-    EXPECT_EQ(0, HexToInt("0x"));
-    EXPECT_EQ(0, HexToInt("0xg"));
-}
-
-TEST(HexToInt, SignsAndWrapAroundAs32Bits)
-{
-    EXPECT_EQ(-1, HexToInt("FFFFFFFF"));
-    EXPECT_EQ(-1, HexToInt("-1"));
-    EXPECT_EQ(0x10, HexToInt("+10"));
-    EXPECT_EQ(0x23456789, HexToInt("123456789"));
-}
-
-TEST(HexToIntN, ReadsOnlyTheGivenCharacters)
-{
-    EXPECT_EQ(0x12, HexToIntN("123456", 2));
-    EXPECT_EQ(0x1, HexToIntN("1", 2));
-    EXPECT_EQ(0xA, HexToIntN("A", 1));
-    EXPECT_EQ(0, HexToIntN("0x12", 2));
-    EXPECT_EQ(0, HexToIntN("12", 0));
+    struct Row {
+        const char* text;
+        unsigned maxChars;
+        int expected;
+    };
+    const unsigned all = 0xFFFFFFFFu;
+    const Row rows[] = {
+        {"1F", all, 31},         {"1f", all, 31},          {"0xff", all, 255},       {"0XFF", all, 255},
+        {"  ab", all, 171},      {"1ag", all, 0x1a},       {"zz", all, 0},           {"", all, 0},
+        {nullptr, all, 0},       {"-", all, 0},            {"0x", all, 0},           {"0xg", all, 0},
+        {"FFFFFFFF", all, -1},   {"-1", all, -1},          {"+10", all, 0x10},       {"123456789", all, 0x23456789},
+        {"123456", 2, 0x12},     {"1", 2, 1},              {"A", 1, 0xA},            {"0x12", 2, 0},
+        {"12", 0, 0},
+    };
+    for (const Row& row : rows) {
+        EXPECT_EQ(row.expected, HexToIntN(row.text, row.maxChars))
+            << (row.text ? row.text : "(null)") << " within " << row.maxChars;
+        if (row.maxChars == all) {
+            EXPECT_EQ(row.expected, HexToInt(row.text)) << (row.text ? row.text : "(null)");
+        }
+    }
 }
 
 }  // namespace

@@ -4,14 +4,13 @@
 
 namespace {
 
-struct VersionRow {
-    unsigned long platform, major, minor;
-    int expected;
-};
-
 TEST(OSVersionClassFromVersion, EveryRowOfTheTable)
 {
-    const VersionRow rows[] = {
+    struct Row {
+        unsigned long platform, major, minor;
+        int expected;
+    };
+    const Row rows[] = {
         {0, 3, 10, 0},  {0, 0, 0, 0},                                 // Win32s, any version
         {1, 4, 0, 1},   {1, 4, 10, 2}, {1, 4, 90, 3},                 // 95, 98, Me
         {1, 4, 1, -1},  {1, 5, 0, -1}, {1, 3, 0, -1},                 // unknown 9x versions
@@ -21,27 +20,10 @@ TEST(OSVersionClassFromVersion, EveryRowOfTheTable)
         {2, 10, 0, 9},  {2, 7, 0, 9},                                 // anything above 6
         {3, 6, 1, -1},  {4, 10, 0, -1},                               // unknown platforms
     };
-    for (const auto& r : rows) {
+    for (const Row& r : rows) {
         EXPECT_EQ(r.expected, OSVersionClassFromVersion(r.platform, r.major, r.minor))
             << "platform " << r.platform << " version " << r.major << "." << r.minor;
     }
-}
-
-TEST(GetOSVersionClass, RunningSystemIsNtFamily)
-{
-    // Every system this program and its tests run on is NT-based.
-    EXPECT_GE(GetOSVersionClass(), 4);
-}
-
-TEST(IsWow64, MatchesTheProcessBitness)
-{
-#ifdef _WIN64
-    EXPECT_FALSE(IsWow64());
-#else
-    BOOL wow = FALSE;
-    EXPECT_TRUE(IsWow64Process(GetCurrentProcess(), &wow));
-    EXPECT_EQ(wow, IsWow64());
-#endif
 }
 
 }  // namespace
