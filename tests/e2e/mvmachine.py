@@ -114,14 +114,6 @@ class Machine:
     def library_path(self, name):
         return os.path.join(self.drive, LIBRARY_DIR, name)
 
-    def set_settings(self, values):
-        """Replaces the product's settings: values maps names to text (str) or numbers (int)."""
-        self.wine("reg", "delete", r"HKLM\SOFTWARE\Orvik", "/f", check=False)
-        self.wine("reg", "add", GENERAL_KEY, "/f")
-        for name, value in values.items():
-            kind, data = ("REG_DWORD", str(value)) if isinstance(value, int) else ("REG_SZ", value)
-            self.wine("reg", "add", GENERAL_KEY, "/v", name, "/t", kind, "/d", data, "/f")
-
     def setting(self, name):
         """A text value of the product's settings, or None when absent."""
         out = self.wine("reg", "query", GENERAL_KEY, "/v", name, check=False).stdout.decode("utf-8", "replace")
