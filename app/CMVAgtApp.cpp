@@ -4,9 +4,9 @@
 #include "app/DlkBinding.h"
 #include "app/ResourceStrings.h"
 #include "app/TickSource.h"
-#include "trace/CMVFuncTrace.h"
 #include "app/NotifyLock.h"
 #include "threading/CKSLock.h"
+#include "trace/CMVFuncTrace.h"
 #include "trace/TraceText.h"
 #include "util/ConfigStore.h"
 

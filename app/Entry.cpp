@@ -37,25 +37,16 @@ HWND CreateHiddenWindow(HINSTANCE hInstance)
                            hInstance, nullptr);
 }
 
-void DestroyApplication()
+// stopLibrary: the run is dropped where it stands (the end of the session), so the download
+// library's threads are stopped before the application object they notify goes. After the
+// message loop the application has stopped the library itself.
+void DestroyApplication(bool stopLibrary)
 {
     if (g_pAgtApp == nullptr) return;
     g_pAgtApp->Cleanup();
+    if (stopLibrary && g_pfnDlkExitStdDownload != nullptr) g_pfnDlkExitStdDownload();
     delete g_pAgtApp;
     g_pAgtApp = nullptr;
-}
-
-// The end of the Windows session: the run is dropped where it stands. The download library's
-// threads are stopped before the application object they notify goes.
-void EndSession()
-{
-    if (g_pAgtApp != nullptr) {
-        g_pAgtApp->Cleanup();
-        if (g_pfnDlkExitStdDownload != nullptr) g_pfnDlkExitStdDownload();
-        delete g_pAgtApp;
-        g_pAgtApp = nullptr;
-    }
-    std::exit(0);
 }
 
 // The application's run on the hidden window: from its creation to the end of its loop.
@@ -102,7 +93,7 @@ int RunUpdater(HINSTANCE hInstance, const wchar_t* cmdLine, DWORD startDelayMs)
         KillTimer(hWnd, kTickTimerId);
         DestroyWindow(hWnd);
     }
-    DestroyApplication();
+    DestroyApplication(false);
     OleUninitialize();
     LaunchAgent(cmdLine);
     return 0;
@@ -115,7 +106,10 @@ LRESULT CALLBACK HiddenWndProc(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam
         if (lParam == 0 && g_pAgtApp != nullptr) g_pAgtApp->OnCommandClose();
         break;
     case WM_ENDSESSION:
-        if (lParam == 0) EndSession();
+        if (lParam == 0) {
+            DestroyApplication(true);
+            std::exit(0);
+        }
         break;
     case WM_TIMER:
         if (g_pAgtApp != nullptr) g_pAgtApp->OnTimer();

@@ -6,6 +6,7 @@
 #include "util/SecureWipe.h"
 #include "util/Utf8.h"
 
+#include <cstring>
 #include <memory>
 #include <new>
 
@@ -50,7 +51,8 @@ int32_t MVUrlRequestW(const wchar_t* url, uint32_t secure, UrlCompletionFn compl
     const int32_t created = converted ? g_UrlMgr.CreateRequest(utf8.get(), secure, completion, outRequest)
                                       : MVURL_E_ARGUMENT;
     // The URL may carry the access token: this copy goes as soon as the request has its own.
-    SecureWipe(utf8.get(), kMaxUrlUtf8);
+    // The buffer came zeroed, so a whole conversion leaves nothing behind its terminator.
+    SecureWipe(utf8.get(), converted ? std::strlen(utf8.get()) : static_cast<size_t>(kMaxUrlUtf8));
     return created;
 }
 
