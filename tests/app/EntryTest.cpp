@@ -131,41 +131,4 @@ TEST_F(EntryTest, AShutdownQueryOrACloseFromOutsideEndsTheRunInOrder)
     }
 }
 
-JOBOBJECT_BASIC_ACCOUNTING_INFORMATION JobCounts(HANDLE job)
-{
-    JOBOBJECT_BASIC_ACCOUNTING_INFORMATION info = {};
-    QueryInformationJobObject(job, JobObjectBasicAccountingInformation, &info, sizeof(info), nullptr);
-    return info;
-}
-
-TEST_F(EntryTest, EndSessionExitsAtOnceWithoutLaunching)
-{
-    CfgSetString(L"General", L"SURL", L"nobody.mvtest.invalid");
-    // The desktop's own process is started with the first window: not inside the job below.
-    DestroyWindow(CreateWindowW(L"STATIC", L"", 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr));
-    // The run, and whatever it starts, joins this program's job: a program launched on the
-    // way out shows in its counts even after the run has ended.
-    HANDLE job = CreateJobObjectW(nullptr, nullptr);
-    const bool joined = job != nullptr && AssignProcessToJobObject(job, GetCurrentProcess());
-    const DWORD startedBefore = JobCounts(job).TotalProcesses;
-    EXPECT_EXIT(
-        {
-            std::thread([] {
-                HWND hwnd = WaitForHiddenWindow();
-                // wParam FALSE: the session goes on, but the program ends all the same.
-                PostMessageW(hwnd, WM_ENDSESSION, FALSE, 0);
-            }).detach();
-            RunUpdater(GetModuleHandleW(nullptr), L"", 0);
-        },
-        ::testing::ExitedWithCode(0), "");
-    ASSERT_TRUE(joined);
-    // A launched program has written its line once it has ended.
-    JOBOBJECT_BASIC_ACCOUNTING_INFORMATION counts = JobCounts(job);
-    for (int i = 0; i < 3000 && counts.ActiveProcesses > 1; ++i, counts = JobCounts(job)) Sleep(10);
-    EXPECT_EQ(1u, counts.ActiveProcesses) << "a program started by the run is still running";
-    EXPECT_EQ(startedBefore + 1, counts.TotalProcesses) << "the run started programs";
-    EXPECT_TRUE(LaunchLines().empty());
-    CloseHandle(job);
-}
-
 }  // namespace
