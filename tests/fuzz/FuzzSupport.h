@@ -1,209 +1,92 @@
-// Helpers shared by the fuzz targets: the program's UTF-8 to wide conversion, guarded output
-// buffers, splitting one input into several fields, and the check that turns a broken promise
-// into a finding. Native code only: the targets run on Linux under the sanitizers.
+// Helpers of the fuzz targets: input fields, guarded output buffers, and plain std::wstring
+// models of the program's text contracts written from their descriptions, so a cut, an
+// off-by-one or a wrong search shows as a difference, not only as a crash.
 #pragma once
 
-#include <cstddef>
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <string>
 #include <vector>
 
-// A broken promise is a finding: the abort makes libFuzzer keep the input and fail the run.
-#define FUZZ_CHECK(cond, what)                                                              \
-    do {                                                                                    \
-        if (!(cond)) {                                                                      \
-            std::fprintf(stderr, "fuzz check failed: %s [%s] at %s:%d\n", what, #cond,      \
-                         __FILE__, __LINE__);                                               \
-            std::abort();                                                                   \
-        }                                                                                   \
-    } while (0)
+// A broken promise aborts: libFuzzer keeps the input and the run fails.
+#define FUZZ_CHECK(cond, what) \
+    ((cond) ? (void)0 : (std::fprintf(stderr, "fuzz check failed: %s [%s] at line %d\n", what, #cond, __LINE__), std::abort()))
 
 namespace fuzz {
 
-constexpr wchar_t kReplacementChar = 0xFFFD;
-
-// Decodes UTF-8 into the UTF-16 units Windows would hold (a code point above U+FFFF becomes a
-// surrogate pair, so lengths count as they do in the program), one replacement character for
-// each ill-formed subsequence. Stops at the first zero byte, as the program's conversion of a
-// zero-padded answer does. wchar_t is 32 bits here; each element holds one UTF-16 unit.
-inline std::wstring DecodeUtf8(const uint8_t* data, size_t size)
+// UTF-8 to UTF-16 units (one per wchar_t, a pair above U+FFFF) up to the first zero byte, as
+// the program converts; a byte that starts no complete sequence (or an overlong zero) stands
+// for itself.
+inline std::wstring Wide(const std::string& s)
 {
     std::wstring out;
-    out.reserve(size);
-    size_t i = 0;
-    while (i < size && data[i] != 0) {
-        const uint8_t b0 = data[i];
-        if (b0 < 0x80) {
-            out += static_cast<wchar_t>(b0);
-            ++i;
-            continue;
-        }
-        // Well-formed sequences as the Unicode standard's table lists them: the second byte's
-        // range depends on the first, which excludes overlong forms, surrogates and values
-        // above U+10FFFF.
-        size_t need = 0;
-        uint8_t lo = 0x80, hi = 0xBF;
-        uint32_t cp = 0;
-        if (b0 >= 0xC2 && b0 <= 0xDF) {
-            need = 1;
-            cp = b0 & 0x1Fu;
-        } else if (b0 >= 0xE0 && b0 <= 0xEF) {
-            need = 2;
-            cp = b0 & 0x0Fu;
-            if (b0 == 0xE0) lo = 0xA0;
-            if (b0 == 0xED) hi = 0x9F;
-        } else if (b0 >= 0xF0 && b0 <= 0xF4) {
-            need = 3;
-            cp = b0 & 0x07u;
-            if (b0 == 0xF0) lo = 0x90;
-            if (b0 == 0xF4) hi = 0x8F;
-        } else {
-            out += kReplacementChar;
-            ++i;
-            continue;
-        }
-        size_t j = 1;
-        for (; j <= need; ++j) {
-            if (i + j >= size) break;
-            const uint8_t b = data[i + j];
-            const uint8_t low = j == 1 ? lo : 0x80;
-            const uint8_t high = j == 1 ? hi : 0xBF;
-            if (b < low || b > high) break;
-            cp = (cp << 6) | (b & 0x3Fu);
-        }
-        if (j <= need) {
-            // The maximal valid prefix is replaced as one; the offending byte starts afresh.
-            out += kReplacementChar;
-            i += j;
-            continue;
-        }
-        i += need + 1;
-        if (cp >= 0x10000) {
-            cp -= 0x10000;
-            out += static_cast<wchar_t>(0xD800 + (cp >> 10));
-            out += static_cast<wchar_t>(0xDC00 + (cp & 0x3FFu));
-        } else {
-            out += static_cast<wchar_t>(cp);
-        }
+    for (size_t i = 0; i < s.size() && s[i] != 0; ++i) {
+        const uint8_t b = static_cast<uint8_t>(s[i]);
+        const size_t need = b >= 0xF0 ? 3 : b >= 0xE0 ? 2 : b >= 0xC0 ? 1 : 0;
+        uint32_t cp = b & (0x3Fu >> need);
+        size_t k = 1;
+        for (; k <= need && i + k < s.size() && (s[i + k] & 0xC0) == 0x80; ++k) cp = cp << 6 | (s[i + k] & 0x3F);
+        if (need == 0 || k <= need || cp == 0) cp = b; else i += need;
+        if (cp >= 0x10000) out += static_cast<wchar_t>(0xD800 + ((cp - 0x10000) >> 10 & 0x3FF));
+        out += static_cast<wchar_t>(cp < 0x10000 ? cp : 0xDC00 + (cp & 0x3FF));
     }
     return out;
 }
 
-inline std::wstring DecodeUtf8(const std::string& bytes)
-{
-    return DecodeUtf8(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
-}
-
-// Reads an input as consecutive fields: fixed-size numbers first, then texts separated by
-// zero bytes (the last text runs to the end). Missing bytes read as zero, so every input is
-// usable and a short one simply selects small values.
+// The input as fields: numbers, then texts ended by a zero byte; missing bytes read as zero.
 class InputReader {
 public:
-    InputReader(const uint8_t* data, size_t size) : m_data(data), m_size(size) {}
-
-    uint8_t Byte() { return m_pos < m_size ? m_data[m_pos++] : 0; }
-
-    uint16_t U16()
-    {
-        const uint16_t lo = Byte();
-        return static_cast<uint16_t>(lo | (Byte() << 8));
-    }
-
-    uint32_t U32()
-    {
-        const uint32_t lo = U16();
-        return lo | (static_cast<uint32_t>(U16()) << 16);
-    }
-
-    // The bytes up to the next zero byte (which is consumed) or the end.
+    InputReader(const uint8_t* data, size_t size) : m_text(reinterpret_cast<const char*>(data), size) {}
+    uint8_t Byte() { return m_pos < m_text.size() ? static_cast<uint8_t>(m_text[m_pos++]) : 0; }
+    uint16_t U16() { return static_cast<uint16_t>(Byte() | Byte() << 8); }
+    uint32_t U32() { return U16() | static_cast<uint32_t>(U16()) << 16; }
     std::string Field()
     {
-        const size_t start = m_pos;
-        while (m_pos < m_size && m_data[m_pos] != 0) ++m_pos;
-        std::string field(reinterpret_cast<const char*>(m_data + start), m_pos - start);
-        if (m_pos < m_size) ++m_pos;
-        return field;
+        const size_t start = std::min(m_pos, m_text.size()), end = std::min(m_text.find('\0', start), m_text.size());
+        m_pos = end + 1;
+        return m_text.substr(start, end - start);
     }
-
-    // Everything not read yet, zero bytes included.
-    std::string Rest()
+    std::string Rest()  // zero bytes included
     {
-        std::string rest(reinterpret_cast<const char*>(m_data + m_pos), m_size - m_pos);
-        m_pos = m_size;
-        return rest;
+        const size_t start = std::min(m_pos, m_text.size());
+        m_pos = m_text.size() + 1;
+        return m_text.substr(start);
     }
 
 private:
-    const uint8_t* m_data;
-    size_t m_size;
+    std::string m_text;
     size_t m_pos = 0;
 };
 
-// An output buffer of capacity elements followed by guard elements. The body is filled with a
-// non-zero pattern first, so an output left unterminated shows; the guard shows any write past
-// the capacity that stays inside the allocation (AddressSanitizer sees those beyond it).
+// Capacity elements of a non-zero pattern (an unterminated output shows) and a guard behind
+// them (a write past the capacity inside the allocation shows; ASan sees those beyond it).
 template <typename T>
 class GuardedBuffer {
 public:
-    static constexpr size_t kGuardCount = 16;
-
-    explicit GuardedBuffer(size_t capacity) : m_capacity(capacity), m_store(capacity + kGuardCount)
-    {
-        for (size_t i = 0; i < capacity; ++i) m_store[i] = BodyPattern();
-        for (size_t i = 0; i < kGuardCount; ++i) m_store[capacity + i] = GuardPattern(i);
-    }
-
+    static constexpr size_t kGuard = 16;
+    explicit GuardedBuffer(size_t capacity) : m_capacity(capacity), m_store(capacity, T(0x5A)) { m_store.resize(capacity + kGuard, T(0x6B)); }
     T* data() { return m_store.data(); }
-    const T* data() const { return m_store.data(); }
-    size_t capacity() const { return m_capacity; }
-
-    // The buffer as the fixed-size array a function of the program takes.
     template <size_t N>
     T (&AsArray())[N]
     {
         FUZZ_CHECK(m_capacity == N, "guarded buffer of the array's size");
         return *reinterpret_cast<T(*)[N]>(m_store.data());
     }
-
-    bool GuardIntact() const
-    {
-        for (size_t i = 0; i < kGuardCount; ++i) {
-            if (m_store[m_capacity + i] != GuardPattern(i)) return false;
-        }
-        return true;
-    }
-
-    // Length of the terminated text in the body, or capacity when it has no terminator.
-    size_t TextLength() const
-    {
-        size_t n = 0;
-        while (n < m_capacity && m_store[n] != T(0)) ++n;
-        return n;
-    }
-
+    bool GuardIntact() const { return std::count(m_store.begin() + m_capacity, m_store.end(), T(0x6B)) == kGuard; }
+    size_t TextLength() const { return std::find(m_store.begin(), m_store.begin() + m_capacity, T(0)) - m_store.begin(); }
     bool Terminated() const { return TextLength() < m_capacity; }
-
     std::basic_string<T> Text() const { return std::basic_string<T>(m_store.data(), TextLength()); }
 
 private:
-    static T BodyPattern() { return static_cast<T>(0x5A); }
-    static T GuardPattern(size_t i) { return static_cast<T>(0x60 + (i & 15)); }
-
     size_t m_capacity;
     std::vector<T> m_store;
 };
 
-inline wchar_t AsciiLower(wchar_t c)
-{
-    return (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c - L'A' + L'a') : c;
-}
-
 inline std::wstring AsciiLower(std::wstring text)
 {
-    for (wchar_t& c : text) c = AsciiLower(c);
+    for (wchar_t& c : text) c = (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c + 32) : c;
     return text;
 }
 
@@ -212,4 +95,34 @@ inline std::wstring CutTo(const std::wstring& text, size_t capacity)
     return capacity == 0 ? std::wstring() : text.substr(0, capacity - 1);
 }
 
+struct TagModel {
+    bool found = false;   // the value replaced the default and is answered in the output
+    std::wstring output;  // what the output buffer holds
+};
+
+// The value between "<name>" and the first "</name>" after it, trimmed of space, CR, LF and
+// tab; else the default (cut to the capacity in the output). Marks are cut at 255 characters.
+inline TagModel ModelTag(const std::wstring* text, const std::wstring* name, size_t capacity, const std::wstring* def)
+{
+    TagModel r{false, CutTo(def != nullptr ? *def : std::wstring(), capacity)};
+    if (text == nullptr || name == nullptr) return r;
+    const std::wstring open = CutTo(L"<" + *name + L">", 256), close = CutTo(L"</" + *name + L">", 256);
+    const std::wstring white = L" \r\n\t";
+    size_t start = text->find(open);
+    if (start != std::wstring::npos) start = text->find_first_not_of(white, start + open.size());
+    const size_t found = start == std::wstring::npos ? start : text->find(close, start);
+    if (found == std::wstring::npos) return r;
+    const size_t end = std::max(start, text->find_last_not_of(white, found - 1) + 1);
+    if (end - start >= capacity) return r;
+    r.found = true;
+    r.output = text->substr(start, end - start);
+    return r;
+}
+
+inline TagModel ModelTag(const std::wstring& text, const std::wstring& name, size_t capacity, const std::wstring& def)
+{
+    return ModelTag(&text, &name, capacity, &def);
+}
+
 }  // namespace fuzz
+

@@ -1,49 +1,40 @@
-// Fuzz target: the version server's answer. The input is the body as it comes off the wire;
-// like the program, bodies above 102399 bytes are dropped, the rest is converted from UTF-8 up
-// to its first zero byte, and the answer is read from "<MVHostVersion>" on. An accepted
-// answer's values then make the INI URL and the local INI file name.
+// The version server's answer as it comes off the wire: like the program, bodies above 102399
+// bytes are dropped, the rest is converted up to its first zero byte and read from
+// "<MVHostVersion>" on. An accepted answer's values then make the INI URL and file names.
 #include "app/VersionText.h"
-#include "tests/fuzz/FuzzReference.h"
 #include "tests/fuzz/FuzzSupport.h"
 
 #include <cwchar>
 #include <memory>
+#include <regex>
 
 namespace {
 
-constexpr size_t kMaxAnswerBytes = 102399;
+// A plain file inside the directory: no separator, drive, wildcard or control character, no
+// trailing dot or blank, no device name ("nul .txt" opens the null device too).
+bool ModelIsSafeLocalFileName(const std::wstring& name)
+{
+    if (name.empty() || name.back() == L'.' || name.back() == L' ') return false;
+    for (wchar_t c : name) {
+        if (c < 32 || std::wstring(L"\\/:*?\"<>|").find(c) != std::wstring::npos) return false;
+    }
+    static const std::wregex device(L"(con|prn|aux|nul|conin\\$|conout\\$|(com|lpt)[0-9\u00b9\u00b2\u00b3]) *");
+    return !std::regex_match(fuzz::AsciiLower(name.substr(0, name.find(L'.'))), device);
+}
 
 template <size_t N>
-void CheckField(const wchar_t (&field)[N], const std::wstring& local, const wchar_t* tag, const wchar_t* def)
+void CheckField(const wchar_t (&field)[N], const std::wstring& envelope, const wchar_t* tag, const wchar_t* def = L"")
 {
     FUZZ_CHECK(wcsnlen(field, N) < N, "answer value terminated within its capacity");
-    const fuzz::TagModelResult model = fuzz::ModelTag(local, tag, N, def);
-    FUZZ_CHECK(model.output == field, "answer value as the tag reader's contract gives it");
-}
-
-void CheckIniUrl(const VersionAnswer& a)
-{
-    fuzz::GuardedBuffer<wchar_t> url(kUrlSize);
-    BuildIniUrl(url.AsArray<kUrlSize>(), a.urlRoot, a.iniName, a.urlRootEx);
-    FUZZ_CHECK(url.GuardIntact(), "INI URL stays within its buffer");
-    FUZZ_CHECK(url.Terminated() && url.TextLength() < kUrlSize, "INI URL terminated, below 2048 characters");
-    const std::wstring second = a.urlRootEx[0] != L'\0' ? a.urlRootEx : a.iniName;
-    FUZZ_CHECK(url.Text() == fuzz::CutTo(std::wstring(a.urlRoot) + L"/" + second, kUrlSize),
-               "INI URL is root, slash and root ex or INI name");
-}
-
-void CheckFileName(const wchar_t* name)
-{
-    const bool safe = IsSafeLocalFileName(name);
-    FUZZ_CHECK(safe == fuzz::ModelIsSafeLocalFileName(name), "file name judged as a plain name in the directory");
+    FUZZ_CHECK(fuzz::ModelTag(envelope, tag, N, def).output == field, "answer value as the tag reader gives it");
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    if (size < 1 || size > kMaxAnswerBytes) return 0;
-    const std::wstring text = fuzz::DecodeUtf8(data, size);
+    if (size < 1 || size > 102399) return 0;
+    const std::wstring text = fuzz::Wide(std::string(reinterpret_cast<const char*>(data), size));
     const size_t mark = text.find(L"<MVHostVersion>");
     if (mark == std::wstring::npos) return 0;
     const std::wstring fromMark = text.substr(mark);
@@ -51,33 +42,33 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     // On the heap and alone, so a write past the last value reaches a red zone.
     auto answer = std::make_unique<VersionAnswer>();
     const bool accepted = ParseVersionAnswer(fromMark.c_str(), *answer);
-
-    const fuzz::TagModelResult envelope = fuzz::ModelTag(fromMark, L"MVHostVersion", 4096, L"");
-    const fuzz::TagModelResult status = fuzz::ModelTag(envelope.output, L"Status", 64, L"");
-    FUZZ_CHECK(accepted == (fuzz::AsciiLower(status.output) == L"success"),
+    const std::wstring envelope = fuzz::ModelTag(fromMark, L"MVHostVersion", 4096, L"").output;
+    FUZZ_CHECK(accepted == (fuzz::AsciiLower(fuzz::ModelTag(envelope, L"Status", 64, L"").output) == L"success"),
                "accepted exactly when the envelope's Status is SUCCESS in any case");
     if (!accepted) return 0;
 
     const VersionAnswer& a = *answer;
-    const std::wstring& local = envelope.output;
-    CheckField(a.status, local, L"Status", L"");
-    CheckField(a.productVersion, local, L"DlkProductVersion", L"");
-    CheckField(a.productDescription, local, L"DlkProductDescription", L"");
-    CheckField(a.iniName, local, L"DlkIniName", L"dlk.php");
-    CheckField(a.urlRootEx, local, L"DlkUrlRootEx", L"");
-    CheckField(a.activeIniSection, local, L"DlkActiveIniSection", L"");
-    CheckField(a.urlRoot, local, L"DlkUrlRoot", L"");
-    CheckField(a.unpackVersion, local, L"DlkUnpackVersion", L"");
-    CheckField(a.extVersion, local, L"DlkExtVersion", L"");
-    CheckField(a.unpackName, local, L"DlkUnpackName", L"");
-    CheckField(a.extName, local, L"DlkExtName", L"");
-    CheckField(a.supportDelta, local, L"SupportDelta", L"");
-    CheckField(a.lid, local, L"LID", L"");
+    CheckField(a.status, envelope, L"Status");
+    CheckField(a.productVersion, envelope, L"DlkProductVersion");
+    CheckField(a.productDescription, envelope, L"DlkProductDescription");
+    CheckField(a.iniName, envelope, L"DlkIniName", L"dlk.php");
+    CheckField(a.urlRootEx, envelope, L"DlkUrlRootEx");
+    CheckField(a.activeIniSection, envelope, L"DlkActiveIniSection");
+    CheckField(a.urlRoot, envelope, L"DlkUrlRoot");
+    CheckField(a.unpackVersion, envelope, L"DlkUnpackVersion");
+    CheckField(a.extVersion, envelope, L"DlkExtVersion");
+    CheckField(a.unpackName, envelope, L"DlkUnpackName");
+    CheckField(a.extName, envelope, L"DlkExtName");
+    CheckField(a.supportDelta, envelope, L"SupportDelta");
+    CheckField(a.lid, envelope, L"LID");
 
-    CheckIniUrl(a);
-    CheckFileName(a.iniName);
-    CheckFileName(a.urlRootEx);
-    CheckFileName(a.unpackName);
-    CheckFileName(a.extName);
+    fuzz::GuardedBuffer<wchar_t> url(kUrlSize);
+    BuildIniUrl(url.AsArray<kUrlSize>(), a.urlRoot, a.iniName, a.urlRootEx);
+    FUZZ_CHECK(url.GuardIntact() && url.Terminated(), "INI URL stays within its buffer, terminated");
+    const std::wstring second = a.urlRootEx[0] != L'\0' ? a.urlRootEx : a.iniName;
+    FUZZ_CHECK(url.Text() == fuzz::CutTo(std::wstring(a.urlRoot) + L"/" + second, kUrlSize), "INI URL is root, slash, root ex or INI name");
+    for (const wchar_t* name : {a.iniName, a.urlRootEx, a.unpackName, a.extName}) {
+        FUZZ_CHECK(IsSafeLocalFileName(name) == ModelIsSafeLocalFileName(name), "file name judged as a plain name in the directory");
+    }
     return 0;
 }
