@@ -1,10 +1,10 @@
-// The URL module end to end against the loopback test servers: real WinInet, real HTTP,
-// HTTPS and proxy traffic.
+// The URL module end to end against the loopback test server: real WinInet, real HTTP, HTTPS
+// and proxy traffic.
 #include "mvurl/CUrlMgr.h"
 #include "mvurl/CUrlRequest.h"
 #include "mvurl/MVUrl.h"
 #include "standins/scrambler/Scrambler.h"
-#include "tests/support/RigClient.h"
+#include "tests/support/Rig.h"
 
 #include <gtest/gtest.h>
 
@@ -22,6 +22,7 @@
 namespace {
 
 const char kProductKey[] = "SOFTWARE\\Orvik\\Config\\MV\\General";
+const char kNone[] = "<nothing delivered>";
 
 struct Outcome {
     int calls = 0;
@@ -29,6 +30,9 @@ struct Outcome {
     bool contentNull = true;
     std::string content;
     uint32_t capacity = 0;
+
+    // The body handed over, or kNone.
+    std::string Delivered() const { return contentNull ? kNone : content; }
 };
 std::map<CUrlRequest*, Outcome> g_outcomes;
 
@@ -43,7 +47,7 @@ int32_t Record(CUrlRequest* request, int32_t value, const uint8_t* content)
     return 0;
 }
 
-void SetStored(const char* name, DWORD type, const void* data, DWORD size)
+void Store(const char* name, DWORD type, const void* data, DWORD size)
 {
     HKEY key = nullptr;
     ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_LOCAL_MACHINE, kProductKey, 0, nullptr, 0, KEY_ALL_ACCESS,
@@ -52,29 +56,27 @@ void SetStored(const char* name, DWORD type, const void* data, DWORD size)
     RegCloseKey(key);
 }
 
-void SetStoredText(const char* name, const std::string& value)
-{
-    SetStored(name, REG_SZ, value.c_str(), static_cast<DWORD>(value.size() + 1));
-}
+void StoreText(const char* name, const std::string& t) { Store(name, REG_SZ, t.c_str(), DWORD(t.size() + 1)); }
+void StoreNumber(const char* name, DWORD number) { Store(name, REG_DWORD, &number, sizeof(number)); }
+void ClearStored() { RegDeleteTreeA(HKEY_LOCAL_MACHINE, kProductKey); }
 
-void SetStoredNumber(const char* name, DWORD value)
+// The named fields of a request the server received ("header Name": a request header), space-separated.
+std::string Fields(const RigRecord& r, std::initializer_list<std::string> names)
 {
-    SetStored(name, REG_DWORD, &value, sizeof(value));
-}
-
-void ClearStoredSettings()
-{
-    RegDeleteTreeA(HKEY_LOCAL_MACHINE, kProductKey);
+    std::string out;
+    for (const std::string& n : names) {
+        out += (out.empty() ? "" : " ") + (n.compare(0, 7, "header ") == 0 ? r.Header(n.substr(7)) : r.Get(n));
+    }
+    return out;
 }
 
 class UrlExchange : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() { ClearStoredSettings(); }
+    static void SetUpTestSuite() { ClearStored(); }
 
     void SetUp() override
     {
-        ASSERT_FALSE(env.address.empty()) << "no test server given to this program";
-        ASSERT_TRUE(rig.Reset()) << rig.LastError();
+        ASSERT_TRUE(rig.Command("POST /reset")) << rig.error;
         g_outcomes.clear();
     }
 
@@ -83,11 +85,16 @@ protected:
         // Cleanup never waits for the server: held answers are let go only afterwards, for
         // the next test's sake.
         MVUrlCleanup();
-        rig.Release();
-        ClearStoredSettings();
+        rig.Command("POST /release");
+        ClearStored();
     }
 
-    CUrlRequest* Submit(const std::string& url, uint32_t secure)
+    void Serve(const std::string& lines, const std::string& body = "")
+    {
+        ASSERT_TRUE(rig.Script(lines, body)) << rig.error;
+    }
+
+    CUrlRequest* Submit(const std::string& url, uint32_t secure = 1)
     {
         CUrlRequest* request = nullptr;
         const std::wstring wide(url.begin(), url.end());
@@ -100,119 +107,89 @@ protected:
     // Ticks the dispatcher until done() holds; a hang ends the test instead of the run.
     void TickUntil(const std::function<bool()>& done)
     {
-        for (int i = 0; i < 24000 && !done(); ++i) {
-            MVUrlDispatch();
-            Sleep(5);
-        }
+        for (int i = 0; i < 24000 && !done(); ++i, Sleep(5)) MVUrlDispatch();
         ASSERT_TRUE(done()) << "the module never got there";
     }
 
-    Outcome Fetch(const std::string& url, uint32_t secure)
+    Outcome Fetch(const std::string& url, uint32_t secure = 1)
     {
         CUrlRequest* request = Submit(url, secure);
         TickUntil([&] { return g_outcomes.count(request) != 0; });
         return g_outcomes[request];
     }
 
-    std::string Https(const std::string& path) const { return "https://" + env.host + path; }
-    std::string Http(const std::string& path) const { return "http://" + env.host + path; }
-
-    RigAnswer Answer(const std::string& path, int status, const std::string& body) const
+    // Those fields of each request to path (empty: of every request), oldest first, "; " between them.
+    std::string Seen(const std::string& path, std::initializer_list<std::string> names)
     {
-        RigAnswer a;
-        a.path = path;
-        a.status = status;
-        a.body = body;
-        return a;
+        std::string out;
+        for (const RigRecord& r : rig.Requests(path)) out += (out.empty() ? "" : "; ") + Fields(r, names);
+        EXPECT_EQ("", rig.error) << "no records from the server";
+        return out;
     }
 
-    RigEnvironment env = RigEnvironment::FromProcess();
-    RigClient rig{env};
+    std::string Https(const std::string& path) const { return "https://" + rig.host + path; }
+    std::string Http(const std::string& path) const { return "http://" + rig.host + path; }
+
+    Rig rig;
 };
 
 TEST_F(UrlExchange, SecureRequestsGoOverTlsWhateverTheSchemeAndEmptyObjectsAskForTheRoot)
 {
-    const struct {
-        std::string url;
-        uint32_t secure;
-        const char* path;
-        const char* listener;
-    } rows[] = {
-        {Http("/v"), 1, "/v", "https"}, {Https("/v"), 0, "/v", "https"}, {Http(""), 0, "/", "http"},
-        {Http("/"), 0, "/", "http"},    {env.host, 0, "/", "http"},
+    // seen: the path and listener of the request the server got.
+    const struct { std::string url; uint32_t secure; std::string seen; } rows[] = {
+        {Http("/v"), 1, "/v https"}, {Https("/v"), 0, "/v https"}, {Http(""), 0, "/ http"},
+        {Http("/"), 0, "/ http"},    {rig.host, 0, "/ http"},
     };
     MVUrlInit(nullptr, 0);
-    rig.Script(Answer("/v", 200, "hello"));
-    rig.Script(Answer("/", 200, "hello"));
+    Serve("path: /v", "hello");
+    Serve("path: /", "hello");
+    std::string expected;
     for (const auto& row : rows) {
         const Outcome o = Fetch(row.url, row.secure);
         EXPECT_EQ(1, o.calls) << row.url;
-        EXPECT_EQ(5, o.value) << row.url;
-        EXPECT_EQ("hello", o.content) << row.url;
-        const std::vector<RigRequest> seen = rig.Requests();
-        ASSERT_FALSE(seen.empty());
-        const RigRequest& r = seen.back();
-        EXPECT_EQ(row.path, r.path) << row.url;
-        EXPECT_EQ(row.listener, r.listener) << row.url;
-        EXPECT_EQ("GET", r.method) << row.url;
-        EXPECT_EQ("HTTP/1.0", r.version) << row.url;
-        EXPECT_EQ("OrvikMV", r.Header("User-Agent")) << row.url;
+        EXPECT_EQ("hello", o.Delivered()) << row.url;
+        expected += (expected.empty() ? "" : "; ") + row.seen + " GET HTTP/1.0 OrvikMV";
+        EXPECT_EQ(expected, Seen("", {"path", "listener", "method", "version", "header User-Agent"})) << row.url;
     }
-    EXPECT_EQ(5u, rig.Requests().size());
 }
 
 TEST_F(UrlExchange, EachAnswerGivesItsResultAndOnlyWholeSuccessfulBodiesArrive)
 {
-    RigAnswer denied = Answer("/denied", 401, "login page");
-    denied.headers.push_back("WWW-Authenticate: Basic realm=\"x\"");
-    RigAnswer proxyDenied = Answer("/proxy-denied", 407, "proxy page");
-    proxyDenied.headers.push_back("Proxy-Authenticate: Basic realm=\"x\"");
-    RigAnswer silent = Answer("/silent", 200, "");
-    silent.silent = true;
-    // The body ends early without a read error: only its announced length tells.
-    RigAnswer cut = Answer("/cut", 200, "");
-    cut.generatedSize = 100000;
-    cut.cutAfter = 5000;
-    const struct {
-        RigAnswer answer;  // no path: nothing scripted
-        std::string url;
-        int32_t value;
-        const char* content;  // null: none delivered
-    } rows[] = {
-        {Answer("/missing", 404, "<html>not here</html>"), Https("/missing"), 21, "<html>not here</html>"},
-        {Answer("/broken", 500, "oops"), Https("/broken"), 4, "oops"},
-        {Answer("/empty", 200, ""), Https("/empty"), 0, nullptr},
-        {denied, Https("/denied"), 401, nullptr},
-        {proxyDenied, Https("/proxy-denied"), 407, nullptr},
-        {silent, Https("/silent"), ERROR_HTTP_INVALID_SERVER_RESPONSE, nullptr},
-        {cut, Http("/cut"), ERROR_INTERNET_CONNECTION_RESET, nullptr},
+    // lines null: nothing scripted.
+    const struct { const char* lines; const char* body; std::string url; int value; const char* delivered; } rows[] = {
+        {"path: /missing\nstatus: 404", "<html>not here</html>", Https("/missing"), 21, "<html>not here</html>"},
+        {"path: /broken\nstatus: 500", "oops", Https("/broken"), 4, "oops"},
+        {"path: /empty", "", Https("/empty"), 0, kNone},
+        {"path: /denied\nstatus: 401\nheader: WWW-Authenticate: Basic realm=\"x\"", "login page", Https("/denied"),
+         401, kNone},
+        {"path: /proxy-denied\nstatus: 407\nheader: Proxy-Authenticate: Basic realm=\"x\"", "proxy page",
+         Https("/proxy-denied"), 407, kNone},
+        {"path: /silent\nsilent: 1", "", Https("/silent"), ERROR_HTTP_INVALID_SERVER_RESPONSE, kNone},
+        // The body ends early without a read error: only its announced length tells.
+        {"path: /cut\nbody-size: 100000\ncut-after: 5000", "", Http("/cut"), ERROR_INTERNET_CONNECTION_RESET, kNone},
         // Nothing listens on this loopback address.
-        {RigAnswer(), "http://127.83.4.250/x", ERROR_INTERNET_CANNOT_CONNECT, nullptr},
+        {nullptr, "", "http://127.83.4.250/x", ERROR_INTERNET_CANNOT_CONNECT, kNone},
         // The port is not parsed: "host:443" is looked up as a name, which no server has.
-        {RigAnswer(), Https(":443/p"), ERROR_INTERNET_NAME_NOT_RESOLVED, nullptr},
+        {nullptr, "", Https(":443/p"), ERROR_INTERNET_NAME_NOT_RESOLVED, kNone},
     };
     MVUrlInit(nullptr, 0);
     for (const auto& row : rows) {
-        if (!row.answer.path.empty()) rig.Script(row.answer);
+        if (row.lines != nullptr) Serve(row.lines, row.body);
         const Outcome o = Fetch(row.url, 0);
         EXPECT_EQ(row.value, o.value) << row.url;
-        EXPECT_EQ(row.content == nullptr, o.contentNull) << row.url;
-        if (row.content != nullptr) {
-            EXPECT_EQ(row.content, o.content) << row.url;
-        }
+        EXPECT_EQ(row.delivered, o.Delivered()) << row.url;
     }
 }
 
 TEST_F(UrlExchange, LargeBodyArrivesIntact)
 {
+    const uint32_t size = 5 * 1024 * 1024 + 17;
     MVUrlInit(nullptr, 0);
-    RigAnswer big = Answer("/big", 200, "");
-    big.generatedSize = 5 * 1024 * 1024 + 17;
-    rig.Script(big);
-    Outcome o = Fetch(Https("/big"), 1);
-    ASSERT_EQ(big.generatedSize, o.value);
+    Serve("path: /big\nbody-size: " + std::to_string(size));
+    const Outcome o = Fetch(Https("/big"));
+    ASSERT_EQ(static_cast<int32_t>(size), o.value);
     // The announced length sized one buffer up front, in whole 8 KB steps.
-    EXPECT_EQ((big.generatedSize + 8191) / 8192 * 8192, o.capacity);
+    EXPECT_EQ((size + 8191) / 8192 * 8192, o.capacity);
     for (size_t i = 0; i < o.content.size(); ++i) {
         ASSERT_EQ(static_cast<char>(i % 251), o.content[i]) << "at offset " << i;
     }
@@ -220,116 +197,97 @@ TEST_F(UrlExchange, LargeBodyArrivesIntact)
 
 TEST_F(UrlExchange, UploadsArePostedWithTheTraceInfoAsBody)
 {
-    SetStoredText("UploadURL", Http("/report/upload.php"));
+    StoreText("UploadURL", Http("/report/upload.php"));
     MVUrlInit(nullptr, 0);
-    rig.Script(Answer("/report/upload.php?a=1", 200, "ok"));
-    EXPECT_EQ("ok", Fetch(Http("/report/upload.php?a=1&traceinfo=abc"), 0).content);
+    Serve("path: /report/upload.php?a=1", "ok");
+    EXPECT_EQ("ok", Fetch(Http("/report/upload.php?a=1&traceinfo=abc"), 0).Delivered());
     Fetch(Http("/report/upload.php?a=1"), 0);
-    const std::vector<RigRequest> seen = rig.RequestsTo("/report/upload.php?a=1");
+    const std::vector<RigRecord> seen = rig.Requests("/report/upload.php?a=1");
     ASSERT_EQ(2u, seen.size());
-    EXPECT_EQ("POST", seen[0].method);
-    EXPECT_EQ("abc", seen[0].body);
-    EXPECT_EQ("3", seen[0].Header("Content-Length"));
-    EXPECT_EQ("application/octet-stream", seen[0].Header("Content-Type"));
-    EXPECT_EQ("POST", seen[1].method);
-    EXPECT_EQ(0u, seen[1].bodyLength);
+    // The body in hex: "abc".
+    EXPECT_EQ("POST 616263 3 application/octet-stream",
+              Fields(seen[0], {"method", "body", "header Content-Length", "header Content-Type"}));
+    EXPECT_EQ("POST 0", Fields(seen[1], {"method", "body-length"}));
 
     // A stored URL too short to use leaves only the default endpoint uploading: a plain GET.
     MVUrlCleanup();
-    SetStoredText("UploadURL", "http");
+    StoreText("UploadURL", "http");
     MVUrlInit(nullptr, 0);
-    rig.Script(Answer("/report/upload.php", 200, "x"));
+    Serve("path: /report/upload.php", "x");
     Fetch(Http("/report/upload.php&traceinfo=abc"), 0);
-    const std::vector<RigRequest> plain = rig.Requests();
-    ASSERT_EQ(3u, plain.size());
-    EXPECT_EQ("GET", plain.back().method);
+    EXPECT_EQ("POST; POST; GET", Seen("", {"method"}));
 }
 
 TEST_F(UrlExchange, ServerCredentialsAreSentAndRememberedAfterTheyVanish)
 {
-    SetStoredText("ServerAuthUserName", "agent");
-    ScrambleOptions options;
-    options.start = 200;
-    SetStoredText("ServerAuthPassword", ScrambleHexText("pa55:word", options));
+    StoreText("ServerAuthUserName", "agent");
+    StoreText("ServerAuthPassword", ScrambleHexText("pa55:word", ScrambleOptions{200, {}, 0, false}));
     MVUrlInit(nullptr, 0);
-    RigAnswer guarded = Answer("/secret", 200, "granted");
-    guarded.authUser = "agent";
-    guarded.authPassword = "pa55:word";
-    rig.Script(guarded);
+    Serve("path: /secret\nauth: agent:pa55:word", "granted");
 
     // WinInet keeps accepted credentials per host for the whole process: each step asks
     // a host name of its own, so only what the worker itself sends can pass.
-    EXPECT_EQ("granted", Fetch("https://url-a.mvtest.invalid/secret", 1).content);
-    ClearStoredSettings();
-    EXPECT_EQ("granted", Fetch("https://url-b.mvtest.invalid/secret", 1).content);
+    EXPECT_EQ("granted", Fetch("https://url-a.mvtest.invalid/secret").Delivered());
+    ClearStored();
+    EXPECT_EQ("granted", Fetch("https://url-b.mvtest.invalid/secret").Delivered());
 
     // A new thread run has nothing remembered.
     MVUrlCleanup();
     MVUrlInit(nullptr, 0);
-    EXPECT_EQ(401, Fetch("https://url-c.mvtest.invalid/secret", 1).value);
-    const std::vector<RigRequest> seen = rig.RequestsTo("/secret");
-    EXPECT_TRUE(std::any_of(seen.begin(), seen.end(), [](const RigRequest& r) {
-        return r.Header("Authorization") == "Basic YWdlbnQ6cGE1NTp3b3Jk";  // agent:pa55:word
-    }));
+    EXPECT_EQ(401, Fetch("https://url-c.mvtest.invalid/secret").value);
+    // agent:pa55:word
+    EXPECT_NE(std::string::npos, Seen("/secret", {"header Authorization"}).find("Basic YWdlbnQ6cGE1NTp3b3Jk"));
 }
 
 TEST_F(UrlExchange, StoredProxyIsAppliedWithItsCredentialsAndBypassList)
 {
-    SetStoredNumber("MVProxyEnable", 1);
-    SetStoredText("MVProxyServer", env.ProxyServer());
-    SetStoredText("MVProxyBypass", "url-direct.mvtest.invalid");
-    SetStoredText("ProxyUserName", "puser");
-    SetStoredText("ProxyPassword", ScrambleHexText("ppass"));
-    ASSERT_TRUE(rig.RequireProxyAuth("puser", "ppass"));
+    StoreNumber("MVProxyEnable", 1);
+    StoreText("MVProxyServer", rig.address + ":" + Rig::Env("MVU_RIG_PROXY_PORT", "8080"));
+    StoreText("MVProxyBypass", "url-direct.mvtest.invalid");
+    StoreText("ProxyUserName", "puser");
+    StoreText("ProxyPassword", ScrambleHexText("ppass"));
+    ASSERT_TRUE(rig.Command("POST /proxy-auth", "user: puser\npassword: ppass\n")) << rig.error;
     MVUrlInit(nullptr, 0);
-    rig.Script(Answer("/via", 200, "proxied"));
+    Serve("path: /via", "proxied");
+    Serve("path: /direct", "direct");
 
     // Plain HTTP goes to the proxy as an absolute URI, with the stored proxy credentials.
-    EXPECT_EQ("proxied", Fetch("http://origin.mvtest.invalid/via", 0).content);
-    const std::vector<RigRequest> via = rig.RequestsTo("/via");
-    EXPECT_TRUE(std::any_of(via.begin(), via.end(), [](const RigRequest& r) {
-        return r.listener == "proxy" && r.Header("Proxy-Authorization") == "Basic cHVzZXI6cHBhc3M=";  // puser:ppass
-    }));
+    EXPECT_EQ("proxied", Fetch("http://origin.mvtest.invalid/via", 0).Delivered());
+    const std::string via = Seen("/via", {"listener", "header Proxy-Authorization"});
+    EXPECT_NE(std::string::npos, via.find("proxy Basic cHVzZXI6cHBhc3M=")) << via;  // puser:ppass
 
     // A host on the bypass list is reached directly.
-    rig.Script(Answer("/direct", 200, "direct"));
-    EXPECT_EQ("direct", Fetch("http://url-direct.mvtest.invalid/direct", 0).content);
-    const std::vector<RigRequest> direct = rig.RequestsTo("/direct");
-    ASSERT_EQ(1u, direct.size());
-    EXPECT_EQ("http", direct[0].listener);
+    EXPECT_EQ("direct", Fetch("http://url-direct.mvtest.invalid/direct", 0).Delivered());
+    EXPECT_EQ("http", Seen("/direct", {"listener"}));
 }
 
 TEST_F(UrlExchange, CertificateNameAndDatesAreCheckedUnlessTheOperatorRelaxesThem)
 {
-    rig.Script(Answer("/cert", 200, "ok"));
-    ASSERT_FALSE(env.wrongNameHost.empty());
+    const std::string wrongName = Rig::Env("MVU_RIG_WRONG_NAME_HOST");
+    const std::string expired = Rig::Env("MVU_RIG_EXPIRED_HOST");
+    ASSERT_FALSE(wrongName.empty() || expired.empty()) << "the rig has no certificates to refuse";
+    Serve("path: /cert", "ok");
     // Strict rows first: an accepted connection may be kept and reused by WinInet.
-    const struct {
-        const char* setting;  // REG_SZ text, or null for none
-        DWORD number;         // REG_DWORD when no text is given and this is not 0xFFFFFFFF
-        bool relaxed;
-    } rows[] = {
-        {nullptr, 0xFFFFFFFF, false}, {"0", 0, false}, {"yes", 0, false}, {nullptr, 2, false},
+    const DWORD kNoSetting = 0xFFFFFFFF;
+    // text: MVRelaxedTls as REG_SZ; null: as REG_DWORD number, unless that is kNoSetting.
+    const struct { const char* text; DWORD number; bool relaxed; } rows[] = {
+        {nullptr, kNoSetting, false}, {"0", 0, false}, {"yes", 0, false}, {nullptr, 2, false},
         {"1", 0, true},               {nullptr, 1, true},
     };
     for (const auto& row : rows) {
-        ClearStoredSettings();
-        if (row.setting != nullptr) {
-            SetStoredText("MVRelaxedTls", row.setting);
-        } else if (row.number != 0xFFFFFFFF) {
-            SetStoredNumber("MVRelaxedTls", row.number);
-        }
+        ClearStored();
+        if (row.text != nullptr) StoreText("MVRelaxedTls", row.text);
+        if (row.text == nullptr && row.number != kNoSetting) StoreNumber("MVRelaxedTls", row.number);
         MVUrlInit(nullptr, 0);
-        const Outcome wrongName = Fetch("https://" + env.wrongNameHost + "/cert", 1);
-        const Outcome expired = Fetch("https://" + env.expiredHost + "/cert", 1);
+        const Outcome o1 = Fetch("https://" + wrongName + "/cert");
+        const Outcome o2 = Fetch("https://" + expired + "/cert");
         MVUrlCleanup();
-        const std::string which = row.setting ? row.setting : "number " + std::to_string(row.number);
+        const std::string which = row.text ? row.text : "number " + std::to_string(row.number);
         if (row.relaxed) {
-            EXPECT_EQ("ok", wrongName.content) << which;
-            EXPECT_EQ("ok", expired.content) << which;
+            EXPECT_EQ("ok ok", o1.Delivered() + " " + o2.Delivered()) << which;
         } else {
-            EXPECT_EQ(ERROR_INTERNET_SEC_CERT_CN_INVALID, wrongName.value) << which;
-            EXPECT_EQ(ERROR_INTERNET_SEC_CERT_DATE_INVALID, expired.value) << which;
+            EXPECT_EQ(ERROR_INTERNET_SEC_CERT_CN_INVALID, o1.value) << which;
+            EXPECT_EQ(ERROR_INTERNET_SEC_CERT_DATE_INVALID, o2.value) << which;
         }
     }
 }
@@ -337,34 +295,21 @@ TEST_F(UrlExchange, CertificateNameAndDatesAreCheckedUnlessTheOperatorRelaxesThe
 TEST_F(UrlExchange, BodiesPastTheLimitFailInsteadOfArrivingShort)
 {
     constexpr uint32_t kLimit = 100000;
-    const struct {
-        const char* path;
-        long long size;
-        bool noLength;
-        bool fits;
-    } rows[] = {
-        {"/at-limit", kLimit, false, true},
-        {"/at-limit-unannounced", kLimit, true, true},
-        {"/announced-past", kLimit + 1, false, false},
-        {"/unannounced-past", kLimit + 1, true, false},
+    const struct { const char* path; long long size; bool noLength; bool fits; } rows[] = {
+        {"/at-limit", kLimit, false, true},           {"/at-limit-unannounced", kLimit, true, true},
+        {"/announced-past", kLimit + 1, false, false}, {"/unannounced-past", kLimit + 1, true, false},
         // Endless for any client: only the limit ends it.
         {"/endless", 1000000000000LL, true, false},
     };
     MVUrlInit(nullptr, 0);
     MVUrlSetBodyLimit(kLimit);
     for (const auto& row : rows) {
-        RigAnswer a = Answer(row.path, 200, "");
-        a.generatedSize = row.size;
-        a.noLength = row.noLength;
-        rig.Script(a);
-        const Outcome o = Fetch(Https(row.path), 1);
-        if (row.fits) {
-            EXPECT_EQ(static_cast<int32_t>(row.size), o.value) << row.path;
-            EXPECT_EQ(static_cast<size_t>(row.size), o.content.size()) << row.path;
-        } else {
-            EXPECT_EQ(MVURL_RESULT_TOO_LARGE, o.value) << row.path;
-            EXPECT_TRUE(o.contentNull) << row.path;
-        }
+        Serve(std::string("path: ") + row.path + "\nbody-size: " + std::to_string(row.size) +
+              (row.noLength ? "\nno-length: 1" : ""));
+        const Outcome o = Fetch(Https(row.path));
+        EXPECT_EQ(row.fits ? static_cast<int32_t>(row.size) : MVURL_RESULT_TOO_LARGE, o.value) << row.path;
+        EXPECT_EQ(row.fits ? static_cast<size_t>(row.size) : 0u, o.content.size()) << row.path;
+        EXPECT_EQ(!row.fits, o.contentNull) << row.path;
     }
     MVUrlSetBodyLimit(kDefaultBodyLimit);
 }
@@ -372,34 +317,30 @@ TEST_F(UrlExchange, BodiesPastTheLimitFailInsteadOfArrivingShort)
 TEST_F(UrlExchange, CancelledRequestsAreNeverDeliveredAndQueuedOnesNeverConnect)
 {
     MVUrlInit(nullptr, 0);
-    RigAnswer held = Answer("/slow", 200, "late");
-    held.hold = true;
-    rig.Script(held);
-    rig.Script(Answer("/queued", 200, "queued"));
-    rig.Script(Answer("/next", 200, "next"));
-    CUrlRequest* slow = Submit(Https("/slow"), 1);
-    ASSERT_EQ(1, rig.WaitForRequests(1, "/slow"));
-    CUrlRequest* queued = Submit(Https("/queued"), 1);
+    Serve("path: /slow\nhold: 1", "late");
+    Serve("path: /queued", "queued");
+    Serve("path: /next", "next");
+    CUrlRequest* slow = Submit(Https("/slow"));
+    ASSERT_TRUE(rig.WaitFor("/slow")) << rig.error;
+    CUrlRequest* queued = Submit(Https("/queued"));
     MVUrlCancel(queued);
     MVUrlCancel(slow);
-    rig.Release();
+    rig.Command("POST /release");
     // One worker serves the queue in order: once the next request is delivered, the
     // cancelled ones have been handed back, and they must have been dropped.
-    CUrlRequest* next = Submit(Https("/next"), 1);
+    CUrlRequest* next = Submit(Https("/next"));
     TickUntil([&] { return g_outcomes.count(next) != 0; });
     EXPECT_EQ(0u, g_outcomes.count(slow));
     EXPECT_EQ(0u, g_outcomes.count(queued));
-    EXPECT_TRUE(rig.RequestsTo("/queued").empty());
+    EXPECT_EQ("", Seen("/queued", {"method"}));
 }
 
 TEST_F(UrlExchange, SilentServerFailsTheRequestWithinTheExchangeTimeOuts)
 {
     MVUrlInit(nullptr, 0);
-    RigAnswer held = Answer("/silent-for-good", 200, "never");
-    held.hold = true;
-    rig.Script(held);
+    Serve("path: /silent-for-good\nhold: 1", "never");
     const DWORD started = GetTickCount();
-    Outcome o = Fetch(Https("/silent-for-good"), 1);
+    const Outcome o = Fetch(Https("/silent-for-good"));
     const DWORD elapsed = GetTickCount() - started;
     // A receive time-out; the emulator reports it as an aborted connection.
     EXPECT_TRUE(o.value == ERROR_INTERNET_TIMEOUT || o.value == ERROR_INTERNET_CONNECTION_ABORTED) << o.value;
@@ -411,14 +352,12 @@ TEST_F(UrlExchange, SilentServerFailsTheRequestWithinTheExchangeTimeOuts)
 TEST_F(UrlExchange, CleanupWithASilentServerReturnsInTimeAndTheModuleWorksAgain)
 {
     MVUrlInit(nullptr, 0);
-    RigAnswer held = Answer("/held", 200, "x");
-    held.hold = true;
-    rig.Script(held);
-    rig.Script(Answer("/after", 200, "after"));
-    Submit(Https("/held"), 1);
-    ASSERT_EQ(1, rig.WaitForRequests(1, "/held"));
-    Submit(Https("/after"), 1);
-    Submit(Https("/after"), 1);
+    Serve("path: /held\nhold: 1", "x");
+    Serve("path: /after", "after");
+    Submit(Https("/held"));
+    ASSERT_TRUE(rig.WaitFor("/held")) << rig.error;
+    Submit(Https("/after"));
+    Submit(Https("/after"));
     // The server holds its answer for good: cleanup must give up on the blocked worker.
     const DWORD started = GetTickCount();
     MVUrlCleanup();
@@ -426,13 +365,12 @@ TEST_F(UrlExchange, CleanupWithASilentServerReturnsInTimeAndTheModuleWorksAgain)
     EXPECT_LT(elapsed, 8000u) << "cleanup took " << elapsed << " ms";
     MVUrlDispatch();
     EXPECT_TRUE(g_outcomes.empty());
-    EXPECT_TRUE(rig.RequestsTo("/after").empty()) << "queued requests were started after the stop";
+    EXPECT_EQ("", Seen("/after", {"method"})) << "queued requests were started after the stop";
 
     CUrlRequest* out = nullptr;
     EXPECT_EQ(MVURL_E_NO_WORKER, MVUrlRequestW(L"https://x/", 1, Record, &out));
-
     MVUrlInit(nullptr, 0);
-    EXPECT_EQ("after", Fetch(Https("/after"), 1).content);
+    EXPECT_EQ("after", Fetch(Https("/after")).Delivered());
 }
 
 TEST_F(UrlExchange, CreationCodes)
@@ -442,9 +380,9 @@ TEST_F(UrlExchange, CreationCodes)
     EXPECT_EQ(MVURL_E_ARGUMENT, MVUrlRequestW(nullptr, 1, Record, &out));
     EXPECT_EQ(MVURL_E_ARGUMENT, MVUrlRequestW(L"https://x/", 1, Record, nullptr));
     // A URL whose UTF-8 form does not fit is refused, not sent cut.
-    std::wstring huge = L"https://x/" + std::wstring(kMaxUrlUtf8, L'a');
+    const std::wstring huge = L"https://x/" + std::wstring(kMaxUrlUtf8, L'a');
     EXPECT_EQ(MVURL_E_ARGUMENT, MVUrlRequestW(huge.c_str(), 1, Record, &out));
-    std::wstring longest = L"https://x/" + std::wstring(kMaxUrlUtf8 - 1 - 10, L'a');
+    const std::wstring longest = L"https://x/" + std::wstring(kMaxUrlUtf8 - 1 - 10, L'a');
     EXPECT_EQ(MVURL_OK, MVUrlRequestW(longest.c_str(), 1, Record, &out));
     MVUrlCancel(out);
 }
@@ -454,17 +392,12 @@ TEST_F(UrlExchange, CreationCodes)
 size_t ThreadCount()
 {
     HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
-    if (snapshot == INVALID_HANDLE_VALUE) {
-        ADD_FAILURE() << "no thread snapshot: error " << GetLastError();
-        return SIZE_MAX;
-    }
-    THREADENTRY32 entry = {};
-    entry.dwSize = sizeof(entry);
-    size_t count = 0;
-    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
-        if (entry.th32OwnerProcessID == GetCurrentProcessId()) ++count;
-    }
-    CloseHandle(snapshot);
+    THREADENTRY32 entry = {sizeof(entry), 0, 0, 0, 0, 0, 0};
+    BOOL more = snapshot != INVALID_HANDLE_VALUE && Thread32First(snapshot, &entry);
+    if (!more) ADD_FAILURE() << "no thread snapshot: error " << GetLastError();
+    size_t count = more ? 0 : SIZE_MAX;
+    for (; more; more = Thread32Next(snapshot, &entry)) count += entry.th32OwnerProcessID == GetCurrentProcessId();
+    if (snapshot != INVALID_HANDLE_VALUE) CloseHandle(snapshot);
     return count;
 }
 
@@ -474,8 +407,7 @@ DWORD HandleCount()
 {
     DWORD count = 0;
     if (GetProcessHandleCount(GetCurrentProcess(), &count) && count > 0) return count;
-    constexpr uintptr_t kSlotLimit = 0x10000;
-    for (uintptr_t slot = 4; slot < kSlotLimit; slot += 4) {
+    for (uintptr_t slot = 4; slot < 0x10000; slot += 4) {
         DWORD flags = 0;
         if (GetHandleInformation(reinterpret_cast<HANDLE>(slot), &flags)) ++count;
     }
@@ -484,10 +416,10 @@ DWORD HandleCount()
 
 TEST_F(UrlExchange, RepeatedInitRequestCleanupCyclesLeaveNoThreadsOrHandlesBehind)
 {
-    rig.Script(Answer("/cycle", 200, "again"));
+    Serve("path: /cycle", "again");
     auto cycle = [&] {
         MVUrlInit(nullptr, 0);
-        EXPECT_EQ("again", Fetch(Https("/cycle"), 1).content);
+        EXPECT_EQ("again", Fetch(Https("/cycle")).Delivered());
         MVUrlCleanup();
     };
     // WinInet sets up what it keeps for the whole process on first use.
@@ -503,7 +435,7 @@ TEST_F(UrlExchange, RepeatedInitRequestCleanupCyclesLeaveNoThreadsOrHandlesBehin
     for (int i = 0; i < 200 && (ThreadCount() > threads || HandleCount() > handles); ++i) Sleep(50);
     EXPECT_LE(ThreadCount(), threads) << "threads after warm-up " << threads << ", after " << kCycles << " cycles";
     EXPECT_LE(HandleCount(), handles) << "handles after warm-up " << handles << ", after " << kCycles << " cycles";
-    EXPECT_EQ(static_cast<size_t>(2 + kCycles), rig.RequestsTo("/cycle").size());
+    EXPECT_EQ(static_cast<size_t>(2 + kCycles), rig.Requests("/cycle").size());
 }
 
 }  // namespace
