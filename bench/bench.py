@@ -10,7 +10,7 @@ tools/with-test-network and a virtual display; a measurement, with no pass or fa
    ratio, and the first fetch of a process (WinInet and TLS set-up). 10 MB and 100 MB again with
    8 KB, 64 KB and 256 KB reads, module and floor alike.
 2. Growth: time and CPU per MB for 100 MB over those for 10 MB (1.00 is linear).
-3. One full update run in normal mode (the end-to-end scenario normal_success, reused as it is):
+3. One full update run in normal mode (the end-to-end row n-success, reused as it is):
    wall time, the same less the program's fixed waits, and the CPU time of the program's process.
 4. Sizes of mvupdate.exe: the release builds (the i686 one ships) and the test builds, as built
    and stripped.
@@ -35,12 +35,12 @@ import traceback
 SOURCE = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(SOURCE, "tests", "e2e"))
 
-import scenarios  # noqa: E402
-from mvmachine import WINDOWS_PROGRAM, WINE_RUN, Build, Machine, Rig  # noqa: E402
+import faults  # noqa: E402
+from mvmachine import WINDOWS_PROGRAM, WINE_RUN, Build, Machine, Outcome  # noqa: E402
 
-# The program asks the folder named by the server name's first label: the scenario expects /update/.
-HOST = "update.bench.mvtest.invalid"
-ADDRESS = "127.83.97.1"
+# The end-to-end lane's names on 127.83.97.x: the server is update.bench.mvtest.invalid.
+LANE, LABEL = 97, "bench"
+HOST = "update.%s.mvtest.invalid" % LABEL
 MB = 1 << 20
 # (label, bytes, repetitions, repetitions with --quick)
 BODIES = [("100 KB", 100 * 1024, 21, 5), ("10 MB", 10 * MB, 7, 3), ("100 MB", 100 * MB, 5, 1)]
@@ -59,7 +59,7 @@ def url_of(size):
     return "https://%s/body/%d" % (HOST, size)
 
 
-def run_measured(argv, timeout):
+def run_measured(argv, timeout, output_path=None):
     """Runs a Windows program through tools/wine-run to its end: (exit code, seconds, (user, sys)
     CPU seconds, (wall-clock start, end)).
 
@@ -69,8 +69,12 @@ def run_measured(argv, timeout):
     wineserver (a daemon of its own) nor the programs it starts (Wine detaches them)."""
     started = time.monotonic()
     clock_started = time.time()
-    process = subprocess.Popen([WINE_RUN] + list(argv), env=dict(os.environ),
-                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    output = open(output_path, "wb") if output_path else subprocess.DEVNULL
+    try:
+        process = subprocess.Popen([WINE_RUN] + list(argv), env=dict(os.environ), stdout=output, stderr=subprocess.STDOUT)
+    finally:
+        if output_path:
+            output.close()
     watchdog = threading.Timer(timeout, process.kill)
     watchdog.start()
     try:
@@ -94,12 +98,12 @@ class MeasuredMachine(Machine):
     seconds = None
     clock = None
 
-    def run_updater(self, args=(), while_running=None, timeout=300):
-        if while_running is not None:
-            raise ValueError("a measured run takes no watcher: it would reap the process first")
+    def run_updater(self, args=(), while_running=None, output_path=None, cwd=None, timeout=300):
+        if while_running is not None or cwd is not None:
+            raise ValueError("a measured run takes no watcher (it would reap the process first) nor a folder")
         code, self.seconds, self.cpu, self.clock = run_measured(["--prefix", self.prefix, WINDOWS_PROGRAM] + list(args),
-                                                                timeout)
-        return code, self.seconds
+                                                                timeout, output_path)
+        return code, self.seconds, True
 
 
 def idle_program(machine, build, repetitions=5):
@@ -154,12 +158,12 @@ def curl_fetches(size, repetitions):
     return out
 
 
-def update_run(build, machine, rig):
-    release = scenarios.Release(build, os.path.join(build.path("bench"), "release"))
+def update_run(lane):
+    machine = lane.machine
     try:
-        outcome = scenarios.normal_success(machine, rig, HOST, release)
+        outcome = faults.run_case(lane, "n-success")
     except Exception:  # a run that went wrong still has a wall time worth showing, with the reason
-        outcome = scenarios.Outcome("normal mode, full success")
+        outcome = Outcome("normal mode, full success")
         outcome.check("scenario ran", False, traceback.format_exc())
     return outcome, machine.cpu, machine.seconds, phases(machine)
 
@@ -168,7 +172,7 @@ def phases(machine):
     """Where the run's time went beyond its fixed waits, from the time stamps of the program's
     trace records and its status changes: (label, seconds) pairs, or None without records."""
     records = []
-    for line in machine.read_lines(machine.program_path("ovktrace.log")):
+    for line in (machine.read(machine.program_path("ovktrace.log")) or b"").decode("utf-8", "replace").splitlines():
         try:
             stamp = datetime.datetime.strptime(line[:23], "%Y-%m-%d %H:%M:%S.%f").timestamp()
         except ValueError:
@@ -300,8 +304,8 @@ def main():
     release_program = os.path.join(os.path.abspath(args.release_x64_dir), "app", "mvupdate.exe")
     build = Build(args.build_dir, release_program if os.path.exists(release_program) else None)
     work = build.path("bench")
-    machine = MeasuredMachine(build, os.path.join(work, "prefix"))
-    rig = Rig(ADDRESS, [HOST], os.path.join(work, "rig"))
+    lane = faults.Lane(build, work, LANE, LABEL, MeasuredMachine(build, os.path.join(work, "prefix")))
+    machine, rig = lane.machine, lane.rig
     say("bench: booting the Wine prefix")
     machine.boot()
     rig.start()
@@ -331,7 +335,7 @@ def main():
         if not args.no_update_run:
             say("bench: one full update run (it waits 30 s before it starts)")
             idle = idle_program(machine, build)
-            update = update_run(build, machine, rig) + (idle,)
+            update = update_run(lane) + (idle,)
     finally:
         rig.stop()
     sizes = [("i686 release (what ships)", exe_sizes(os.path.join(os.path.abspath(args.release_dir), "app", "mvupdate.exe"),

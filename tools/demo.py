@@ -17,8 +17,7 @@ import time
 SOURCE = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(SOURCE, "tests", "e2e"))
 
-import scenarios  # noqa: E402
-from mvmachine import Build, Machine, Rig, sha256  # noqa: E402
+from mvmachine import RELEASE, Build, Machine, Release, Rig, sha256  # noqa: E402
 
 HOST = "update.demo.mvtest.invalid"
 ADDRESS = "127.83.90.1"
@@ -75,14 +74,14 @@ def main():
     os.makedirs(folder)
     machine = Machine(build, os.path.join(folder, "prefix"))
     rig = Rig(ADDRESS, [HOST], os.path.join(folder, "rig"))
-    release = scenarios.Release(build, os.path.join(folder, "release"))
+    release = Release(build, os.path.join(folder, "release"))
 
     say("== mvupdate demo (%s build) ==" % arch)
     say("* a fresh Windows machine under Wine (first start takes a little while)")
     machine.boot()
     machine.install()
     say("  installed C:\\Orvik\\MV\\bin\\mvupdate.exe, the agent and its tools; C:\\Orvik\\ieksdlk.dll")
-    say("* the update server https://%s (on %s) offers agent %s and a data file" % (HOST, ADDRESS, scenarios.RELEASE))
+    say("* the update server https://%s (on %s) offers agent %s and a data file" % (HOST, ADDRESS, RELEASE))
     rig.start()
     try:
         rig.reset()
@@ -91,8 +90,10 @@ def main():
         operator_settings(machine, build, folder)
         say("* running mvupdate.exe")
         started = time.monotonic()
-        code, seconds = machine.run_updater((), lambda p: watch(machine, p, started))
-        launches = machine.launches(at_least=1)
+        code, seconds, _ended = machine.run_updater((), lambda p: watch(machine, p, started))
+        # The shell starts the agent controller without waiting: its record comes once it has run.
+        machine.wait_quiet(60)
+        launches = machine.launches()
         requests = rig.requests()
     finally:
         rig.stop()

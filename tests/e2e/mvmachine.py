@@ -1,11 +1,6 @@
-"""A Windows machine under Wine with mvupdate.exe installed, and the update server it talks to.
-
-Used by the end-to-end suite (run_e2e.py) and the demo (tools/demo.sh). Everything runs the
-real programs: mvupdate.exe as built, unmodified, and the stand-ins for the pieces outside it.
-
-Layout installed in the machine (the download library lies two levels above the program):
-    C:\\Orvik\\ieksdlk.dll, ksdlkext.dll
-    C:\\Orvik\\MV\\bin\\mvupdate.exe, mvagtx.exe, ksagtctl.exe, mvcfg.exe, ovktrace.dll, KSTRAC32.DLL
+"""A Windows machine under Wine with mvupdate.exe installed (C:\\Orvik\\MV\\bin, with the stand-ins;
+the download library two levels above, in C:\\Orvik), the update server it talks to, and the sample
+release that server offers. Used by the end-to-end driver (run_faults.py), the demo and the bench.
 """
 
 import hashlib
@@ -29,10 +24,16 @@ CRASH_SIGNS = ("Unhandled exception", "Unhandled page fault", "Unhandled stack o
 PROGRAM_DIR = "Orvik/MV/bin"
 LIBRARY_DIR = "Orvik"
 WINDOWS_PROGRAM = "C:\\Orvik\\MV\\bin\\mvupdate.exe"
+RELEASE = "7.2"
 
 
 def sha256(data):
     return hashlib.sha256(data).hexdigest()
+
+
+def crash_signs(text):
+    """The lines of a program's console output that tell of a crash."""
+    return [line for line in text.splitlines() if any(sign in line for sign in CRASH_SIGNS)]
 
 
 class Build:
@@ -46,33 +47,36 @@ class Build:
     def path(self, *parts):
         return os.path.join(self.dir, *parts)
 
-    def is_32bit(self):
-        """Whether the program is the i686 build: under a 64-bit Windows it then runs under
-        WOW64, which shows in its version URL and in the registry view it uses."""
+    def version_query(self):
+        """The version URL's query up to the token, for this build on a 64-bit Windows: the i686
+        build runs under WOW64 there, which its URL tells."""
         with open(self.program, "rb") as f:
             image = f.read(4096)
         pe = int.from_bytes(image[0x3C:0x40], "little")
-        return int.from_bytes(image[pe + 4:pe + 6], "little") == 0x014C
-
-    def version_query(self):
-        """The version URL's query up to the token, for this build on a 64-bit Windows."""
-        return "?AT=RV&OS=WINVISTA%s&isUTF8=1" % ("&OS_Bit=64" if self.is_32bit() else "")
+        wow64 = int.from_bytes(image[pe + 4:pe + 6], "little") == 0x014C
+        return "?AT=RV&OS=WINVISTA%s&isUTF8=1" % ("&OS_Bit=64" if wow64 else "")
 
     def program_files(self):
-        return {
-            "mvupdate.exe": self.program,
-            "mvagtx.exe": self.path("standins", "programs", "mvagtx.exe"),
-            "ksagtctl.exe": self.path("standins", "programs", "ksagtctl.exe"),
-            "mvcfg.exe": self.path("standins", "programs", "mvcfg.exe"),
-            "ovktrace.dll": self.path("standins", "ovktrace", "ovktrace.dll"),
-            "KSTRAC32.DLL": self.path("standins", "kstrac32", "KSTRAC32.DLL"),
-        }
+        standins = {name: self.path("standins", "programs", name) for name in ("mvagtx.exe", "ksagtctl.exe", "mvcfg.exe")}
+        return dict(standins, **{"mvupdate.exe": self.program,
+                                 "ovktrace.dll": self.path("standins", "ovktrace", "ovktrace.dll"),
+                                 "KSTRAC32.DLL": self.path("standins", "kstrac32", "KSTRAC32.DLL")})
 
     def library_files(self):
-        return {
-            "ieksdlk.dll": self.path("standins", "ieksdlk", "ieksdlk.dll"),
-            "ksdlkext.dll": self.path("standins", "ksdlkext", "ksdlkext.dll"),
-        }
+        return {name: self.path("standins", name.split(".")[0], name) for name in ("ieksdlk.dll", "ksdlkext.dll")}
+
+
+def reg_file_data(value):
+    """The data part of one value line of a .reg file: text, a number (REG_DWORD) or a (kind,
+    data) pair: ("binary", bytes), ("dword", int), ("multi_sz", [texts])."""
+    if isinstance(value, str):
+        return '"%s"' % value.replace("\\", "\\\\").replace('"', '\\"')
+    kind, data = value if isinstance(value, tuple) else ("dword", value)
+    if kind == "dword":
+        return "dword:%08x" % (data & 0xFFFFFFFF)
+    if kind == "multi_sz":
+        kind, data = "hex(7)", ("".join(t + "\0" for t in data) + "\0").encode("utf-16-le")
+    return {"binary": "hex", "hex(7)": "hex(7)"}[kind] + ":" + ",".join("%02x" % b for b in data)
 
 
 class Machine:
@@ -84,8 +88,7 @@ class Machine:
         self.drive = os.path.join(self.prefix, "drive_c")
 
     def wine(self, *args, timeout=600, check=True):
-        env = dict(os.environ)
-        result = subprocess.run([WINE_RUN, "--prefix", self.prefix] + list(args), env=env,
+        result = subprocess.run([WINE_RUN, "--prefix", self.prefix] + list(args), env=dict(os.environ),
                                 stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=timeout)
         if check and result.returncode != 0:
             raise RuntimeError("wine %s failed (%d): %s" % (args, result.returncode, result.stdout[-2000:]))
@@ -94,11 +97,6 @@ class Machine:
     def boot(self):
         # The first command boots the prefix.
         self.wine("cmd", "/c", "exit", timeout=300)
-
-    def host_path(self, windows_path):
-        """The Linux path of a C: path of the machine."""
-        rest = windows_path[3:] if windows_path[:3].upper() == "C:\\" else windows_path
-        return os.path.join(self.drive, rest.replace("\\", "/"))
 
     def install(self):
         """A fresh copy of the program, the stand-ins and nothing else in C:\\Orvik."""
@@ -114,6 +112,21 @@ class Machine:
     def library_path(self, name):
         return os.path.join(self.drive, LIBRARY_DIR, name)
 
+    def installed(self, *parts):
+        """The bytes of a file under C:\\Orvik, None when absent."""
+        return self.read(os.path.join(self.drive, "Orvik", *parts))
+
+    def import_settings(self, values, folder):
+        """Replaces the product's settings in one step, through a .reg file (reg_file_data)."""
+        lines = ["Windows Registry Editor Version 5.00", "", r"[-HKEY_LOCAL_MACHINE\SOFTWARE\Orvik]", "",
+                 r"[HKEY_LOCAL_MACHINE\SOFTWARE\Orvik\Config\MV\General]"]
+        lines += ['"%s"=%s' % (name, reg_file_data(value)) for name, value in values.items()]
+        os.makedirs(folder, exist_ok=True)
+        path = os.path.join(folder, "settings.reg")
+        with open(path, "w", encoding="utf-16") as f:
+            f.write("\r\n".join(lines) + "\r\n")
+        self.wine("regedit", "/S", "Z:" + path.replace("/", "\\"))
+
     def setting(self, name):
         """A text value of the product's settings, or None when absent."""
         out = self.wine("reg", "query", GENERAL_KEY, "/v", name, check=False).stdout.decode("utf-8", "replace")
@@ -123,204 +136,162 @@ class Machine:
                 return m.group(2).rstrip("\r")
         return None
 
-    def temp_files(self, name):
-        found = []
-        for root, _dirs, files in os.walk(os.path.join(self.drive, "users")):
-            if name in files and "temp" in root.lower():
-                found.append(os.path.join(root, name))
-        return found
-
     def temp_dirs(self):
         """The temporary directories of the machine's users."""
-        found = []
-        for root, dirs, _files in os.walk(os.path.join(self.drive, "users")):
-            found += [os.path.join(root, d) for d in dirs if d.lower() == "temp"]
-        return found
+        return [os.path.join(root, d) for root, dirs, _files in os.walk(os.path.join(self.drive, "users"))
+                for d in dirs if d.lower() == "temp"]
 
     def private_folders(self):
         """The run folders (mvu-*) the program left in the temporary directories."""
         return [os.path.join(t, d) for t in self.temp_dirs() for d in os.listdir(t) if d.startswith("mvu-")]
 
-    def received_ini(self):
-        """The bytes of the INI file the download library was last given (None: never given)."""
-        path = self.library_path("ieksdlk.received.ini")
-        if not os.path.exists(path):
-            return None
-        with open(path, "rb") as f:
-            return f.read()
-
-    def clear_temp(self, name):
-        for path in self.temp_files(name):
-            os.remove(path)
-
-    def run_updater(self, args=(), while_running=None, timeout=300):
-        """Runs mvupdate.exe to its exit; while_running(process) is called as it runs."""
-        env = dict(os.environ)
-        started = time.monotonic()
-        process = subprocess.Popen([WINE_RUN, "--prefix", self.prefix, WINDOWS_PROGRAM] + list(args), env=env,
-                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        if while_running is not None:
-            while_running(process)
-        code = process.wait(timeout=timeout)
-        return code, time.monotonic() - started
-
-    def read_lines(self, path):
-        if not os.path.exists(path):
-            return []
-        with open(path, "rb") as f:
-            return [line.decode("utf-8", "replace") for line in f.read().splitlines()]
-
-    def trace_texts(self):
-        """The records of the leveled trace channel, in order."""
-        texts = []
-        for line in self.read_lines(self.program_path("ovktrace.log")):
-            m = re.match(r"\S+ \S+ pid=\d+ tid=\d+ (?:cat=\d+ )?(.*)$", line)
-            if m:
-                texts.append(m.group(1))
-        return texts
-
-    def status_path(self):
-        return [int(m.group(1)) for t in self.trace_texts() for m in [re.match(r"Change AgtApp status to (-?\d+)\.", t)] if m]
-
-    def launches(self, at_least=0, wait_seconds=15):
-        """(program, args) of every program the run started, in order. The shell starts them
-        without waiting, so their records may come after the run has ended: wait for at_least."""
-        deadline = time.monotonic() + wait_seconds
-        found = self._launches()
-        while len(found) < at_least and time.monotonic() < deadline:
-            time.sleep(0.2)
-            found = self._launches()
-        return found
-
-    def _launches(self):
-        out = []
-        for line in self.read_lines(self.program_path("launches.log")):
-            m = re.search(r' (\S+) args="((?:[^"]|"")*)"', line)
-            if m:
-                out.append((m.group(1), m.group(2).replace('""', '"')))
-        return out
-
-    def library_calls(self):
-        calls = []
-        for line in self.read_lines(self.library_path("ieksdlk.record")):
-            m = re.match(r"\S+ \S+ pid=\d+ tid=\d+ (.*)$", line)
-            if m:
-                calls.append(m.group(1))
-        return calls
-
-    def module_records(self):
-        return self.read_lines(self.program_path("kstrac32.log"))
-
-    # --- used by the fault matrix (run_faults.py) ----------------------------------------------
-
-    def wine_env(self):
-        return dict(os.environ, WINEPREFIX=self.prefix)
-
-    def import_settings(self, values, folder):
-        """Replaces the product's settings in one step, through a .reg file. values maps names to
-        text (str), a number (int, REG_DWORD) or a (kind, data) pair: ("binary", bytes),
-        ("dword", int), ("multi_sz", [texts]), ("expand_sz", text)."""
-        lines = ["Windows Registry Editor Version 5.00", "", r"[-HKEY_LOCAL_MACHINE\SOFTWARE\Orvik]", "",
-                 r"[HKEY_LOCAL_MACHINE\SOFTWARE\Orvik\Config\MV\General]"]
-        for name, value in values.items():
-            lines.append('"%s"=%s' % (name, reg_file_data(value)))
-        os.makedirs(folder, exist_ok=True)
-        path = os.path.join(folder, "settings.reg")
-        with open(path, "w", encoding="utf-16") as f:
-            f.write("\r\n".join(lines) + "\r\n")
-        self.wine("regedit", "/S", "Z:" + path.replace("/", "\\"))
-
-    def start_updater(self, args=(), output_path=None, cwd=None):
-        """Starts mvupdate.exe and returns at once; what the emulator and the program write to
-        the console goes to output_path (crash reports among it). cwd: the working directory it
-        inherits (a host path inside the machine's drive)."""
+    def run_updater(self, args=(), while_running=None, output_path=None, cwd=None, timeout=300):
+        """Runs mvupdate.exe to its exit, or ends it after timeout seconds; while_running(process)
+        is called as it runs. Console output (crash reports among it) goes to output_path; cwd is
+        the working directory it inherits. Returns (exit code, seconds, whether it ended by itself)."""
         output = open(output_path, "wb") if output_path else subprocess.DEVNULL
+        started = time.monotonic()
         try:
-            return subprocess.Popen([WINE_RUN, "--prefix", self.prefix, WINDOWS_PROGRAM] + list(args),
-                                    env=dict(os.environ), stdout=output, stderr=subprocess.STDOUT, cwd=cwd)
+            process = subprocess.Popen([WINE_RUN, "--prefix", self.prefix, WINDOWS_PROGRAM] + list(args),
+                                       env=dict(os.environ), stdout=output, stderr=subprocess.STDOUT, cwd=cwd)
         finally:
             if output_path:
                 output.close()
+        if while_running is not None:
+            while_running(process)
+        try:
+            code = process.wait(timeout=max(0.1, started + timeout - time.monotonic()))
+            return code, time.monotonic() - started, True
+        except subprocess.TimeoutExpired:
+            seconds = time.monotonic() - started
+            self.end_all()
+            return process.wait(timeout=60), seconds, False
 
     def start_program(self, path, args=(), output_path=None):
         """Starts another Windows program (a host path) in the machine and returns at once."""
-        output = open(output_path, "wb") if output_path else subprocess.DEVNULL
-        try:
+        with open(output_path, "wb") as output:
             return subprocess.Popen([WINE_RUN, "--prefix", self.prefix, path] + list(args), env=dict(os.environ),
                                     stdout=output, stderr=subprocess.STDOUT)
-        finally:
-            if output_path:
-                output.close()
 
     def wait_quiet(self, timeout=120):
         """Waits until no program runs in the machine any more (its wineserver has ended), so that
         whatever a run started has finished and written its records. False on time-out."""
         try:
-            subprocess.run([WINESERVER, "-w"], env=self.wine_env(), timeout=timeout, check=False)
+            subprocess.run([WINESERVER, "-w"], env=dict(os.environ, WINEPREFIX=self.prefix), timeout=timeout)
             return True
         except subprocess.TimeoutExpired:
             return False
 
     def end_all(self):
         """Ends every program of this machine at once."""
-        subprocess.run([WINESERVER, "-k"], env=self.wine_env(), check=False)
+        subprocess.run([WINESERVER, "-k"], env=dict(os.environ, WINEPREFIX=self.prefix), check=False)
+
+    @staticmethod
+    def read(path):
+        if not os.path.exists(path):
+            return None
+        with open(path, "rb") as f:
+            return f.read()
+
+    def records(self, path, prefix=r"\S+ \S+ pid=\d+ tid=\d+ "):
+        """The lines of a record file without their time and process prefix."""
+        lines = (self.read(path) or b"").decode("utf-8", "replace").splitlines()
+        return [m.group(1) for m in (re.match(prefix + "(.*)$", line) for line in lines) if m]
+
+    def trace_texts(self):
+        """The records of the leveled trace channel, in order."""
+        return self.records(self.program_path("ovktrace.log"), r"\S+ \S+ pid=\d+ tid=\d+ (?:cat=\d+ )?")
+
+    def status_path(self):
+        data = self.read(self.program_path("ovktrace.log")) or b""
+        return [int(n) for n in re.findall(rb"Change AgtApp status to (-?\d+)\.", data)]
+
+    def launches(self):
+        """(program, args) of every program the run started, in order."""
+        found = (re.search(r' (\S+) args="((?:[^"]|"")*)"', line) for line in self.records(self.program_path("launches.log"), ""))
+        return [(m.group(1), m.group(2).replace('""', '"')) for m in found if m]
+
+    def library_calls(self):
+        return self.records(self.library_path("ieksdlk.record"))
 
     def library_log(self):
-        """What the download library stand-in did (ieksdlk.log), without the line prefixes."""
-        out = []
-        for line in self.read_lines(self.library_path("ieksdlk.log")):
-            m = re.match(r"\S+ \S+ pid=\d+ tid=\d+ (.*)$", line)
-            if m:
-                out.append(m.group(1))
-        return out
+        """What the download library stand-in did (ieksdlk.log)."""
+        return self.records(self.library_path("ieksdlk.log"))
+
+    def module_records(self):
+        return self.records(self.program_path("kstrac32.log"), "")
 
     def set_library_fault(self, keyword):
         """Switches the download library stand-in's fault injection (ieksdlk.faults beside it)
         on with keyword, or off with None."""
         path = self.library_path("ieksdlk.faults")
-        if keyword is None:
-            if os.path.exists(path):
-                os.remove(path)
-            return
-        with open(path, "w") as f:
-            f.write(keyword + "\n")
+        if os.path.exists(path):
+            os.remove(path)
+        if keyword is not None:
+            with open(path, "w") as f:
+                f.write(keyword + "\n")
 
 
-def peak_memory_kb(pid):
-    """The resident-set high-water mark of a running process (0 once it is gone)."""
-    try:
-        with open("/proc/%d/status" % pid) as f:
-            for line in f:
-                if line.startswith("VmHWM:"):
-                    return int(line.split()[1])
-    except OSError:
-        pass
-    return 0
+class Release:
+    """A small sample release: a newer agent and a data file, and the INI describing them."""
+
+    def __init__(self, build, folder):
+        with open(build.program_files()["mvagtx.exe"], "rb") as f:
+            self.old_agent = f.read()
+        # Still a working program: data appended after a program's image is left alone.
+        self.agent = self.old_agent + b"\0Mirrorvale agent " + RELEASE.encode() + b"\0"
+        self.data = bytes((i * 7 + 3) % 256 for i in range(300 * 1024))
+        # The server sends the files from disk.
+        os.makedirs(folder, exist_ok=True)
+        self.agent_file = os.path.join(folder, "mvagtx.exe")
+        self.data_file = os.path.join(folder, "data.bin")
+        for path, data in ((self.agent_file, self.agent), (self.data_file, self.data)):
+            with open(path, "wb") as f:
+                f.write(data)
+
+    def ini(self, files=("agent", "data"), agent=None):
+        agent = self.agent if agent is None else agent
+        lines = ["; Mirrorvale agent " + RELEASE, "[ZEInstall]"]
+        if "agent" in files:
+            lines.append("file=mvagtx.exe|agent/%s/mvagtx.exe|%d|%s|MV\\bin" % (RELEASE, len(agent), sha256(agent)))
+        if "data" in files:
+            lines.append("file=data.bin|data/data.bin|%d|%s|MV\\bin\\data" % (len(self.data), sha256(self.data)))
+        return "\r\n".join(lines) + "\r\n"
+
+    def version_answer(self, host, status="SUCCESS", lid="9"):
+        return ("<?xml version=\"1.0\"?>\n<MVHostVersion>\n  <Status>%s</Status>\n"
+                "  <DlkProductVersion>%s</DlkProductVersion>\n"
+                "  <DlkProductDescription>Mirrorvale agent</DlkProductDescription>\n"
+                "  <DlkIniName>dlk.php</DlkIniName>\n  <DlkUrlRoot>https://%s/rel</DlkUrlRoot>\n"
+                "  <DlkUnpackVersion>%s</DlkUnpackVersion>\n  <DlkExtVersion>%s</DlkExtVersion>\n"
+                "  <SupportDelta>0</SupportDelta>\n  <LID>%s</LID>\n</MVHostVersion>\n"
+                % (status, RELEASE, host, RELEASE, RELEASE, lid))
+
+    def serve(self, rig, host):
+        """The whole release: version answer, INI and both files."""
+        rig.answer(self.version_answer(host), prefix="/%s/" % host.split(".")[0])
+        rig.answer(self.ini(), path="/rel/dlk.php")
+        rig.answer(path="/rel/agent/%s/mvagtx.exe" % RELEASE, body_file=self.agent_file)
+        rig.answer(path="/rel/data/data.bin", body_file=self.data_file)
 
 
-def reg_file_data(value):
-    """The data part of one value line of a .reg file."""
-    def hex_bytes(data):
-        return ",".join("%02x" % b for b in data)
-    if isinstance(value, str):
-        return '"%s"' % value.replace("\\", "\\\\").replace('"', '\\"')
-    if isinstance(value, int):
-        return "dword:%08x" % (value & 0xFFFFFFFF)
-    kind, data = value
-    if kind == "dword":
-        return "dword:%08x" % (data & 0xFFFFFFFF)
-    if kind == "binary":
-        return "hex:" + hex_bytes(data)
-    if kind == "expand_sz":
-        return "hex(2):" + hex_bytes((data + "\0").encode("utf-16-le"))
-    if kind == "multi_sz":
-        return "hex(7):" + hex_bytes(("".join(t + "\0" for t in data) + "\0").encode("utf-16-le"))
-    raise ValueError("unknown value kind %r" % kind)
+class Outcome:
+    """What one run left behind, and the checks made on it."""
 
+    def __init__(self, name):
+        self.name = name
+        self.checks = []
+        self.facts = {}
 
-def crash_signs(text):
-    """The lines of a program's console output that tell of a crash."""
-    return [line for line in text.splitlines() if any(sign in line for sign in CRASH_SIGNS)]
+    def check(self, what, ok, detail=""):
+        self.checks.append((what, bool(ok), detail))
+
+    def expect_equal(self, what, expected, actual):
+        self.check(what, expected == actual, "expected %r, got %r" % (expected, actual))
+
+    @property
+    def passed(self):
+        return all(ok for _what, ok, _detail in self.checks)
 
 
 class Rig:
@@ -330,27 +301,21 @@ class Rig:
         self.address = address
         self.hosts = hosts
         self.state = state_dir
-        self.wrong_name_address = wrong_name_address
-        self.expired_address = expired_address
+        self.pidfile = os.path.join(state_dir, "rig.pid")
+        self.extra = [("--wrong-name-address", wrong_name_address), ("--expired-address", expired_address)]
 
     def start(self):
         os.makedirs(self.state, exist_ok=True)
-        args = ["python3", RIG, "start", "--pidfile", self.pidfile(), "--log", os.path.join(self.state, "rig.log"),
+        args = ["python3", RIG, "start", "--pidfile", self.pidfile, "--log", os.path.join(self.state, "rig.log"),
                 "--address", self.address]
         for host in self.hosts:
             args += ["--host", host]
-        if self.wrong_name_address:
-            args += ["--wrong-name-address", self.wrong_name_address]
-        if self.expired_address:
-            args += ["--expired-address", self.expired_address]
+        args += [a for option, value in self.extra if value for a in (option, value)]
         subprocess.run(args, check=True, stdout=subprocess.DEVNULL)
 
     def stop(self):
-        subprocess.run(["python3", RIG, "stop", "--pidfile", self.pidfile()], check=False,
+        subprocess.run(["python3", RIG, "stop", "--pidfile", self.pidfile], check=False,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-
-    def pidfile(self):
-        return os.path.join(self.state, "rig.pid")
 
     def control(self, path, body=None):
         data = body if body is None or isinstance(body, bytes) else body.encode("utf-8")
@@ -375,26 +340,12 @@ class Rig:
         self.control("/release", "")
 
     def requests(self):
-        """Recorded requests as dicts (header lines under 'headers')."""
-        out = []
-        for block in self.control("/requests").split("\n\n"):
-            record = {"headers": []}
-            for line in block.splitlines():
-                if ": " not in line:
-                    continue
-                key, value = line.split(": ", 1)
-                if key == "header":
-                    record["headers"].append(value)
-                else:
-                    record[key] = value
-            if "id" in record:
-                out.append(record)
-        return out
+        """Recorded requests as dicts (header lines left out)."""
+        blocks = [dict(line.split(": ", 1) for line in block.splitlines() if ": " in line and not line.startswith("header:"))
+                  for block in self.control("/requests").split("\n\n")]
+        return [b for b in blocks if "id" in b]
 
-    def tls_fault(self, mode, skip=0, address=None):
-        """Breaks the TLS handshakes of the HTTPS listeners (mode plain, garbage or close; None
-        ends it), after letting skip of them through."""
-        lines = {"mode": mode or "none", "skip": skip}
-        if address:
-            lines["address"] = address
-        return self.control("/tls-fault", "".join("%s: %s\n" % kv for kv in lines.items()))
+    def tls_fault(self, mode, skip=0):
+        """Breaks the TLS handshakes of the HTTPS listeners (mode plain, garbage or close), after
+        letting skip of them through."""
+        return self.control("/tls-fault", "mode: %s\nskip: %d\n" % (mode, skip))

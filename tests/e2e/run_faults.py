@@ -1,13 +1,13 @@
 #!/usr/bin/env python3
-"""The fault matrix (faults.py): the real mvupdate.exe (i686 build, unmodified, with its 30 s
-start delay) under Wine, against misbehaving servers, download libraries, settings and
-shutdowns. Cases run in parallel lanes, each lane a Wine machine and a server of its own on
-127.83.(60+lane).x; the longest cases are dealt out first. Must run inside
-tools/with-test-network. Prints a table of cases and outcomes; exits 1 when any case failed.
+"""The end-to-end table (faults.py): the real mvupdate.exe (unmodified, with its 30 s start delay)
+under Wine, in normal runs (rows n-...) and against misbehaving servers, download libraries,
+settings and shutdowns. Rows run in parallel lanes, each a Wine machine and a server of its own on
+127.83.N.x (N from 30 for the normal group, else from 60), the longest dealt out first. Runs inside
+tools/with-test-network; prints a table of rows and outcomes; exits 1 when any row failed.
 
-Usage: run_faults.py --build-dir build/x86 [--program build/release/app/mvupdate.exe] [--lanes 8] [--only SUBSTRING] [--long]
-
---long adds the case that waits out the download's 600 s time-out (over 10 minutes).
+Usage: run_faults.py --build-dir build/x86 [--program build/release/app/mvupdate.exe] [--lanes 8]
+       [--group normal|fault] [--only PREFIX[,PREFIX...]] [--long] [--work-dir DIR (default <build>/e2e/<group>)]
+--long adds the row that waits out the download's 600 s time-out (over 10 minutes).
 """
 
 import argparse
@@ -20,8 +20,7 @@ import traceback
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 import faults  # noqa: E402
-from mvmachine import Build, SOURCE  # noqa: E402
-from scenarios import Outcome  # noqa: E402
+from mvmachine import SOURCE, Build, Outcome  # noqa: E402
 
 MAX_LANES = 10
 # Files of the emulator's own system that no run changes: shared between the lanes' machines
@@ -31,32 +30,20 @@ SHARED_SUFFIXES = (".dll", ".exe", ".drv", ".sys", ".acm", ".ocx", ".cpl", ".tlb
 
 
 def clone_machine(source, target):
-    """A new Wine machine made from a booted one, much faster than booting it."""
+    """A new Wine machine made from a booted one (without C:\\Orvik), much faster than booting it."""
+    def copy(src, dst):
+        shared = os.path.relpath(src, source).startswith(os.path.join("drive_c", "windows"))
+        (os.link if shared and src.lower().endswith(SHARED_SUFFIXES) else shutil.copy2)(src, dst)
+
     partial = target + ".partial"
     shutil.rmtree(partial, ignore_errors=True)
-    for root, dirs, files in os.walk(source):
-        rel = os.path.relpath(root, source)
-        if rel.split(os.sep)[:2] == ["drive_c", "Orvik"]:
-            dirs[:] = []
-            continue
-        os.makedirs(os.path.join(partial, rel), exist_ok=True)
-        for name in dirs + files:
-            src = os.path.join(root, name)
-            dst = os.path.join(partial, rel, name)
-            if os.path.islink(src):
-                os.symlink(os.readlink(src), dst)
-                if name in dirs:
-                    dirs.remove(name)
-            elif name in files:
-                if rel.startswith("drive_c" + os.sep + "windows") and name.lower().endswith(SHARED_SUFFIXES):
-                    os.link(src, dst)
-                else:
-                    shutil.copy2(src, dst)
+    shutil.copytree(source, partial, symlinks=True, copy_function=copy,
+                    ignore=lambda folder, names: ["Orvik"] if folder == os.path.join(source, "drive_c") else [])
     shutil.rmtree(target, ignore_errors=True)
     os.rename(partial, target)
 
 
-def prepare_machines(build, lanes):
+def prepare_machines(lanes):
     """Boots the first lane's machine and copies it for the others that have none yet."""
     first = lanes[0].machine
     first.boot()
@@ -70,12 +57,12 @@ def run_lane(lane, jobs):
     results = []
     lane.rig.start()
     try:
-        for key, _estimate, case in jobs:
+        for key, _estimate, _name, _spec in jobs:
             try:
-                out = case(lane)
-            except Exception:  # a broken case is a failed one, with its reason shown
+                out = faults.run_case(lane, key, long_rows=True)
+            except Exception:  # a broken row is a failed one, with its reason shown
                 out = Outcome(key)
-                out.check("case ran", False, traceback.format_exc())
+                out.check("row ran", False, traceback.format_exc())
                 lane.machine.end_all()
             results.append((key, out))
     finally:
@@ -97,14 +84,14 @@ def deal(jobs, count):
 
 def print_table(results):
     print()
-    print("%-14s %-56s %-7s %6s  %s" % ("case", "what", "result", "secs", "status path"))
+    print("%-16s %-56s %-7s %6s  %s" % ("row", "what", "result", "secs", "status path"))
     for key, out in results:
         path = ",".join(str(s) for s in out.facts.get("path", []))
         note = out.facts.get("note")
-        print("%-14s %-56s %-7s %6s  %s%s" % (key, out.name[:56], "pass" if out.passed else "FAIL",
+        print("%-16s %-56s %-7s %6s  %s%s" % (key, out.name[:56], "pass" if out.passed else "FAIL",
                                               out.facts.get("seconds", "-"), path, "  (%s)" % note if note else ""))
     failed = [(key, out) for key, out in results if not out.passed]
-    print("\n%d cases, %d passed, %d failed" % (len(results), len(results) - len(failed), len(failed)))
+    print("\n%d rows, %d passed, %d failed" % (len(results), len(results) - len(failed), len(failed)))
     for key, out in failed:
         for what, ok, detail in out.checks:
             if not ok:
@@ -118,27 +105,32 @@ def main():
     parser.add_argument("--build-dir", default=os.path.join(SOURCE, "build", "x86"))
     parser.add_argument("--program", help="the mvupdate.exe to run (the release build's); default: the build's own")
     parser.add_argument("--lanes", type=int, default=8)
-    parser.add_argument("--only", default="")
+    parser.add_argument("--group", choices=("normal", "fault"), help="the normal rows only, or the others only")
+    parser.add_argument("--only", default="", help="rows whose key starts with one of these (comma-separated)")
     parser.add_argument("--long", action="store_true")
+    parser.add_argument("--work-dir")
     args = parser.parse_args()
     if "MVU_TEST_NETWORK_DIR" not in os.environ:
         print("run_faults.py runs inside tools/with-test-network", file=sys.stderr)
         return 2
     build = Build(args.build_dir, args.program)
     print("program under test: %s" % build.program)
-    jobs = [j for j in faults.cases(args.long) if args.only in j[0]]
+    jobs = [r for r in faults.rows(args.long) if r[0].startswith(tuple(args.only.split(",")))
+            and (args.group is None or (args.group == "normal") == r[0].startswith("n-"))]
     if not jobs:
-        print("no case matches %r" % args.only, file=sys.stderr)
+        print("no row matches %r" % args.only, file=sys.stderr)
         return 2
     dealt = deal(jobs, max(1, min(args.lanes, MAX_LANES, len(jobs))))
-    lanes = [faults.Lane(build, n, os.path.join(build.dir, "faults", "lane%d" % n)) for n in range(len(dealt))]
-    prepare_machines(build, lanes)
+    work = args.work_dir or build.path("e2e", args.group or "all")
+    base = 30 if args.group == "normal" else 60
+    lanes = [faults.Lane(build, os.path.join(work, "lane%d" % n), base + n) for n in range(len(dealt))]
+    prepare_machines(lanes)
     results = []
     with concurrent.futures.ThreadPoolExecutor(len(lanes)) as pool:
         futures = [pool.submit(run_lane, lane, lane_jobs) for lane, lane_jobs in zip(lanes, dealt)]
         for f in futures:
             results.extend(f.result())
-    order = [k for k, _e, _c in jobs]
+    order = [r[0] for r in jobs]
     results.sort(key=lambda r: order.index(r[0]))
     print_table(results)
     return 0 if all(out.passed for _key, out in results) else 1
