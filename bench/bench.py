@@ -5,8 +5,8 @@ tools/with-test-network and a virtual display; a measurement, with no pass or fa
 1. Bodies of 100 KB, 10 MB and 100 MB (1 MB = 2^20 bytes) fetched over HTTPS from a loopback
    test server (tests/rig/mvrig.py): several times through the URL module (mvurlbench.exe under
    wine64: MVUrlRequestW, then MVUrlDispatch until the completion function runs), as often through
-   WinInet alone the worker's way, the body kept the same way (the floor the module stands on), and
-   as often with curl from the host, to the same URL; medians, throughput, CPU, the module-to-floor
+   WinInet alone the worker's way, the body kept the same way (the floor the module stands on; the
+   two take turns, a process each, in three rounds), and as often with curl from the host, to the same URL; medians, throughput, CPU, the module-to-floor
    ratio, and the first fetch of a process (WinInet and TLS set-up). 10 MB and 100 MB again with
    8 KB, 64 KB and 256 KB reads, module and floor alike.
 2. Growth: time and CPU per MB for 100 MB over those for 10 MB (1.00 is linear).
@@ -43,7 +43,7 @@ LANE, LABEL = 97, "bench"
 HOST = "update.%s.mvtest.invalid" % LABEL
 MB = 1 << 20
 # (label, bytes, repetitions, repetitions with --quick)
-BODIES = [("100 KB", 100 * 1024, 21, 5), ("10 MB", 10 * MB, 7, 3), ("100 MB", 100 * MB, 5, 1)]
+BODIES = [("100 KB", 100 * 1024, 21, 6), ("10 MB", 10 * MB, 9, 3), ("100 MB", 100 * MB, 6, 3)]
 # Bytes asked of each read, for the module and the floor alike; the module's own is the first.
 READ_SIZES = [64 * 1024, 8 * 1024, 256 * 1024]
 # The program sleeps 30 s before it starts and waits 1 s before the download.
@@ -135,6 +135,20 @@ def module_fetches(machine, build, size, repetitions, wininet_alone=False, read_
     fetches = [line.split() for line in text.splitlines() if line.startswith(kind)]
     timed = [(float(seconds), float(cpu)) for _kind, _url, _size, seconds, cpu in fetches]
     return timed[0], timed[1:]
+
+
+def paired_fetches(machine, build, size, repetitions, read_size=READ_SIZES[0], rounds=3):
+    """((module firsts, floor firsts), (module fetches, floor fetches)) of a body: the module and the
+    floor take turns, a process each, in rounds, so that a change in the machine's load falls on
+    both alike instead of on whichever ran second."""
+    firsts, fetches = ([], []), ([], [])
+    per_round = -(-repetitions // rounds)
+    for _ in range(min(rounds, repetitions)):
+        for kind, wininet_alone in enumerate((False, True)):
+            first, timed = module_fetches(machine, build, size, per_round, wininet_alone, read_size)
+            firsts[kind].append(first)
+            fetches[kind].extend(timed)
+    return firsts, fetches
 
 
 def curl_fetches(size, repetitions):
@@ -229,7 +243,7 @@ def print_table(fetched, update, sizes, quick, load):
     row("URL fetch over HTTPS, median", "URL module", "WinInet floor", "curl", "module / floor")
     for label, size, reps, quick_reps in BODIES:
         m, w, c = module[size], wininet[size], curl[size]
-        row("  %s x%d: time" % (label, quick_reps if quick else reps), "%.3f s" % median(m), "%.3f s" % median(w),
+        row("  %s x%d: time" % (label, len(m)), "%.3f s" % median(m), "%.3f s" % median(w),
             "%.3f s" % median(c), "%.3f" % (median(m) / median(w)))
         row("  %s: throughput" % label, *("%.1f MB/s" % megabytes_per_second(size, median(t)) for t in (m, w, c)))
         row("  %s: CPU per fetch (mean)" % label, *("%.0f ms" % (1000 * mean(t, 1)) for t in (m, w, c)),
@@ -317,20 +331,17 @@ def main():
         machine.wine("reg", "delete", r"HKLM\SOFTWARE\Orvik", "/f", check=False)
         fetched = {"module": {}, "wininet": {}, "curl": {}, "module first": [], "wininet first": [], "read sizes": {}}
         for label, size, reps, quick_reps in BODIES:
-            # Each body by all three right after each other, so a change in the machine's load
-            # falls on all alike.
+            # Each body by all three right after each other, the module and the floor in turns.
             say("bench: %s through the URL module, WinInet alone and curl" % label)
             count = quick_reps if args.quick else reps
-            for kind in ("module", "wininet"):
-                first, fetched[kind][size] = module_fetches(machine, build, size, count, kind == "wininet")
-                fetched[kind + " first"].append(first)
+            firsts, (fetched["module"][size], fetched["wininet"][size]) = paired_fetches(machine, build, size, count)
+            fetched["module first"] += firsts[0]
+            fetched["wininet first"] += firsts[1]
             fetched["curl"][size] = curl_fetches(size, count)
             if size >= 10 * MB:
                 for read_size in READ_SIZES:
                     say("bench: %s with %d KB reads" % (label, read_size // 1024))
-                    m = module_fetches(machine, build, size, count, False, read_size)[1]
-                    w = module_fetches(machine, build, size, count, True, read_size)[1]
-                    fetched["read sizes"][(label, read_size)] = (m, w)
+                    fetched["read sizes"][(label, read_size)] = paired_fetches(machine, build, size, count, read_size)[1]
         update = None
         if not args.no_update_run:
             say("bench: one full update run (it waits 30 s before it starts)")
