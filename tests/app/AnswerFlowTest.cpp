@@ -1,6 +1,5 @@
-// The application's side of the two requests, where a real run cannot reach: no worker to queue
-// the INI request, an answer that is not the current request's, the buffer switch at 4092 bytes,
-// an INI name too long for its member, and the language rows no server answer picks.
+// The application's side of the two requests where a real run cannot reach: no worker, another
+// request's answer, the buffer switch at 4092 bytes, an INI name too long, other languages.
 #include "tests/app/AppTestSupport.h"
 
 #include "app/EntryGlobals.h"
@@ -91,7 +90,7 @@ TEST_F(AnswerFlow, AnIniPathTooLongForItsMemberIsRefusedNotCut)
     AnswerBoth(std::string(250, 'n'));
     EXPECT_EQ(STATUS_IDLE, app->GetStatus());
     EXPECT_TRUE(g_libraryCalls.empty());
-    EXPECT_EQ(1u, CountTracedStart(L"Create file "));
+    EXPECT_EQ(1u, CountTraced(L"Create file ", true));
 }
 
 TEST_F(AnswerFlow, ProgressTitleAndLocalSettingFollowTheLanguage)

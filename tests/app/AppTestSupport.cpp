@@ -19,12 +19,9 @@ DWORD FakeTicks()
 
 void Notify(PFN_DlkStdDownloadNotify notify, const char* file)
 {
-    switch (FakeDlk::outcome) {
-    case FakeOutcome::Succeed: notify(0, DLK_EVENT_SECTION_DONE, file, "", DLK_RESULT_OK, 0); break;
-    case FakeOutcome::Fail: notify(0, DLK_EVENT_SECTION_DONE, file, "", DLK_RESULT_NETWORK, 0); break;
-    case FakeOutcome::NothingNeeded: notify(0, DLK_EVENT_SECTION_DONE, file, "", DLK_RESULT_NOTHING_NEEDED, 0); break;
-    case FakeOutcome::Nothing: break;
-    }
+    const int results[] = {0, DLK_RESULT_OK, DLK_RESULT_NETWORK, DLK_RESULT_NOTHING_NEEDED};  // by FakeOutcome
+    if (FakeDlk::outcome != FakeOutcome::Nothing)
+        notify(0, DLK_EVENT_SECTION_DONE, file, "", results[static_cast<int>(FakeDlk::outcome)], 0);
 }
 
 int WINAPI FakeDownload(const char* ini, const char* section, PFN_DlkStdDownloadNotify notify, ULONG_PTR)
@@ -112,21 +109,9 @@ std::vector<int> AppTest::Statuses() const
     return statuses;
 }
 
-bool AppTest::Traced(const std::wstring& text) const
-{
-    return CountTraced(text) > 0;
-}
-
-size_t AppTest::CountTraced(const std::wstring& text) const
+size_t AppTest::CountTraced(const std::wstring& text, bool prefix) const
 {
     size_t n = 0;
-    for (const std::wstring& t : recorder.Texts()) n += t == text;
-    return n;
-}
-
-size_t AppTest::CountTracedStart(const std::wstring& start) const
-{
-    size_t n = 0;
-    for (const std::wstring& t : recorder.Texts()) n += t.compare(0, start.size(), start) == 0;
+    for (const std::wstring& t : recorder.Texts()) n += prefix ? t.compare(0, text.size(), text) == 0 : t == text;
     return n;
 }

@@ -16,8 +16,6 @@
 class CTestAgtApp : public CMVAgtApp {
 public:
     void SetDownloadTarget(const wchar_t* iniPath, const wchar_t* section);
-    // The stored INI file's full path once it is stored (before: the server's name for it).
-    const wchar_t* IniPath() const { return m_szIniName; }
     void SetCurrentRequest(CUrlRequest* request) { m_pCurrentRequest = request; }
 };
 
@@ -34,8 +32,7 @@ struct FakeDlk {
 
 class AppTest : public ::testing::Test {
 public:
-    // The clock's reading.
-    static DWORD s_now;
+    static DWORD s_now;  // the clock's reading
 
 protected:
     void SetUp() override;
@@ -45,9 +42,9 @@ protected:
     void Tick(DWORD ms);
     // The statuses set so far, in order, as the trace records them.
     std::vector<int> Statuses() const;
-    bool Traced(const std::wstring& text) const;
-    size_t CountTraced(const std::wstring& text) const;
-    size_t CountTracedStart(const std::wstring& start) const;  // records that begin so
+    // The records that are text, or with prefix, that begin with it.
+    size_t CountTraced(const std::wstring& text, bool prefix = false) const;
+    bool Traced(const std::wstring& text) const { return CountTraced(text) > 0; }
 
     COvkTraceRecorder recorder;
     CTestAgtApp* app = nullptr;

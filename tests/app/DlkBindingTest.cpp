@@ -27,9 +27,7 @@ TEST_F(DlkBinding, MissingEntryPointsStayUnresolved)
 {
     ASSERT_TRUE(LoadDLKFunctions());
     EXPECT_NE(nullptr, GetModuleHandleW(LibraryPath().c_str()));
-    EXPECT_NE(nullptr, g_pfnDlkInitStdDownload);
-    EXPECT_NE(nullptr, g_pfnDlkStdDownload);
-    EXPECT_NE(nullptr, g_pfnDlkStdGetSectionIntegrity);
+    EXPECT_TRUE(g_pfnDlkInitStdDownload && g_pfnDlkStdDownload && g_pfnDlkStdGetSectionIntegrity);
     // An older library: neither the single-file check nor the single-file download.
     EXPECT_EQ(nullptr, g_pfnDlkStdDownload2);
     EXPECT_EQ(nullptr, g_pfnDlkStdGetSectionIntegrity2);
@@ -41,13 +39,8 @@ TEST_F(DlkBinding, LibraryTwoLevelsUpIsBoundAndReleased)
 {
     ASSERT_TRUE(LoadDLKFunctions());
     EXPECT_NE(nullptr, GetModuleHandleW(LibraryPath().c_str()));
-    EXPECT_NE(nullptr, g_pfnDlkInitStdDownload);
-    EXPECT_NE(nullptr, g_pfnDlkExitStdDownload);
-    EXPECT_NE(nullptr, g_pfnDlkSetStdParameter);
-    EXPECT_NE(nullptr, g_pfnDlkStdDownload);
-    EXPECT_NE(nullptr, g_pfnDlkStdDownload2);
-    EXPECT_NE(nullptr, g_pfnDlkStdGetSectionIntegrity);
-    EXPECT_NE(nullptr, g_pfnDlkStdGetSectionIntegrity2);
+    EXPECT_TRUE(g_pfnDlkInitStdDownload && g_pfnDlkExitStdDownload && g_pfnDlkSetStdParameter && g_pfnDlkStdDownload &&
+                g_pfnDlkStdDownload2 && g_pfnDlkStdGetSectionIntegrity && g_pfnDlkStdGetSectionIntegrity2);
     EXPECT_TRUE(LoadDLKFunctions()) << "a second binding keeps the first";
     FreeDLKFunctions();
     EXPECT_EQ(nullptr, g_pfnDlkStdDownload);

@@ -26,8 +26,7 @@ TEST_F(ResourceStrings, FormatFlagMissingIdsAndShortBuffers)
         int size;
         const wchar_t* text;
     } rows[] = {
-        {6012, 1, 128, L"Mirrorvale wird eingerichtet"},
-        // Without the format flag the mark stays.
+        // Without the format flag the mark stays (with it: AnswerFlowTest's titles).
         {6012, 0, 128, L"%s wird eingerichtet"},
         {4711, 1, 128, L""},
         {8012, 1, 8, L"Setting"},

@@ -56,7 +56,8 @@ TEST_F(AppTest, EachWaitingStatusMovesOnOnlyPastItsLimit)
     EXPECT_EQ(1u, FakeDlk::calls.size()) << "the download started once";
 }
 
-// One download attempt, from the library's readiness to the tick after its outcome.
+// One download attempt, from the library's readiness to the tick after its outcome (a normal
+// run's success and failure: the retry test below).
 TEST_F(AppTest, DownloadAttemptOutcomes)
 {
     const char* integrity2 = "Integrity2 i.ini|S|mvagtx.exe";
@@ -74,15 +75,8 @@ TEST_F(AppTest, DownloadAttemptOutcomes)
         int32_t then;   // and the one the next tick sets
         const wchar_t* trace;
     } rows[] = {
-        {"success", 0, Bound, FakeOutcome::Succeed, 0, {download}, STATUS_DONE, STATUS_QUIT,
-         L"DLKAPI DlkStdDownloadNotify: Meeting download succeed."},
         {"nothing needed", 0, Bound, FakeOutcome::NothingNeeded, 0, {download}, STATUS_DONE, STATUS_QUIT,
          L"DLKAPI DlkStdDownloadNotify: Meeting download succeed."},
-        {"failure", 0, Bound, FakeOutcome::Fail, 0, {download}, STATUS_DOWNLOAD_FAILED, STATUS_READY_TO_DOWNLOAD,
-         L"DLKAPI DlkStdDownloadNotify: Download error."},
-        // Nothing would ever notify: the attempt fails like one the library reports failed.
-        {"unbound", 0, Unbound, FakeOutcome::Nothing, 0, {}, STATUS_DOWNLOAD_FAILED, STATUS_READY_TO_DOWNLOAD,
-         L"DlkStdDownload is not available: download failed."},
         {"check, agent intact", 1, Bound, FakeOutcome::Succeed, 1, {integrity2}, STATUS_DONE, STATUS_QUIT, nullptr},
         {"check, agent outdated", 1, Bound, FakeOutcome::Succeed, 0, {integrity2, download2}, STATUS_DONE, STATUS_QUIT,
          L"download mvagtx.exe..."},
@@ -160,14 +154,6 @@ TEST_F(AppTest, OnlyTheSectionsEndDuringTheDownloadDecides)
     }
 }
 
-TEST_F(AppTest, WithoutTheLibraryNothingIsBound)
-{
-    // Nothing lies two levels above this test program.
-    EXPECT_FALSE(LoadDLKFunctions());
-    EXPECT_EQ(nullptr, g_pfnDlkStdDownload);
-    EXPECT_EQ(nullptr, g_pfnDlkExitStdDownload);
-}
-
 TEST_F(AppTest, NarrowArgumentsAreUtf8AndTooLongOnesPassedEmpty)
 {
     const struct {
@@ -188,19 +174,15 @@ TEST_F(AppTest, NarrowArgumentsAreUtf8AndTooLongOnesPassedEmpty)
     }
 }
 
-TEST_F(AppTest, SetStatusWithTheSameValueRenewsItsTime)
+TEST_F(AppTest, LimitsCountFromTheLastSetStatusAndAcrossTheWrapOfTheCount)
 {
     app->SetStatus(STATUS_IDLE);
     Tick(9000);
-    app->SetStatus(STATUS_IDLE);
+    app->SetStatus(STATUS_IDLE);  // the same value renews its time
     Tick(9000);
     EXPECT_EQ(STATUS_IDLE, app->GetStatus());
     Tick(1001);
     EXPECT_EQ(STATUS_QUIT, app->GetStatus());
-}
-
-TEST_F(AppTest, LimitsHoldAcrossTheWrapOfTheMillisecondCount)
-{
     s_now = 0xFFFFFF00u;
     app->SetStatus(STATUS_CHECKING_VERSION);
     Tick(0x200);  // the count wraps to 0x100
@@ -236,20 +218,6 @@ TEST_F(AppTest, EveryTickDispatchesFinishedRequests)
         Tick(0);
         EXPECT_EQ(1, g_deliveries) << "status " << status;
     }
-}
-
-TEST_F(AppTest, CloseCommandEndsTheRunAtTheNextTick)
-{
-    FakeDlk::Install(FakeOutcome::Nothing);
-    app->SetStatus(STATUS_DOWNLOADING);
-    app->OnCommandClose();
-    EXPECT_EQ(STATUS_QUIT, app->GetStatus());
-    EXPECT_FALSE(app->IsQuitting());
-    Tick(50);
-    EXPECT_TRUE(app->IsQuitting());
-    // The quit flag is tested before each message is fetched: Run ends at once.
-    app->Run();
-    EXPECT_EQ(std::vector<std::string>{"Exit"}, FakeDlk::calls) << "the library is let go";
 }
 
 }  // namespace

@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -150,16 +150,6 @@ TEST_F(CUrlMgrDispatch, DeliversInFinishingOrderWithTheResultTable)
         }
     }
     EXPECT_EQ(0u, mgr.GetCompletedCount());
-}
-
-TEST_F(CUrlMgrDispatch, CancelledRequestsAreReleasedWithoutDelivery)
-{
-    CUrlRequest* a = Finished("a", 0, "x");
-    Finished("b", 0, "y");
-    mgr.CancelRequest(a);
-    mgr.DispatchResults();
-    ASSERT_EQ(1u, g_deliveries.size());
-    EXPECT_EQ(1, g_deliveries[0].value);
 }
 
 TEST_F(CUrlMgrDispatch, CleanupDropsUndeliveredRequests)

@@ -26,10 +26,8 @@ TEST(CKSSyncQueue, PriorityItemsOvertakeNormalOnesEachListFifo)
     EXPECT_EQ(0u, q.GetCount());
 }
 
-// A Get on an empty queue blocks until an item comes or its wake handle is signalled, and a
-// signalled wake handle answers "no item" only when nothing is queued. The state is shared
-// with the consumer, so a row whose consumer is never woken leaves it behind instead of
-// hanging the test.
+// A Get on an empty queue blocks until an item comes or its wake handle is signalled. A row
+// whose consumer is never woken leaves it behind (the state is shared) rather than hang.
 TEST(CKSSyncQueue, BlockedGetEndsOnAnItemOrItsWakeHandle)
 {
     struct State {
@@ -59,8 +57,7 @@ TEST(CKSSyncQueue, BlockedGetEndsOnAnItemOrItsWakeHandle)
             continue;
         }
         consumer.join();
-        // A wake takes no announcement: a later item is still delivered, and wins over the
-        // signalled wake handle (which keeps this take from blocking should it not be).
+        // A later item is still delivered, and wins over a signalled wake handle.
         SetEvent(s->wake.h);
         s->queue.Put(0x5, FALSE);
         EXPECT_EQ(0x5u, s->queue.Get(s->wake.h)) << row.name;

@@ -44,13 +44,11 @@ public:
     virtual ~CUrlManagerPlaceObserver()
     {
         const bool libraryKept = g_hOvkTraceModule != nullptr && g_pfnOVKTRACE != nullptr;
-        const bool modulesLeft =
-            GetKSBaseTraceModule().IsLoaded() && GetMVTraceModule().IsLoaded();
+        const bool modulesLeft = GetKSBaseTraceModule().IsLoaded() && GetMVTraceModule().IsLoaded();
         TraceMV(MV_TRACE_INFORMATION, "static order observer destroyed");
         if (!libraryKept || !modulesLeft) {
-            std::fprintf(stderr,
-                         "statics destroyed out of order (library kept %d, modules left %d)\n",
-                         libraryKept, modulesLeft);
+            std::fprintf(stderr, "statics destroyed out of order (library kept %d, modules left %d)\n", libraryKept,
+                         modulesLeft);
             std::fflush(stderr);
             std::_Exit(3);
         }

@@ -2,7 +2,6 @@
 
 #include "tests/trace/COvkTraceRecorder.h"
 #include "tests/trace/CTraceLevelScope.h"
-#include "trace/CTraceLibrary.h"
 
 #include <gtest/gtest.h>
 
@@ -44,18 +43,6 @@ TEST(TraceText, ThresholdPassesOnlyLevelsBelowItAsWideStringRecords)
             EXPECT_EQ(L"%s", call.format) << "threshold " << row.threshold;
         }
     }
-}
-
-// This program has no ovktrace.dll beside it. (Without KSTRAC32.DLL the module channel stays
-// silent too: the end-to-end run with both libraries moved away goes on without them.)
-TEST(TraceTextWithoutLibrary, EveryCallAnswersMinusOne)
-{
-    ASSERT_EQ(nullptr, LoadLibraryW(L"ovktrace.dll")) << "a trace library was found";
-    EXPECT_EQ(nullptr, g_hOvkTraceModule);
-    EXPECT_EQ(nullptr, g_pfnOVKTRACE);
-    CTraceLevelScope level(7);
-    EXPECT_EQ(-1, TraceText(-1, L"progress"));
-    EXPECT_EQ(-1, TraceCategory2(L"%s", L"text"));
 }
 
 }  // namespace

@@ -25,8 +25,9 @@ TEST(BoundedStrings, UnusableArgumentsAreRefusedUntouched)
 }
 
 // On Windows formatting goes through the C runtime, whose way of reporting a text that does
-// not fit differs from the native build's: the cut must come out the same.
-TEST(BoundedFormat, CutsAtTheSizeAndNeverWritesPastIt)
+// not fit differs from the native build's: the cut must come out the same, and the wide and
+// narrow conversions mean what they mean there.
+TEST(BoundedFormat, CutsAtTheSizeNeverWritesPastItAndFormatsAsTheRuntime)
 {
     struct Row {
         size_t size;
@@ -48,12 +49,7 @@ TEST(BoundedFormat, CutsAtTheSizeAndNeverWritesPastIt)
     wchar_t buf[32];
     EXPECT_EQ(KS_E_INSUFFICIENT_BUFFER, BoundedFormat(buf, 32, L"a%ls", big.c_str()));
     EXPECT_EQ(L"a" + std::wstring(30, L'z'), buf);
-}
-
-TEST(BoundedFormat, FormatsWideAndNarrowArguments)
-{
-    wchar_t buf[64];
-    EXPECT_EQ(KS_S_OK, BoundedFormat(buf, 64, L"<%ls>%d|%u|%hs", L"Status", -5, 4294967295u, "nar"));
+    EXPECT_EQ(KS_S_OK, BoundedFormat(buf, 32, L"<%ls>%d|%u|%hs", L"Status", -5, 4294967295u, "nar"));
     EXPECT_STREQ(L"<Status>-5|4294967295|nar", buf);
 }
 

@@ -18,8 +18,7 @@ std::wstring Widen(const std::string& ascii)
     return std::wstring(ascii.begin(), ascii.end());
 }
 
-// Unscrambles through the wide form into an output of capacity characters followed by guards
-// that must survive; its answer is the length.
+// Unscrambles through the wide form into capacity characters and guards; answers the text.
 std::wstring Wide(const std::wstring& hex, size_t capacity)
 {
     std::vector<wchar_t> buf(capacity + kGuard, 0xBEEF);

@@ -46,19 +46,4 @@ TEST(WideToUtf8AndUtf8ToWide, ConvertQueryOrRefuseByTheOutputSize)
     EXPECT_EQ(6, Utf8ToWide(kUtf8, nullptr, 0));
 }
 
-// Texts that fit or do not, and the guard behind the output, are UnscrambleTest's (the wide
-// form converts through this); here the answer for text that is not UTF-8.
-TEST(Utf8ToWideRaw, AnswersWhatItWroteOrNothing)
-{
-    wchar_t out[16];
-    const int n = Utf8ToWideRaw("a\xe2\x82" "b\xff\xfe" "c", out, 16);
-    ASSERT_GT(n, 0);
-    EXPECT_EQ(static_cast<size_t>(n), wcslen(out));
-    EXPECT_EQ(L'a', out[0]);
-    EXPECT_EQ(L'c', out[n - 1]);
-    EXPECT_EQ(0, Utf8ToWideRaw(nullptr, out, 16));
-    EXPECT_EQ(0, Utf8ToWideRaw(kUtf8, out, 0));
-    EXPECT_EQ(0, Utf8ToWideRaw("", out, 1));
-}
-
 }  // namespace
