@@ -1,28 +1,15 @@
 #!/usr/bin/env python3
-"""The end-to-end table (faults.py): the real mvupdate.exe (unmodified, with its 30 s start delay)
-under Wine, in normal runs (rows n-...) and against misbehaving servers, download libraries,
-settings and shutdowns. Rows run in parallel lanes, each a Wine machine and a server of its own on
-127.83.N.x (N from 30 for the normal group, else from 60), the longest dealt out first. Runs inside
-tools/with-test-network; prints a table of rows and outcomes; exits 1 when any row failed.
+"""Runs the end-to-end table (faults.py) inside tools/with-test-network in parallel lanes, each a
+Wine machine and a server of its own on 127.83.N.x (N from 30 for the normal group, else from 60),
+the longest rows dealt out first; prints the rows and their outcomes, exits 1 when any failed."""
 
-Usage: run_faults.py --build-dir build/x86 [--program build/release/app/mvupdate.exe] [--lanes 8]
-       [--group normal|fault] [--only PREFIX[,PREFIX...]] [--long] [--work-dir DIR (default <build>/e2e/<group>)]
---long adds the row that waits out the download's 600 s time-out (over 10 minutes).
-"""
-
-import argparse
-import concurrent.futures
-import os
-import shutil
-import sys
-import traceback
+import argparse, concurrent.futures, os, shutil, sys, traceback  # noqa: E401
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 import faults  # noqa: E402
 from mvmachine import SOURCE, Build, Outcome  # noqa: E402
 
-MAX_LANES = 10
 # Files of the emulator's own system that no run changes: shared between the lanes' machines
 # by hard links instead of copies (the rest of a machine is copied).
 SHARED_SUFFIXES = (".dll", ".exe", ".drv", ".sys", ".acm", ".ocx", ".cpl", ".tlb", ".nls", ".ax", ".ds", ".com",
@@ -43,23 +30,13 @@ def clone_machine(source, target):
     os.rename(partial, target)
 
 
-def prepare_machines(lanes):
-    """Boots the first lane's machine and copies it for the others that have none yet."""
-    first = lanes[0].machine
-    first.boot()
-    first.wait_quiet(300)
-    for lane in lanes[1:]:
-        if not os.path.exists(os.path.join(lane.machine.prefix, ".mvu-booted")):
-            clone_machine(first.prefix, lane.machine.prefix)
-
-
 def run_lane(lane, jobs):
     results = []
     lane.rig.start()
     try:
-        for key, _estimate, _name, _spec in jobs:
+        for key, *_row in jobs:
             try:
-                out = faults.run_case(lane, key, long_rows=True)
+                out = faults.run_case(lane, key)
             except Exception:  # a broken row is a failed one, with its reason shown
                 out = Outcome(key)
                 out.check("row ran", False, traceback.format_exc())
@@ -73,8 +50,7 @@ def run_lane(lane, jobs):
 
 def deal(jobs, count):
     """Longest first, each to the lane with the least work so far."""
-    lanes = [[] for _ in range(count)]
-    loads = [0] * count
+    lanes, loads = [[] for _ in range(count)], [0] * count
     for job in sorted(jobs, key=lambda j: -j[1]):
         at = loads.index(min(loads))
         lanes[at].append(job)
@@ -83,11 +59,9 @@ def deal(jobs, count):
 
 
 def print_table(results):
-    print()
-    print("%-16s %-56s %-7s %6s  %s" % ("row", "what", "result", "secs", "status path"))
+    print("\n%-16s %-56s %-7s %6s  %s" % ("row", "what", "result", "secs", "status path"))
     for key, out in results:
-        path = ",".join(str(s) for s in out.facts.get("path", []))
-        note = out.facts.get("note")
+        path, note = ",".join(str(s) for s in out.facts.get("path", [])), out.facts.get("note")
         print("%-16s %-56s %-7s %6s  %s%s" % (key, out.name[:56], "pass" if out.passed else "FAIL",
                                               out.facts.get("seconds", "-"), path, "  (%s)" % note if note else ""))
     failed = [(key, out) for key, out in results if not out.passed]
@@ -101,35 +75,36 @@ def print_table(results):
 
 
 def main():
-    parser = argparse.ArgumentParser()
+    parser = argparse.ArgumentParser(description=__doc__)
     parser.add_argument("--build-dir", default=os.path.join(SOURCE, "build", "x86"))
     parser.add_argument("--program", help="the mvupdate.exe to run (the release build's); default: the build's own")
     parser.add_argument("--lanes", type=int, default=8)
     parser.add_argument("--group", choices=("normal", "fault"), help="the normal rows only, or the others only")
     parser.add_argument("--only", default="", help="rows whose key starts with one of these (comma-separated)")
-    parser.add_argument("--long", action="store_true")
-    parser.add_argument("--work-dir")
+    parser.add_argument("--long", action="store_true", help="add the row that waits out the download's 600 s time-out")
+    parser.add_argument("--work-dir", help="default: <build>/e2e/<group>")
     args = parser.parse_args()
     if "MVU_TEST_NETWORK_DIR" not in os.environ:
-        print("run_faults.py runs inside tools/with-test-network", file=sys.stderr)
-        return 2
+        parser.error("run_faults.py runs inside tools/with-test-network")
     build = Build(args.build_dir, args.program)
     print("program under test: %s" % build.program)
     jobs = [r for r in faults.rows(args.long) if r[0].startswith(tuple(args.only.split(",")))
             and (args.group is None or (args.group == "normal") == r[0].startswith("n-"))]
     if not jobs:
-        print("no row matches %r" % args.only, file=sys.stderr)
-        return 2
-    dealt = deal(jobs, max(1, min(args.lanes, MAX_LANES, len(jobs))))
+        parser.error("no row matches %r" % args.only)
+    dealt = deal(jobs, max(1, min(args.lanes, 10, len(jobs))))  # 10: 127.83.60-69.x
     work = args.work_dir or build.path("e2e", args.group or "all")
     base = 30 if args.group == "normal" else 60
     lanes = [faults.Lane(build, os.path.join(work, "lane%d" % n), base + n) for n in range(len(dealt))]
-    prepare_machines(lanes)
-    results = []
+    first = lanes[0].machine  # booted once, copied for the lanes that have no machine yet
+    first.boot()
+    first.wait_quiet(300)
+    for lane in lanes[1:]:
+        if not os.path.exists(os.path.join(lane.machine.prefix, ".mvu-booted")):
+            clone_machine(first.prefix, lane.machine.prefix)
     with concurrent.futures.ThreadPoolExecutor(len(lanes)) as pool:
         futures = [pool.submit(run_lane, lane, lane_jobs) for lane, lane_jobs in zip(lanes, dealt)]
-        for f in futures:
-            results.extend(f.result())
+        results = [result for f in futures for result in f.result()]
     order = [r[0] for r in jobs]
     results.sort(key=lambda r: order.index(r[0]))
     print_table(results)
