@@ -68,7 +68,8 @@ def watch(machine, process, started):
 def main():
     build_dir = sys.argv[1]
     arch = sys.argv[2] if len(sys.argv) > 2 else "x86_64"
-    build = Build(build_dir)
+    # The release program, with the stand-ins of the build around it: what ships is what runs.
+    build = Build(build_dir, sys.argv[3] if len(sys.argv) > 3 else None)
     folder = os.path.join(build.dir, "demo")
     shutil.rmtree(folder, ignore_errors=True)
     os.makedirs(folder)

@@ -15,11 +15,13 @@ fi
 if [ "$(tools/test-arch)" = x86 ]; then
   arch=i686
   build=build/x86
-  echo "demo: running the i686 build (the shipped program) under 32-bit Wine"
+  program=build/release/app/mvupdate.exe
+  echo "demo: running the i686 release program (what ships) under 32-bit Wine"
 else
   arch=x86_64
   build=build/x64
+  program=build/release-x64/app/mvupdate.exe
   export MVU_WINE_BITS=64
-  echo "demo: running the x86_64 build: this machine cannot execute 32-bit code (the i686 build is built, not run)"
+  echo "demo: running the x86_64 release program: this machine cannot execute 32-bit code (the i686 one is built, not run)"
 fi
-tools/with-test-network --prefix "$PWD/$build/demo/prefix" python3 tools/demo.py "$build" "$arch"
+tools/with-test-network --prefix "$PWD/$build/demo/prefix" python3 tools/demo.py "$build" "$arch" "$program"
