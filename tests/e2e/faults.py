@@ -369,6 +369,12 @@ def rows(long_rows=False):
         ("n-outdated", 40, "check mode, agent outdated", dict(
             args=("/CHECK",), serve=FULL, path=SUCCESS, asked=["{v}"] + FILES[:2], installed="agent",
             launches=[("mvagtx.exe", "")])),
+        # A library without the single-file download: the whole section comes instead.
+        ("n-outdated-whole", 45, "check mode, agent outdated, library without single-file download", dict(
+            args=("/check",), serve=FULL, path=SUCCESS, asked=["{v}"] + FILES, installed="release",
+            prepare=lambda lane: shutil.copyfile(lane.build.path("standins", "ieksdlk", "no-download2", "ieksdlk.dll"),
+                                                 lane.machine.orvik("ieksdlk.dll")),
+            trace=["can't download one file, download whole section"], launches=[("mvagtx.exe", "")])),
         ("n-status-failed", 45, "server answers: status FAILED", dict(HOLD_IN[0], path=V_FAILS, asked=["{v}"])),
         ("n-empty-body", 45, "server answers: empty body", dict(serve=(V(""),), path=V_FAILS, asked=["{v}"])),
         ("n-surl-token", 45, "SURL with scheme and /Orvik, scrambled token", dict(
