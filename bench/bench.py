@@ -233,7 +233,7 @@ def megabytes_per_second(size, seconds):
     return size / MB / seconds if seconds > 0 else float("inf")
 
 
-def print_table(fetched, update, sizes, quick, load):
+def print_table(fetched, update, sizes, load):
     rows = []
 
     def row(*cells):
@@ -241,7 +241,7 @@ def print_table(fetched, update, sizes, quick, load):
 
     module, wininet, curl = fetched["module"], fetched["wininet"], fetched["curl"]
     row("URL fetch over HTTPS, median", "URL module", "WinInet floor", "curl", "module / floor")
-    for label, size, reps, quick_reps in BODIES:
+    for label, size, _reps, _quick in BODIES:
         m, w, c = module[size], wininet[size], curl[size]
         row("  %s x%d: time" % (label, len(m)), "%.3f s" % median(m), "%.3f s" % median(w),
             "%.3f s" % median(c), "%.3f" % (median(m) / median(w)))
@@ -355,7 +355,7 @@ def main():
              ("i686 RelWithDebInfo", exe_sizes(os.path.join(os.path.abspath(args.x86_dir), "app", "mvupdate.exe"),
                                                "i686-w64-mingw32-strip")),
              ("x86_64 RelWithDebInfo", exe_sizes(build.path("app", "mvupdate.exe"), "x86_64-w64-mingw32-strip"))]
-    print_table(fetched, update, sizes, args.quick, load)
+    print_table(fetched, update, sizes, load)
     return 0
 
 
