@@ -86,11 +86,13 @@ void CMVAgtApp::Run()
     CMVFuncTrace scope(L"CMVAgtApp::Run");
     MSG msg;
     while (m_nQuit == 0) {
-        if (GetMessageW(&msg, nullptr, 0, 0) <= 0) break;
+        if (GetMessageW(&msg, nullptr, 0, 0) <= 0)
+            break;
         TranslateMessage(&msg);
         DispatchMessageW(&msg);
     }
-    if (g_pfnDlkExitStdDownload != nullptr) g_pfnDlkExitStdDownload();
+    if (g_pfnDlkExitStdDownload != nullptr)
+        g_pfnDlkExitStdDownload();
 }
 
 void CMVAgtApp::SetStatus(int32_t status)
@@ -104,7 +106,8 @@ void CMVAgtApp::SetStatus(int32_t status)
 bool CMVAgtApp::SetStatusIf(int32_t expected, int32_t status)
 {
     CMVFuncTrace scope(L"CMVAgtApp::SetStatus");
-    if (!m_nStatus.compare_exchange_strong(expected, status)) return false;
+    if (!m_nStatus.compare_exchange_strong(expected, status))
+        return false;
     m_dwStatusTime = AppTickCount();
     TraceFormat(TRACE_LEVEL_PROGRESS, 256, L"Change AgtApp status to %d.", status);
     return true;
@@ -131,23 +134,28 @@ void CMVAgtApp::OnTimer()
     const DWORD elapsed = now - m_dwStatusTime;
     switch (m_nStatus) {
     case STATUS_IDLE:
-        if (elapsed > kIdleLimitMs) SetStatus(STATUS_QUIT);
+        if (elapsed > kIdleLimitMs)
+            SetStatus(STATUS_QUIT);
         break;
     case STATUS_CHECKING_VERSION:
-        if (elapsed > kVersionAnswerLimitMs) TimeOutRequest(L"Getting downloading info time out.");
+        if (elapsed > kVersionAnswerLimitMs)
+            TimeOutRequest(L"Getting downloading info time out.");
         break;
     case STATUS_DOWNLOADING_INI:
         // Without a limit here an answer that never comes would keep the run alive forever.
-        if (elapsed > kIniAnswerLimitMs) TimeOutRequest(L"Getting dlk ini file time out.");
+        if (elapsed > kIniAnswerLimitMs)
+            TimeOutRequest(L"Getting dlk ini file time out.");
         break;
     case STATUS_READY_TO_DOWNLOAD:
-        if (elapsed > kDownloadDelayMs) StartDownload();
+        if (elapsed > kDownloadDelayMs)
+            StartDownload();
         break;
     case STATUS_DOWNLOADING:
         if (elapsed > kDownloadLimitMs) {
             TraceText(TRACE_LEVEL_PROGRESS, L"Downlaoding/Version-Checking time out.");
             // The library's thread may have just ended the download: its word stands.
-            if (SetStatusIf(STATUS_DOWNLOADING, STATUS_IDLE)) s_nDownloadRetry = 0;
+            if (SetStatusIf(STATUS_DOWNLOADING, STATUS_IDLE))
+                s_nDownloadRetry = 0;
         }
         break;
     case STATUS_DONE:

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "app/AgtStatus.h"
+#include "app/CAnswerCheck.h"
 #include "app/DlkApi.h"
 #include "mvurl/MVUrl.h"
 #include "util/CPrivateTempFolder.h"
@@ -58,8 +59,9 @@ public:
 
     // The download library's notification (its thread), reaching the object through
     // g_pCurAgtApp.
-    static int WINAPI OnDlkStdDownloadNotify(ULONG_PTR reserved, int eventCode, const char* fileName,
-                                             const char* secondName, int resultCode, ULONG_PTR reserved2);
+    static int WINAPI OnDlkStdDownloadNotify(ULONG_PTR reserved, int eventCode,
+                                             const char* fileName, const char* secondName,
+                                             int resultCode, ULONG_PTR reserved2);
 
     int32_t GetStatus() const { return m_nStatus; }
     DWORD GetStatusTime() const { return m_dwStatusTime; }
@@ -85,6 +87,8 @@ protected:
     void TimeOutRequest(const wchar_t* record);
     // A download attempt that failed without the library's word (no library, no entry point).
     void FailAttempt();
+    // Fails the attempt when the library refused to start the download (result not OK).
+    void CheckStarted(const wchar_t* entryPoint, int result);
 
     int32_t m_nQuit = 0;
     wchar_t m_szServerName[256] = {};
@@ -105,6 +109,8 @@ protected:
     wchar_t m_szExtName[256] = {};
     wchar_t m_szSupportDelta[32] = {};
     int32_t m_nCheckFlag = 0;
+    // Signed answers: the update keys' verdict on the version answer and the INI digest.
+    CAnswerCheck m_answerCheck;
     // Where the INI file is stored; removed with the object, after the library has let go.
     CPrivateTempFolder m_iniFolder;
 

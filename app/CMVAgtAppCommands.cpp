@@ -26,7 +26,8 @@ void CMVAgtApp::LaunchConfiguration()
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION process = {};
     // The configuration program gets none of the updater's handles.
-    if (CreateProcessW(path, nullptr, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
+    if (CreateProcessW(path, nullptr, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                       &process)) {
         WaitForSingleObject(process.hProcess, kConfigurationWaitMs);
         CloseHandle(process.hThread);
         CloseHandle(process.hProcess);

@@ -37,9 +37,11 @@ UINT TitleStringId(const wchar_t* language)
     static const struct {
         const wchar_t* language;
         UINT id;
-    } kTitles[] = {{L"3", 1012}, {L"4", 2012}, {L"5", 3012}, {L"6", 4012}, {L"7", 5012}, {L"9", 6012}, {L"13", 7012}};
+    } kTitles[] = {{L"3", 1012}, {L"4", 2012}, {L"5", 3012}, {L"6", 4012},
+                   {L"7", 5012}, {L"9", 6012}, {L"13", 7012}};
     for (const auto& t : kTitles) {
-        if (std::wcscmp(language, t.language) == 0) return t.id;
+        if (std::wcscmp(language, t.language) == 0)
+            return t.id;
     }
     return 8012;
 }
@@ -62,15 +64,18 @@ std::unique_ptr<char[]> IniFileBytes(const wchar_t* text, DWORD* count)
 {
     *count = 0;
     const int needed = WideToUtf8(text, nullptr, 0);
-    if (needed <= 0) return nullptr;
+    if (needed <= 0)
+        return nullptr;
     std::unique_ptr<char[]> utf8(new (std::nothrow) char[needed + 1]);
     // Every byte may be a line end that becomes two.
     std::unique_ptr<char[]> out(new (std::nothrow) char[2 * static_cast<size_t>(needed) + 1]);
-    if (!utf8 || !out) return nullptr;
+    if (!utf8 || !out)
+        return nullptr;
     WideToUtf8(text, utf8.get(), needed + 1);
     DWORD n = 0;
     for (const char* p = utf8.get(); *p != '\0'; ++p) {
-        if (*p == '\n') out[n++] = '\r';
+        if (*p == '\n')
+            out[n++] = '\r';
         out[n++] = *p;
     }
     *count = n;
@@ -82,7 +87,8 @@ std::unique_ptr<char[]> IniFileBytes(const wchar_t* text, DWORD* count)
 bool CMVAgtApp::StoreIniFile(const wchar_t* text)
 {
     // The server names the file: it must stay a plain name inside the run's own folder.
-    if (!IsSafeLocalFileName(m_szIniName) || !m_iniFolder.Create()) return false;
+    if (!IsSafeLocalFileName(m_szIniName) || !m_iniFolder.Create())
+        return false;
     DWORD count = 0;
     const std::unique_ptr<char[]> bytes = IniFileBytes(text, &count);
     wchar_t path[kTempDirSize] = {};
@@ -149,10 +155,12 @@ void CMVAgtApp::StartDownload()
     SetStatus(STATUS_DOWNLOADING);
     LoadKsdlkextFunctions();
     const int osClass = GetOSVersionClass();
-    if (g_pfnDLKOpcConfig != nullptr && (osClass >= 8 || CfgGetInt(L"General", L"SystemTrayIcon", 0) == 1)) {
+    if (g_pfnDLKOpcConfig != nullptr &&
+        (osClass >= 8 || CfgGetInt(L"General", L"SystemTrayIcon", 0) == 1)) {
         TraceText(TRACE_LEVEL_DETAIL,
-                  g_pfnDLKOpcConfig(0, 1, 0) ? L"It returns true when ZE calls hidden process bar dialog function. "
-                                             : L"It returns false when ZE calls hidden process bar dialog function.");
+                  g_pfnDLKOpcConfig(0, 1, 0)
+                      ? L"It returns true when ZE calls hidden process bar dialog function. "
+                      : L"It returns false when ZE calls hidden process bar dialog function.");
     }
     if (m_nCheckFlag != 1) {
         TraceText(TRACE_LEVEL_PROGRESS, L"normal download...");
@@ -171,7 +179,18 @@ void CMVAgtApp::CallStdDownload(const char* iniPath, const char* section)
         FailAttempt();
         return;
     }
-    g_pfnDlkStdDownload(iniPath, section, OnDlkStdDownloadNotify, 0);
+    const int started = g_pfnDlkStdDownload(iniPath, section, OnDlkStdDownloadNotify, 0);
+    CheckStarted(L"DlkStdDownload", started);
+}
+
+void CMVAgtApp::CheckStarted(const wchar_t* entryPoint, int result)
+{
+    if (result == DLK_RESULT_OK)
+        return;
+    // A refusal comes with no notification: waiting out the download time-out would gain
+    // nothing, so the attempt fails now and the usual retries follow.
+    TraceFormat(TRACE_LEVEL_PROGRESS, 256, L"%ls refused the download: %d", entryPoint, result);
+    FailAttempt();
 }
 
 void CMVAgtApp::FailAttempt()
@@ -200,25 +219,32 @@ void CMVAgtApp::RunCheckModeDownload(const char* iniPath, const char* section)
     }
     // Fetch just the agent's file instead of waiting out the download time-out for nothing.
     TraceText(TRACE_LEVEL_PROGRESS, L"download mvagtx.exe...");
-    g_pfnDlkStdDownload2(iniPath, section, kAgentFile, OnDlkStdDownloadNotify, 0);
+    const int started =
+        g_pfnDlkStdDownload2(iniPath, section, kAgentFile, OnDlkStdDownloadNotify, 0);
+    CheckStarted(L"DlkStdDownload2", started);
 }
 
-int WINAPI CMVAgtApp::OnDlkStdDownloadNotify(ULONG_PTR /*reserved*/, int eventCode, const char* fileName,
-                                             const char* secondName, int resultCode, ULONG_PTR /*reserved2*/)
+int WINAPI CMVAgtApp::OnDlkStdDownloadNotify(ULONG_PTR /*reserved*/, int eventCode,
+                                             const char* fileName, const char* secondName,
+                                             int resultCode, ULONG_PTR /*reserved2*/)
 {
     CMVFuncTrace scope(L"CMVAgtApp::OnDlkStdDownloadNotify");
     // Held to the end: the application object is not destroyed under a notification.
     CKSLock guard(NotifyLock());
     CMVAgtApp* app = g_pCurAgtApp.load();
-    if (app == nullptr || app->m_nStatus != STATUS_DOWNLOADING) return 0;
+    if (app == nullptr || app->m_nStatus != STATUS_DOWNLOADING)
+        return 0;
     TraceText(TRACE_LEVEL_PROGRESS, L"DLKAPI DlkStdDownloadNotify...");
     wchar_t file[kNameSize] = {};
     wchar_t second[kNameSize] = {};
     Utf8ToWide(fileName, file, kNameSize);
     Utf8ToWide(secondName, second, kNameSize);
-    TraceFormat(TRACE_LEVEL_PROGRESS, 512, L"OnDlkStdDownloadNotify receive return: %d", resultCode);
-    TraceFormat(TRACE_LEVEL_PROGRESS, 512, L"OnDlkStdDownloadNotify : download file name: %ls", file);
-    if (eventCode != DLK_EVENT_SECTION_DONE) return 0;
+    TraceFormat(TRACE_LEVEL_PROGRESS, 512, L"OnDlkStdDownloadNotify receive return: %d",
+                resultCode);
+    TraceFormat(TRACE_LEVEL_PROGRESS, 512, L"OnDlkStdDownloadNotify : download file name: %ls",
+                file);
+    if (eventCode != DLK_EVENT_SECTION_DONE)
+        return 0;
     if (resultCode == DLK_RESULT_OK || resultCode == DLK_RESULT_NOTHING_NEEDED) {
         TraceText(TRACE_LEVEL_PROGRESS, L"DLKAPI DlkStdDownloadNotify: Meeting download succeed.");
         app->SetStatusIf(STATUS_DOWNLOADING, STATUS_DONE);
@@ -229,7 +255,8 @@ int WINAPI CMVAgtApp::OnDlkStdDownloadNotify(ULONG_PTR /*reserved*/, int eventCo
         app->SetStatusIf(STATUS_DOWNLOADING, STATUS_DONE);
         return 0;
     }
-    TraceFormat(TRACE_LEVEL_PROGRESS, 512, L"OnDlkStdDownloadNotify receive return: %d", resultCode);
+    TraceFormat(TRACE_LEVEL_PROGRESS, 512, L"OnDlkStdDownloadNotify receive return: %d",
+                resultCode);
     TraceText(TRACE_LEVEL_PROGRESS, L"DLKAPI DlkStdDownloadNotify: Download error.");
     // A shutdown query or a time-out may have moved the run on while this was traced.
     app->SetStatusIf(STATUS_DOWNLOADING, STATUS_DOWNLOAD_FAILED);

@@ -11,6 +11,7 @@
 #include "util/SafeString.h"
 #include "util/SecureWipe.h"
 #include "util/Unscramble.h"
+#include "trace/CTraceSecrets.h"
 #include "util/Utf8.h"
 
 #include <cstring>
@@ -30,7 +31,8 @@ void TraceMasked(int32_t level, const wchar_t* text)
 {
     const size_t needed = MaskTokenInText(text, nullptr, 0);
     std::unique_ptr<wchar_t[]> masked(new (std::nothrow) wchar_t[needed]);
-    if (!masked) return;
+    if (!masked)
+        return;
     MaskTokenInText(text, masked.get(), needed);
     TraceText(level, masked.get());
 }
@@ -65,11 +67,14 @@ void CMVAgtApp::StartCheckVersion()
     wchar_t token[kTokenSize] = {};
     CfgGetStringBuf(L"General", L"RTN", kTokenSize, stored, L"");
     UnscrambleHexTextW(stored, token, kTokenSize);
+    // From here on no record can carry the token's value, whatever text brings it back.
+    CTraceSecrets::Instance().Add(token);
 
     wchar_t url[kUrlSize] = {};
     BuildVersionCheckUrl(url, m_szServerName, g_nOSVersionClass, wow64, languageId, token);
     m_pCurrentRequest = nullptr;
-    const int32_t created = MVUrlRequestW(url, static_cast<uint32_t>(m_nSecure), OnUrlReturn, &m_pCurrentRequest);
+    const int32_t created =
+        MVUrlRequestW(url, static_cast<uint32_t>(m_nSecure), OnUrlReturn, &m_pCurrentRequest);
     // The request keeps its own copy: the token goes from here.
     SecureWipe(stored);
     SecureWipe(token);
@@ -87,7 +92,8 @@ int32_t CMVAgtApp::OnUrlReturn(CUrlRequest* request, int32_t value, const uint8_
 {
     CMVFuncTrace scope(L"CMVAgtApp::OnUrlReturn");
     CMVAgtApp* app = g_pCurAgtApp.load();
-    if (app == nullptr || request == nullptr || request != app->m_pCurrentRequest) return 0;
+    if (app == nullptr || request == nullptr || request != app->m_pCurrentRequest)
+        return 0;
     app->m_pCurrentRequest = nullptr;
     if (content == nullptr) {
         TraceFormat(TRACE_LEVEL_DETAIL, 512, L"OnUrlReturn content = Null, result= %d", value);
@@ -110,17 +116,45 @@ int32_t CMVAgtApp::OnUrlReturn(CUrlRequest* request, int32_t value, const uint8_
         size = value / 4 * 4 + 8;
         heapBytes.reset(new (std::nothrow) char[size]);
         heapText.reset(new (std::nothrow) wchar_t[size]);
-        if (!heapBytes || !heapText) return 0;
+        if (!heapBytes || !heapText)
+            return 0;
         bytes = heapBytes.get();
         text = heapText.get();
     }
     std::memset(bytes, 0, static_cast<size_t>(size));
     std::memcpy(bytes, content, static_cast<size_t>(value));
     int converted = Utf8ToWide(bytes, text, size);
-    if (converted < 0) converted = 0;
-    if (converted == 0) text[0] = L'\0';
+    if (converted < 0)
+        converted = 0;
+    if (converted == 0)
+        text[0] = L'\0';
     TraceMasked(TRACE_LEVEL_DETAIL, text);
     TraceFormat(TRACE_LEVEL_DETAIL, 512, L"The length of return value result = %d", value);
+    // With update keys set, the bytes as they arrived must pass before anything in them is used.
+    const size_t received = static_cast<size_t>(value);
+    if (app->m_nStatus == STATUS_CHECKING_VERSION &&
+        !app->m_answerCheck.AdmitVersionAnswer(content, received)) {
+        app->SetStatus(STATUS_IDLE);
+        return 0;
+    }
+    size_t signedStart = 0;
+    size_t signedLength = 0;
+    if (app->m_nStatus == STATUS_CHECKING_VERSION &&
+        app->m_answerCheck.GetSignedEnvelope(&signedStart, &signedLength)) {
+        // Only the signed bytes are read: whatever stands around them is anyone's.
+        std::memset(bytes, 0, static_cast<size_t>(size));
+        std::memcpy(bytes, content + signedStart, signedLength);
+        converted = Utf8ToWide(bytes, text, size);
+        if (converted <= 0) {
+            converted = 0;
+            text[0] = L'\0';
+        }
+    }
+    if (app->m_nStatus == STATUS_DOWNLOADING_INI &&
+        !app->m_answerCheck.AdmitIni(content, received)) {
+        app->OnDownloadingIniReturn(0, nullptr);
+        return 0;
+    }
     app->RouteAnswer(value, text, converted);
     return 0;
 }
@@ -197,7 +231,8 @@ void CMVAgtApp::DownlaodIniFile()
     BuildIniUrl(url, m_szUrlRoot, m_szIniName, m_szUrlRootEx);
     TraceText(TRACE_LEVEL_PROGRESS, url);
     m_pCurrentRequest = nullptr;
-    if (MVUrlRequestW(url, static_cast<uint32_t>(m_nSecure), OnUrlReturn, &m_pCurrentRequest) != MVURL_OK) {
+    if (MVUrlRequestW(url, static_cast<uint32_t>(m_nSecure), OnUrlReturn, &m_pCurrentRequest) !=
+        MVURL_OK) {
         TraceText(TRACE_LEVEL_PROGRESS, L"Can't connect out where downloading ini file...");
         m_pCurrentRequest = nullptr;
         SetStatus(STATUS_IDLE);

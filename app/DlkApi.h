@@ -103,4 +103,4 @@ constexpr int DLK_RESULT_SIZE_MISMATCH = -12;   // the file's size is not the IN
 constexpr int DLK_RESULT_HASH_MISMATCH = -13;   // the file's SHA-256 is not the INI's
 constexpr int DLK_RESULT_WRITE_FAILED = -14;    // the file could not be written beside its place
 constexpr int DLK_RESULT_INSTALL_FAILED = -15;  // a file could not be moved into its place
-constexpr int DLK_RESULT_CANCELLED = -16;       // ended by DlkExitStdDownload (logged, not notified)
+constexpr int DLK_RESULT_CANCELLED = -16;  // ended by DlkExitStdDownload (logged, not notified)

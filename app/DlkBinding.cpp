@@ -33,7 +33,8 @@ void Resolve(HMODULE module, Fn& entry, const char* name)
 // directory is unknown (the name alone would be looked up from the drive's root).
 bool LibraryPath(wchar_t (&path)[MAX_PATH])
 {
-    if (!GetModuleDir(nullptr, path, MAX_PATH, 2) || path[0] == L'\0') return false;
+    if (!GetModuleDir(nullptr, path, MAX_PATH, 2) || path[0] == L'\0')
+        return false;
     BoundedAppend(path, MAX_PATH, L"\\");
     BoundedAppend(path, MAX_PATH, L"ieksdlk.dll");
     return true;
@@ -55,7 +56,8 @@ void ResolveDlk()
 BOOL LoadDLKFunctions()
 {
     CMVFuncTrace scope(L"LoadDLKFunctions");
-    if (g_hDlk != nullptr) return TRUE;
+    if (g_hDlk != nullptr)
+        return TRUE;
     g_hDlk = GetModuleHandleW(L"ieksdlk.dll");
     g_bDlkOwned = false;
     if (g_hDlk == nullptr) {
@@ -72,7 +74,8 @@ BOOL LoadDLKFunctions()
             TraceFormat(TRACE_LEVEL_DETAIL, 512, L"LoadLibrary ieksdlk.dll failed %ls", path);
         }
     }
-    if (g_hDlk == nullptr) return FALSE;
+    if (g_hDlk == nullptr)
+        return FALSE;
     ResolveDlk();
     return TRUE;
 }
@@ -80,7 +83,8 @@ BOOL LoadDLKFunctions()
 void FreeDLKFunctions()
 {
     CMVFuncTrace scope(L"FreeDLKFunctions");
-    if (g_hDlk != nullptr && g_bDlkOwned) FreeLibrary(g_hDlk);
+    if (g_hDlk != nullptr && g_bDlkOwned)
+        FreeLibrary(g_hDlk);
     g_hDlk = nullptr;
     g_bDlkOwned = false;
     g_pfnDlkInitStdDownload = nullptr;
@@ -98,7 +102,8 @@ void FreeDLKFunctions()
 void LoadKsdlkextFunctions()
 {
     CMVFuncTrace scope(L"LoadKsdlkextFunctions");
-    if (g_hKsdlkext != nullptr) return;
+    if (g_hKsdlkext != nullptr)
+        return;
     g_hKsdlkext = GetModuleHandleW(L"ksdlkext.dll");
     if (g_hKsdlkext == nullptr) {
         TraceText(TRACE_LEVEL_DETAIL, L"To load ksdlkext.dll failed");

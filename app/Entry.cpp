@@ -14,6 +14,7 @@
 
 #include <cstdlib>
 #include <cwchar>
+#include <new>
 
 HINSTANCE g_hInstance = nullptr;
 int g_nOSVersionClass = -1;
@@ -33,8 +34,8 @@ HWND CreateHiddenWindow(HINSTANCE hInstance)
     wc.hInstance = hInstance;
     wc.lpszClassName = kHiddenWindowClass;
     RegisterClassW(&wc);
-    return CreateWindowExW(0, kHiddenWindowClass, kHiddenWindowTitle, WS_POPUPWINDOW, 0, 0, 0, 0, nullptr, nullptr,
-                           hInstance, nullptr);
+    return CreateWindowExW(0, kHiddenWindowClass, kHiddenWindowTitle, WS_POPUPWINDOW, 0, 0, 0, 0,
+                           nullptr, nullptr, hInstance, nullptr);
 }
 
 // stopLibrary: the run is dropped where it stands (the end of the session), so the download
@@ -42,9 +43,11 @@ HWND CreateHiddenWindow(HINSTANCE hInstance)
 // message loop the application has stopped the library itself.
 void DestroyApplication(bool stopLibrary)
 {
-    if (g_pAgtApp == nullptr) return;
+    if (g_pAgtApp == nullptr)
+        return;
     g_pAgtApp->Cleanup();
-    if (stopLibrary && g_pfnDlkExitStdDownload != nullptr) g_pfnDlkExitStdDownload();
+    if (stopLibrary && g_pfnDlkExitStdDownload != nullptr)
+        g_pfnDlkExitStdDownload();
     delete g_pAgtApp;
     g_pAgtApp = nullptr;
 }
@@ -52,8 +55,14 @@ void DestroyApplication(bool stopLibrary)
 // The application's run on the hidden window: from its creation to the end of its loop.
 void RunApplication(HWND hWnd, const wchar_t* cmdLine)
 {
-    g_pAgtApp = new CMVAgtApp();
-    if (IsCheckModeCommandLine(cmdLine)) g_pAgtApp->SetCheckFlag(1);
+    g_pAgtApp = new (std::nothrow) CMVAgtApp();
+    if (g_pAgtApp == nullptr) {
+        // Out of memory before the run began: nothing to update with, but the launch still comes.
+        TraceText(TRACE_LEVEL_PROGRESS, L"Agent-App could not be created: out of memory.");
+        return;
+    }
+    if (IsCheckModeCommandLine(cmdLine))
+        g_pAgtApp->SetCheckFlag(1);
     g_pAgtApp->Initialize(hWnd);
     g_pAgtApp->Run();
 }
@@ -81,7 +90,8 @@ int RunUpdater(HINSTANCE hInstance, const wchar_t* cmdLine, DWORD startDelayMs)
     g_nOSVersionClass = GetOSVersionClass();
     OleInitialize(nullptr);
     HWND hWnd = CreateHiddenWindow(hInstance);
-    const bool ticking = hWnd != nullptr && SetTimer(hWnd, kTickTimerId, kTickPeriodMs, nullptr) != 0;
+    const bool ticking =
+        hWnd != nullptr && SetTimer(hWnd, kTickTimerId, kTickPeriodMs, nullptr) != 0;
     g_hInstance = hInstance;
     if (ticking) {
         RunApplication(hWnd, cmdLine);
@@ -103,7 +113,8 @@ LRESULT CALLBACK HiddenWndProc(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam
 {
     switch (msg) {
     case WM_QUERYENDSESSION:
-        if (lParam == 0 && g_pAgtApp != nullptr) g_pAgtApp->OnCommandClose();
+        if (lParam == 0 && g_pAgtApp != nullptr)
+            g_pAgtApp->OnCommandClose();
         break;
     case WM_ENDSESSION:
         if (lParam == 0) {
@@ -112,12 +123,14 @@ LRESULT CALLBACK HiddenWndProc(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam
         }
         break;
     case WM_TIMER:
-        if (g_pAgtApp != nullptr) g_pAgtApp->OnTimer();
+        if (g_pAgtApp != nullptr)
+            g_pAgtApp->OnTimer();
         break;
     case WM_CLOSE:
         // Closed from outside: end the run in order (and launch the agent) rather than lose
         // the window and its timer, after which the run could never end.
-        if (g_pAgtApp != nullptr) g_pAgtApp->OnCommandClose();
+        if (g_pAgtApp != nullptr)
+            g_pAgtApp->OnCommandClose();
         return 0;
     default:
         break;
@@ -129,9 +142,12 @@ void SetCurrentDirToModule(HINSTANCE hInstance)
 {
     wchar_t dir[512] = {};
     DWORD length = GetModuleFileNameW(hInstance, dir, 512);
-    if (length >= 512) length = 0;  // a cut path names no directory of ours
-    while (length > 0 && dir[length - 1] != L'\\') dir[--length] = L'\0';
-    if (length == 0) dir[0] = L'\0';
+    if (length >= 512)
+        length = 0;  // a cut path names no directory of ours
+    while (length > 0 && dir[length - 1] != L'\\')
+        dir[--length] = L'\0';
+    if (length == 0)
+        dir[0] = L'\0';
     SetCurrentDirectoryW(dir);
     TraceFormat(TRACE_LEVEL_DETAIL, 512, L"Set current directory to : %ls", dir);
 }
@@ -141,7 +157,8 @@ BOOL LaunchFromModuleDir(const wchar_t* fileName, const wchar_t* parameters, int
     wchar_t path[MAX_PATH] = {};
     // Without the program's own folder the name would be looked up from the drive's root.
     if (!GetModuleDir(nullptr, path, MAX_PATH, 0) || path[0] == L'\0') {
-        TraceFormat(TRACE_LEVEL_PROGRESS, 512, L"Program directory unknown: %ls not started.", fileName);
+        TraceFormat(TRACE_LEVEL_PROGRESS, 512, L"Program directory unknown: %ls not started.",
+                    fileName);
         return FALSE;
     }
     BoundedAppend(path, MAX_PATH, L"\\");
@@ -153,7 +170,8 @@ BOOL ShellOpenFile(const wchar_t* path, const wchar_t* parameters, int showComma
 {
     SHELLEXECUTEINFOW info = {};
     info.cbSize = sizeof(info);
-    info.fMask = SEE_MASK_NOZONECHECKS;
+    // The process ends right after the launch: it must not be left to a thread the exit kills.
+    info.fMask = SEE_MASK_NOZONECHECKS | SEE_MASK_NOASYNC;
     info.lpVerb = L"open";
     info.lpFile = path;
     info.lpParameters = parameters;

@@ -4,9 +4,13 @@
 
 #include "threading/CKSCriticalSection.h"
 
-// Never destroyed: a library thread may still notify while the process's static objects go.
+#include <new>
+
+// Built in place (no allocation that could fail) and never destroyed: a library thread may still
+// notify while the process's static objects go.
 inline CKSCriticalSection& NotifyLock()
 {
-    static CKSCriticalSection* const lock = new CKSCriticalSection();
+    alignas(CKSCriticalSection) static unsigned char storage[sizeof(CKSCriticalSection)];
+    static CKSCriticalSection* const lock = new (storage) CKSCriticalSection();
     return *lock;
 }

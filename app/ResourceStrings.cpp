@@ -33,16 +33,19 @@ void LoadResourceModule()
 
 int LoadResString(UINT id, wchar_t* out, int cchOut, int bFormat)
 {
-    if (out == nullptr || cchOut <= 0) return 0;
+    if (out == nullptr || cchOut <= 0)
+        return 0;
     std::unique_ptr<wchar_t[]> work(new (std::nothrow) wchar_t[cchOut]());
-    if (!work) return 0;
+    if (!work)
+        return 0;
     wchar_t product[kProductNameSize] = {};
     int productLength = 0;
     if (g_hResModule != nullptr) {
         LoadStringW(g_hResModule, id, work.get(), cchOut);
         productLength = LoadStringW(g_hResModule, IDS_PRODUCT_NAME, product, kProductNameSize);
     }
-    if (productLength == 0) return 0;
+    if (productLength == 0)
+        return 0;
     if (bFormat && WcsFind(work.get(), L"%s") != nullptr) {
         PutProductName(out, cchOut, work.get(), product);
     } else {

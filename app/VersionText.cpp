@@ -24,21 +24,27 @@ bool StartsWith(const wchar_t* text, const wchar_t* prefix)
 void CutProductFolder(wchar_t (&server)[kServerNameSize])
 {
     wchar_t* slash = std::wcschr(server, L'/');
-    if (slash == nullptr) return;
+    if (slash == nullptr)
+        return;
     wchar_t path[kServerNameSize] = {};
     BoundedCopy(path, kServerNameSize, slash);
-    for (wchar_t* p = path; *p != L'\0'; ++p) *p = AsciiLower(*p);
-    if (std::wcscmp(path, L"/orvik") == 0) *slash = L'\0';
+    for (wchar_t* p = path; *p != L'\0'; ++p)
+        *p = AsciiLower(*p);
+    if (std::wcscmp(path, L"/orvik") == 0)
+        *slash = L'\0';
 }
 
 // A name without a path gets its first label as its folder: alpha.beta -> alpha.beta/alpha.
 void AppendSiteLabel(wchar_t (&server)[kServerNameSize])
 {
-    if (std::wcschr(server, L'/') != nullptr) return;
+    if (std::wcschr(server, L'/') != nullptr)
+        return;
     const wchar_t* dot = std::wcschr(server, L'.');
-    if (dot == nullptr) return;
+    if (dot == nullptr)
+        return;
     const size_t labelLength = static_cast<size_t>(dot - server);
-    if (labelLength >= kLabelSize) return;
+    if (labelLength >= kLabelSize)
+        return;
     wchar_t label[kLabelSize] = {};
     BoundedCopyN(label, kLabelSize, server, labelLength);
     BoundedAppend(server, kServerNameSize, L"/");
@@ -47,20 +53,28 @@ void AppendSiteLabel(wchar_t (&server)[kServerNameSize])
 
 bool IsReservedDeviceName(const wchar_t* name)
 {
-    static const wchar_t* const kDevices[] = {L"con", L"prn", L"aux", L"nul", L"conin$", L"conout$"};
+    static const wchar_t* const kDevices[] = {L"con", L"prn",    L"aux",
+                                              L"nul", L"conin$", L"conout$"};
     // The device name is what stands before the first dot, less the blanks at its end: the
     // system opens "con.txt" as the console and "nul .txt" as the null device too.
     size_t n = 0;
-    while (name[n] != L'\0' && name[n] != L'.') ++n;
-    while (n > 0 && name[n - 1] == L' ') --n;
+    while (name[n] != L'\0' && name[n] != L'.')
+        ++n;
+    while (n > 0 && name[n - 1] == L' ')
+        --n;
     wchar_t base[16] = {};
-    if (n >= 16) return false;
-    for (size_t i = 0; i < n; ++i) base[i] = AsciiLower(name[i]);
+    if (n >= 16)
+        return false;
+    for (size_t i = 0; i < n; ++i)
+        base[i] = AsciiLower(name[i]);
     for (const wchar_t* device : kDevices) {
-        if (std::wcscmp(base, device) == 0) return true;
+        if (std::wcscmp(base, device) == 0)
+            return true;
     }
-    const bool numbered = (std::wcsncmp(base, L"com", 3) == 0 || std::wcsncmp(base, L"lpt", 3) == 0) && n == 4;
-    return numbered && ((base[3] >= L'0' && base[3] <= L'9') || base[3] == 0xB9 || base[3] == 0xB2 || base[3] == 0xB3);
+    const bool numbered =
+        (std::wcsncmp(base, L"com", 3) == 0 || std::wcsncmp(base, L"lpt", 3) == 0) && n == 4;
+    return numbered && ((base[3] >= L'0' && base[3] <= L'9') || base[3] == 0xB9 ||
+                        base[3] == 0xB2 || base[3] == 0xB3);
 }
 
 }  // namespace
@@ -85,13 +99,22 @@ bool NormaliseServerName(const wchar_t* surl, wchar_t (&server)[kServerNameSize]
 const wchar_t* VersionUrlTemplate(int osClass, bool wow64)
 {
     switch (osClass) {
-    case 1: case 2: case 3: return L"http://%s/hx30/smt.php?AT=RV&OS=WIN95&isUTF8=1";
-    case 4: return L"http://%s/hx30/smt.php?AT=RV&OS=WINNT&isUTF8=1";
-    case 5: case 6: case 7: return L"http://%s/hx30/smt.php?AT=RV&OS=WIN2K&isUTF8=1";
-    case 8: case 9:
+    case 1:
+    case 2:
+    case 3:
+        return L"http://%s/hx30/smt.php?AT=RV&OS=WIN95&isUTF8=1";
+    case 4:
+        return L"http://%s/hx30/smt.php?AT=RV&OS=WINNT&isUTF8=1";
+    case 5:
+    case 6:
+    case 7:
+        return L"http://%s/hx30/smt.php?AT=RV&OS=WIN2K&isUTF8=1";
+    case 8:
+    case 9:
         return wow64 ? L"http://%s/smt.php?AT=RV&OS=WINVISTA&OS_Bit=64&isUTF8=1"
                      : L"http://%s/smt.php?AT=RV&OS=WINVISTA&isUTF8=1";
-    default: return L"http://%s/hx30/smt.php?AT=RV&OS=WIN31&isUTF8=1";
+    default:
+        return L"http://%s/hx30/smt.php?AT=RV&OS=WIN31&isUTF8=1";
     }
 }
 
@@ -120,11 +143,13 @@ void BuildVersionCheckUrl(wchar_t (&url)[kUrlSize], const wchar_t* server, int o
     BoundedAppend(url, kUrlSize, token);
 }
 
-void BuildIniUrl(wchar_t (&url)[kUrlSize], const wchar_t* urlRoot, const wchar_t* iniName, const wchar_t* urlRootEx)
+void BuildIniUrl(wchar_t (&url)[kUrlSize], const wchar_t* urlRoot, const wchar_t* iniName,
+                 const wchar_t* urlRootEx)
 {
     BoundedCopy(url, kUrlSize, urlRoot);
     BoundedAppend(url, kUrlSize, L"/");
-    BoundedAppend(url, kUrlSize, (urlRootEx != nullptr && urlRootEx[0] != L'\0') ? urlRootEx : iniName);
+    BoundedAppend(url, kUrlSize,
+                  (urlRootEx != nullptr && urlRootEx[0] != L'\0') ? urlRootEx : iniName);
 }
 
 bool ParseVersionAnswer(const wchar_t* text, VersionAnswer& a)
@@ -133,7 +158,8 @@ bool ParseVersionAnswer(const wchar_t* text, VersionAnswer& a)
     wchar_t local[kEnvelopeSize] = {};
     TagGetString(text, L"MVHostVersion", kEnvelopeSize, local, L"");
     TagGetString(local, L"Status", 64, a.status, L"");
-    if (!EqualsIgnoreAsciiCase(a.status, L"SUCCESS")) return false;
+    if (!EqualsIgnoreAsciiCase(a.status, L"SUCCESS"))
+        return false;
     TagGetString(local, L"DlkProductVersion", 256, a.productVersion, L"");
     TagGetString(local, L"DlkProductDescription", 256, a.productDescription, L"");
     TagGetString(local, L"DlkIniName", 256, a.iniName, L"dlk.php");
@@ -151,22 +177,28 @@ bool ParseVersionAnswer(const wchar_t* text, VersionAnswer& a)
 
 bool IsSafeLocalFileName(const wchar_t* name)
 {
-    if (name == nullptr || name[0] == L'\0') return false;
-    if (std::wcscmp(name, L".") == 0 || std::wcscmp(name, L"..") == 0) return false;
+    if (name == nullptr || name[0] == L'\0')
+        return false;
+    if (std::wcscmp(name, L".") == 0 || std::wcscmp(name, L"..") == 0)
+        return false;
     for (const wchar_t* p = name; *p != L'\0'; ++p) {
-        if (*p < 32 || std::wcschr(L"\\/:*?\"<>|", *p) != nullptr) return false;
+        if (*p < 32 || std::wcschr(L"\\/:*?\"<>|", *p) != nullptr)
+            return false;
     }
     // Windows drops trailing dots and blanks, which would make another name of it.
     const wchar_t last = name[std::wcslen(name) - 1];
-    if (last == L'.' || last == L' ') return false;
+    if (last == L'.' || last == L' ')
+        return false;
     return !IsReservedDeviceName(name);
 }
 
 bool EqualsIgnoreAsciiCase(const wchar_t* a, const wchar_t* b)
 {
-    if (a == nullptr || b == nullptr) return a == b;
+    if (a == nullptr || b == nullptr)
+        return a == b;
     for (; *a != L'\0' && *b != L'\0'; ++a, ++b) {
-        if (AsciiLower(*a) != AsciiLower(*b)) return false;
+        if (AsciiLower(*a) != AsciiLower(*b))
+            return false;
     }
     return *a == *b;
 }
@@ -176,7 +208,8 @@ size_t MaskTokenInText(const wchar_t* text, wchar_t* out, size_t cchOut)
     size_t needed = 0;
     auto put = [&](const wchar_t* from, size_t count) {
         for (size_t i = 0; i < count; ++i, ++needed) {
-            if (out != nullptr && needed + 1 < cchOut) out[needed] = from[i];
+            if (out != nullptr && needed + 1 < cchOut)
+                out[needed] = from[i];
         }
     };
     const wchar_t* p = text != nullptr ? text : L"";
@@ -184,13 +217,16 @@ size_t MaskTokenInText(const wchar_t* text, wchar_t* out, size_t cchOut)
         const bool parameter = found == text || found[-1] == L'?' || found[-1] == L'&';
         put(p, static_cast<size_t>(found - p) + 3);
         p = found + 3;
-        if (!parameter) continue;
+        if (!parameter)
+            continue;
         // The token is inserted verbatim and may hold "&": mask to the end of the line.
         const wchar_t* lineEnd = p + std::wcscspn(p, L"\r\n");
-        if (lineEnd != p) put(L"********", 8);
+        if (lineEnd != p)
+            put(L"********", 8);
         p = lineEnd;
     }
     put(p, std::wcslen(p));
-    if (out != nullptr && cchOut > 0) out[needed < cchOut ? needed : cchOut - 1] = L'\0';
+    if (out != nullptr && cchOut > 0)
+        out[needed < cchOut ? needed : cchOut - 1] = L'\0';
     return needed + 1;
 }

@@ -25,7 +25,8 @@ void BuildVersionCheckUrl(wchar_t (&url)[kUrlSize], const wchar_t* server, int o
                           uint32_t languageId, const wchar_t* token);
 
 // The INI URL: root, "/", then the root ex when it is not empty, else the INI name.
-void BuildIniUrl(wchar_t (&url)[kUrlSize], const wchar_t* urlRoot, const wchar_t* iniName, const wchar_t* urlRootEx);
+void BuildIniUrl(wchar_t (&url)[kUrlSize], const wchar_t* urlRoot, const wchar_t* iniName,
+                 const wchar_t* urlRootEx);
 
 // The values of a version answer, each its tag's value or default.
 struct VersionAnswer {

@@ -3,7 +3,8 @@
 
 #include <cstdlib>
 
-int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE /*hPrevInstance*/, PWSTR lpCmdLine, int /*nShowCmd*/)
+int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE /*hPrevInstance*/, PWSTR lpCmdLine,
+                    int /*nShowCmd*/)
 {
     return RunUpdater(hInstance, lpCmdLine, kStartDelayMs);
 }

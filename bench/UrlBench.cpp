@@ -51,8 +51,11 @@ FetchOutcome g_outcome;
 double CpuSeconds()
 {
     FILETIME created, exited, kernel, user;
-    if (!GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user)) return 0;
-    const auto ticks = [](const FILETIME& t) { return (static_cast<uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime; };
+    if (!GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user))
+        return 0;
+    const auto ticks = [](const FILETIME& t) {
+        return (static_cast<uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime;
+    };
     return static_cast<double>(ticks(kernel) + ticks(user)) / 1e7;
 }
 
@@ -60,15 +63,18 @@ double SecondsBetween(const LARGE_INTEGER& from, const LARGE_INTEGER& to)
 {
     LARGE_INTEGER frequency;
     QueryPerformanceFrequency(&frequency);
-    return static_cast<double>(to.QuadPart - from.QuadPart) / static_cast<double>(frequency.QuadPart);
+    return static_cast<double>(to.QuadPart - from.QuadPart) /
+           static_cast<double>(frequency.QuadPart);
 }
 
 bool IsPattern(const uint8_t* content, uint32_t length)
 {
     uint32_t expected = 0;
     for (uint32_t i = 0; i < length; ++i) {
-        if (content[i] != expected) return false;
-        if (++expected == kPatternPeriod) expected = 0;
+        if (content[i] != expected)
+            return false;
+        if (++expected == kPatternPeriod)
+            expected = 0;
     }
     return true;
 }
@@ -80,7 +86,8 @@ int32_t OnFetched(CUrlRequest*, int32_t value, const uint8_t* content)
     g_outcome.cpuAtDelivery = CpuSeconds();
     g_outcome.delivered = true;
     g_outcome.value = value;
-    g_outcome.intact = value > 0 && content != nullptr && IsPattern(content, static_cast<uint32_t>(value));
+    g_outcome.intact =
+        value > 0 && content != nullptr && IsPattern(content, static_cast<uint32_t>(value));
     return 0;
 }
 
@@ -102,7 +109,8 @@ bool FetchOnce(const std::string& url, long long expectedBytes)
     const DWORD deadline = GetTickCount() + kFetchLimitMs;
     while (!g_outcome.delivered && static_cast<LONG>(deadline - GetTickCount()) > 0) {
         MVUrlDispatch();
-        if (!g_outcome.delivered) Sleep(1);
+        if (!g_outcome.delivered)
+            Sleep(1);
     }
     if (!g_outcome.delivered) {
         MVUrlCancel(request);
@@ -111,10 +119,12 @@ bool FetchOnce(const std::string& url, long long expectedBytes)
     }
     if (g_outcome.value != expectedBytes || !g_outcome.intact) {
         std::printf("error %s: got %d bytes%s, expected %lld bytes of the pattern\n", url.c_str(),
-                    static_cast<int>(g_outcome.value), g_outcome.intact ? "" : " (not the pattern)", expectedBytes);
+                    static_cast<int>(g_outcome.value), g_outcome.intact ? "" : " (not the pattern)",
+                    expectedBytes);
         return false;
     }
-    std::printf("fetch %s %lld %.6f %.6f\n", url.c_str(), expectedBytes, SecondsBetween(started, g_outcome.deliveredAt),
+    std::printf("fetch %s %lld %.6f %.6f\n", url.c_str(), expectedBytes,
+                SecondsBetween(started, g_outcome.deliveredAt),
                 g_outcome.cpuAtDelivery - cpuBefore);
     return true;
 }
@@ -124,33 +134,42 @@ long long ExchangeKeeping(HINTERNET root, const std::string& url)
 {
     const size_t hostStart = url.find("://") == std::string::npos ? 0 : url.find("://") + 3;
     const size_t slash = url.find('/', hostStart);
-    const std::string host = url.substr(hostStart, slash == std::string::npos ? std::string::npos : slash - hostStart);
+    const std::string host =
+        url.substr(hostStart, slash == std::string::npos ? std::string::npos : slash - hostStart);
     const std::string object = slash == std::string::npos ? "/" : url.substr(slash);
-    CInternetHandle connection(
-        InternetConnectA(root, host.c_str(), INTERNET_DEFAULT_HTTPS_PORT, nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 1));
-    if (connection.Get() == nullptr) return -1;
-    CInternetHandle request(HttpOpenRequestA(connection.Get(), "GET", object.c_str(), "HTTP/1.0", nullptr, nullptr,
-                                             kRequestFlags, 1));
-    if (request.Get() == nullptr) return -1;
+    CInternetHandle connection(InternetConnectA(root, host.c_str(), INTERNET_DEFAULT_HTTPS_PORT,
+                                                nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 1));
+    if (connection.Get() == nullptr)
+        return -1;
+    CInternetHandle request(HttpOpenRequestA(connection.Get(), "GET", object.c_str(), "HTTP/1.0",
+                                             nullptr, nullptr, kRequestFlags, 1));
+    if (request.Get() == nullptr)
+        return -1;
     DWORD securityFlags = SECURITY_FLAG_IGNORE_REVOCATION;
-    InternetSetOptionA(request.Get(), INTERNET_OPTION_SECURITY_FLAGS, &securityFlags, sizeof(securityFlags));
-    if (!HttpSendRequestA(request.Get(), nullptr, 0, nullptr, 0)) return -1;
+    InternetSetOptionA(request.Get(), INTERNET_OPTION_SECURITY_FLAGS, &securityFlags,
+                       sizeof(securityFlags));
+    if (!HttpSendRequestA(request.Get(), nullptr, 0, nullptr, 0))
+        return -1;
     DWORD announced = 0;
     DWORD length = sizeof(announced);
-    if (!HttpQueryInfoA(request.Get(), HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER, &announced, &length,
-                        nullptr)) {
+    if (!HttpQueryInfoA(request.Get(), HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER,
+                        &announced, &length, nullptr)) {
         return -1;
     }
     std::unique_ptr<uint8_t[]> body(new (std::nothrow) uint8_t[announced + 1]);
-    if (!body) return -1;
+    if (!body)
+        return -1;
     DWORD total = 0;
     for (;;) {
         const DWORD ask = total < announced ? std::min(g_readSize, announced - total) : 1;
         DWORD read = 0;
-        if (!InternetReadFile(request.Get(), body.get() + total, ask, &read)) return -1;
-        if (read == 0) return total;
+        if (!InternetReadFile(request.Get(), body.get() + total, ask, &read))
+            return -1;
+        if (read == 0)
+            return total;
         total += read;
-        if (total > announced) return -1;
+        if (total > announced)
+            return -1;
     }
 }
 
@@ -163,11 +182,12 @@ bool FetchWinInetOnce(HINTERNET root, const std::string& url, long long expected
     QueryPerformanceCounter(&ended);
     const double cpu = CpuSeconds() - cpuBefore;
     if (got != expectedBytes) {
-        std::printf("error %s: WinInet alone got %lld bytes (error %lu), expected %lld\n", url.c_str(), got,
-                    GetLastError(), expectedBytes);
+        std::printf("error %s: WinInet alone got %lld bytes (error %lu), expected %lld\n",
+                    url.c_str(), got, GetLastError(), expectedBytes);
         return false;
     }
-    std::printf("wininet %s %lld %.6f %.6f\n", url.c_str(), expectedBytes, SecondsBetween(started, ended), cpu);
+    std::printf("wininet %s %lld %.6f %.6f\n", url.c_str(), expectedBytes,
+                SecondsBetween(started, ended), cpu);
     return true;
 }
 
@@ -177,29 +197,35 @@ int main(int argc, char** argv)
 {
     int first = 1;
     const bool wininetAlone = argc > first && std::strcmp(argv[first], "--wininet") == 0;
-    if (wininetAlone) ++first;
+    if (wininetAlone)
+        ++first;
     if (argc > first + 1 && std::strcmp(argv[first], "--read-size") == 0) {
         g_readSize = static_cast<DWORD>(std::strtoul(argv[first + 1], nullptr, 10));
         g_nUrlReadSize = g_readSize;
         first += 2;
     }
     if (g_readSize == 0 || argc - first < 3 || (argc - first) % 3 != 0) {
-        std::fprintf(stderr, "usage: mvurlbench.exe [--wininet] [--read-size N] <repetitions> <expected bytes> <url> [...]\n");
+        std::fprintf(stderr, "usage: mvurlbench.exe [--wininet] [--read-size N] <repetitions> "
+                             "<expected bytes> <url> [...]\n");
         return 2;
     }
-    CInternetHandle root(wininetAlone ? InternetOpenA("OrvikMV", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0)
-                                      : nullptr);
-    if (!wininetAlone) MVUrlInit(nullptr, 0);
+    CInternetHandle root(
+        wininetAlone ? InternetOpenA("OrvikMV", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0)
+                     : nullptr);
+    if (!wininetAlone)
+        MVUrlInit(nullptr, 0);
     bool ok = !wininetAlone || root.Get() != nullptr;
     for (int i = first; ok && i + 2 < argc; i += 3) {
         const long repetitions = std::strtol(argv[i], nullptr, 10);
         const long long expectedBytes = std::strtoll(argv[i + 1], nullptr, 10);
         const std::string url = argv[i + 2];
         for (long r = 0; ok && r < repetitions; ++r) {
-            ok = wininetAlone ? FetchWinInetOnce(root.Get(), url, expectedBytes) : FetchOnce(url, expectedBytes);
+            ok = wininetAlone ? FetchWinInetOnce(root.Get(), url, expectedBytes)
+                              : FetchOnce(url, expectedBytes);
             std::fflush(stdout);
         }
     }
-    if (!wininetAlone) MVUrlCleanup();
+    if (!wininetAlone)
+        MVUrlCleanup();
     return ok ? 0 : 1;
 }

@@ -85,15 +85,26 @@ if(MVU_RELEASE)
   add_compile_options(-g -ffunction-sections -fdata-sections -fno-exceptions -fno-rtti
                       -fno-asynchronous-unwind-tables -fno-unwind-tables)
   add_link_options(-Wl,--gc-sections)
+  # Reproducible: the same source gives the same bytes in any folder and at any time. The paths
+  # in the debug information and in file-name macros name fixed roots instead of this machine's
+  # folders (the build folder's, later on the command line, wins where it lies inside the
+  # source), and the linker writes no time stamp into the image. The image's checksum field is
+  # then computed from those bytes alone.
+  add_compile_options(
+    $<$<COMPILE_LANGUAGE:C,CXX>:-ffile-prefix-map=${PROJECT_SOURCE_DIR}=/mvupdate>
+    $<$<COMPILE_LANGUAGE:C,CXX>:-ffile-prefix-map=${PROJECT_BINARY_DIR}=/mvupdate-build>)
+  add_link_options(-Wl,--no-insert-timestamp)
 endif()
 
 # mvu_split_debug(target): strips target's file and keeps its debug information in
-# <file>.debug beside it, linked by name so debuggers find it.
+# <file>.debug beside it, linked by name so debuggers find it. objcopy would write the time of
+# the copy into the image's header: --preserve-dates keeps the linker's (none), whatever
+# SOURCE_DATE_EPOCH says.
 function(mvu_split_debug target)
   if(NOT MVU_RELEASE)
     return()
   endif()
-  set(objcopy ${MVU_TRIPLET}-objcopy)
+  set(objcopy ${MVU_TRIPLET}-objcopy --preserve-dates)
   add_custom_command(TARGET ${target} POST_BUILD
     COMMAND ${objcopy} --only-keep-debug $<TARGET_FILE:${target}> $<TARGET_FILE:${target}>.debug
     COMMAND ${objcopy} --strip-all $<TARGET_FILE:${target}>

@@ -13,28 +13,34 @@ const char kProductKeyPath[] = "SOFTWARE\\Orvik\\Config\\MV\\General";
 
 CProductKey::CProductKey(REGSAM access)
 {
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kProductKeyPath, 0, access, &m_hKey) != ERROR_SUCCESS) m_hKey = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kProductKeyPath, 0, access, &m_hKey) != ERROR_SUCCESS)
+        m_hKey = nullptr;
 }
 
 CProductKey::~CProductKey()
 {
-    if (m_hKey != nullptr) RegCloseKey(m_hKey);
+    if (m_hKey != nullptr)
+        RegCloseKey(m_hKey);
 }
 
 bool CProductKey::ReadBytes(const char* name, void* buffer, DWORD size)
 {
-    if (m_hKey == nullptr || buffer == nullptr) return false;
+    if (m_hKey == nullptr || buffer == nullptr)
+        return false;
     DWORD cb = size;
-    return RegQueryValueExA(m_hKey, name, nullptr, nullptr, static_cast<BYTE*>(buffer), &cb) == ERROR_SUCCESS;
+    return RegQueryValueExA(m_hKey, name, nullptr, nullptr, static_cast<BYTE*>(buffer), &cb) ==
+           ERROR_SUCCESS;
 }
 
 DWORD CProductKey::ReadSwitch(const char* name, DWORD fallback)
 {
-    if (m_hKey == nullptr) return fallback;
+    if (m_hKey == nullptr)
+        return fallback;
     DWORD type = 0;
     char data[16] = {};
     DWORD cb = sizeof(data) - 1;
-    if (RegQueryValueExA(m_hKey, name, nullptr, &type, reinterpret_cast<BYTE*>(data), &cb) != ERROR_SUCCESS) {
+    if (RegQueryValueExA(m_hKey, name, nullptr, &type, reinterpret_cast<BYTE*>(data), &cb) !=
+        ERROR_SUCCESS) {
         return fallback;
     }
     if ((type == REG_DWORD || type == REG_BINARY) && cb == sizeof(DWORD)) {
@@ -42,23 +48,29 @@ DWORD CProductKey::ReadSwitch(const char* name, DWORD fallback)
         std::memcpy(&number, data, sizeof(number));
         return number;
     }
-    if (type != REG_SZ) return fallback;
+    if (type != REG_SZ)
+        return fallback;
     const size_t length = strnlen(data, cb);
-    if (length == 0 || std::strspn(data, "0123456789") != length) return fallback;
+    if (length == 0 || std::strspn(data, "0123456789") != length)
+        return fallback;
     return static_cast<DWORD>(std::strtoul(data, nullptr, 10));
 }
 
 bool CProductKey::ReadText(const char* name, char* buffer, DWORD size)
 {
-    if (m_hKey == nullptr || buffer == nullptr || size == 0) return false;
+    if (m_hKey == nullptr || buffer == nullptr || size == 0)
+        return false;
     // Read aside first, so a value that turns out too long leaves the caller's buffer alone.
     std::unique_ptr<char[]> scratch(new (std::nothrow) char[size + 1]());
-    if (!scratch) return false;
+    if (!scratch)
+        return false;
     DWORD cb = size;
-    if (RegQueryValueExA(m_hKey, name, nullptr, nullptr, reinterpret_cast<BYTE*>(scratch.get()), &cb) != ERROR_SUCCESS)
+    if (RegQueryValueExA(m_hKey, name, nullptr, nullptr, reinterpret_cast<BYTE*>(scratch.get()),
+                         &cb) != ERROR_SUCCESS)
         return false;
     const size_t length = strnlen(scratch.get(), cb);
-    if (length >= size) return false;
+    if (length >= size)
+        return false;
     std::memcpy(buffer, scratch.get(), length);
     buffer[length] = '\0';
     return true;

@@ -15,10 +15,13 @@ uint32_t CUrlMgr::Init(void* downloadInterface, uint32_t downloadParameter)
 {
     m_pDownloadInterface = downloadInterface;
     m_nDownloadParameter = downloadParameter;
-    if (m_pWorker != nullptr) return 1;
-    if (downloadInterface != nullptr) return 0;
-    m_pWorker = new (std::nothrow) CUrlWinInetWorker(this);
-    if (m_pWorker == nullptr) return 0;
+    if (m_pWorker != nullptr)
+        return 1;
+    if (downloadInterface != nullptr)
+        return 0;
+    m_pWorker = CreateWorker();
+    if (m_pWorker == nullptr)
+        return 0;
     if (m_pWorker->Init() == 0) {
         delete m_pWorker;
         m_pWorker = nullptr;
@@ -27,24 +30,33 @@ uint32_t CUrlMgr::Init(void* downloadInterface, uint32_t downloadParameter)
     return 1;
 }
 
+CUrlWorker* CUrlMgr::CreateWorker()
+{
+    return new (std::nothrow) CUrlWinInetWorker(this);
+}
+
 bool CUrlMgr::Cleanup()
 {
     bool stopped = true;
     if (m_pWorker != nullptr) {
         stopped = m_pWorker->Cleanup();
-        if (stopped) delete m_pWorker;
+        if (stopped)
+            delete m_pWorker;
         m_pWorker = nullptr;
     }
-    while (CUrlRequest* request = PopCompleted()) request->Release();
+    while (CUrlRequest* request = PopCompleted())
+        request->Release();
     return stopped;
 }
 
 int32_t CUrlMgr::CreateRequest(const char* urlUtf8, uint32_t secure, UrlCompletionFn completion,
                                CUrlRequest** outRequest)
 {
-    if (urlUtf8 == nullptr || outRequest == nullptr) return MVURL_E_ARGUMENT;
+    if (urlUtf8 == nullptr || outRequest == nullptr)
+        return MVURL_E_ARGUMENT;
     CUrlRequest* request = CUrlRequest::Create(this, urlUtf8, secure, completion);
-    if (request == nullptr) return MVURL_E_ALLOCATION;
+    if (request == nullptr)
+        return MVURL_E_ALLOCATION;
     request->SetBodyLimit(m_nBodyLimit);
     if (m_pWorker == nullptr || m_pWorker->Submit(request) == 0) {
         delete request;
@@ -56,21 +68,25 @@ int32_t CUrlMgr::CreateRequest(const char* urlUtf8, uint32_t secure, UrlCompleti
 
 int32_t CUrlMgr::CancelRequest(CUrlRequest* request)
 {
-    if (request == nullptr) return 0;
+    if (request == nullptr)
+        return 0;
     request->SetCancelled();
-    if (m_pWorker != nullptr) m_pWorker->Cancel(request);
+    if (m_pWorker != nullptr)
+        m_pWorker->Cancel(request);
     return 0;
 }
 
 void CUrlMgr::DispatchResults()
 {
-    if (m_pWorker != nullptr) m_pWorker->Poll();
+    if (m_pWorker != nullptr)
+        m_pWorker->Poll();
     while (CUrlRequest* request = PopCompleted()) {
         if (!request->IsCancelled()) {
             const int32_t result = request->GetResult();
             if (result == 0) {
                 const uint32_t length = request->GetContentLength();
-                request->GetCompletion()(request, static_cast<int32_t>(length), length ? request->GetContent() : nullptr);
+                request->GetCompletion()(request, static_cast<int32_t>(length),
+                                         length ? request->GetContent() : nullptr);
             } else {
                 request->GetCompletion()(request, result, nullptr);
             }
@@ -97,7 +113,8 @@ CUrlRequest* CUrlMgr::PopCompleted()
     CUrlRequest* request = m_pDoneHead;
     if (request != nullptr) {
         m_pDoneHead = request->m_pNextDone;
-        if (m_pDoneHead == nullptr) m_pDoneTail = nullptr;
+        if (m_pDoneHead == nullptr)
+            m_pDoneTail = nullptr;
         request->m_pNextDone = nullptr;
     }
     return request;
@@ -107,6 +124,7 @@ size_t CUrlMgr::GetCompletedCount()
 {
     CKSLock guard(m_lock);
     size_t count = 0;
-    for (CUrlRequest* r = m_pDoneHead; r != nullptr; r = r->m_pNextDone) ++count;
+    for (CUrlRequest* r = m_pDoneHead; r != nullptr; r = r->m_pNextDone)
+        ++count;
     return count;
 }

@@ -29,7 +29,8 @@ public:
     bool Cleanup();
 
     // A creation code (MVURL_OK, MVURL_E_*); on MVURL_OK the handle is stored in *outRequest.
-    int32_t CreateRequest(const char* urlUtf8, uint32_t secure, UrlCompletionFn completion, CUrlRequest** outRequest);
+    int32_t CreateRequest(const char* urlUtf8, uint32_t secure, UrlCompletionFn completion,
+                          CUrlRequest** outRequest);
     int32_t CancelRequest(CUrlRequest* request);
     // The body limit given to the requests created from now on.
     void SetBodyLimit(uint32_t bytes) { m_nBodyLimit = bytes; }
@@ -42,6 +43,10 @@ public:
     bool HasWorker() const { return m_pWorker != nullptr; }
     // Finished requests waiting for the next dispatch.
     size_t GetCompletedCount();
+
+protected:
+    // The worker Init starts: WinInet's (null when it cannot be allocated).
+    virtual CUrlWorker* CreateWorker();
 
 private:
     CKSCriticalSection m_lock;

@@ -20,10 +20,12 @@ uint64_t RoundUpToStep(uint64_t n)
 
 }  // namespace
 
-CUrlRequest* CUrlRequest::Create(CUrlMgr* mgr, const char* urlUtf8, uint32_t secure, UrlCompletionFn completion)
+CUrlRequest* CUrlRequest::Create(CUrlMgr* mgr, const char* urlUtf8, uint32_t secure,
+                                 UrlCompletionFn completion)
 {
     CUrlRequest* request = new (std::nothrow) CUrlRequest(mgr, secure, completion);
-    if (request == nullptr) return nullptr;
+    if (request == nullptr)
+        return nullptr;
     if (!request->m_url.Set(urlUtf8)) {
         delete request;
         return nullptr;
@@ -58,37 +60,45 @@ LONG CUrlRequest::Release()
         CKSLock guard(m_lock);
         count = --m_nRefCount;
     }
-    if (count == 0) delete this;
+    if (count == 0)
+        delete this;
     return count;
 }
 
 uint8_t* CUrlRequest::ReserveTail(uint32_t n)
 {
     const uint64_t needed = static_cast<uint64_t>(m_nContentLength) + n;
-    if (needed > m_nContentCapacity && !Grow(needed)) return nullptr;
+    if (needed > m_nContentCapacity && !Grow(needed))
+        return nullptr;
     return m_pContent + m_nContentLength;
 }
 
 int CUrlRequest::AppendContent(const uint8_t* bytes, uint32_t n)
 {
     const uint64_t needed = static_cast<uint64_t>(m_nContentLength) + n;
-    if (needed > m_nBodyLimit) return 0;
-    if (needed > m_nContentCapacity && !Grow(needed)) return 0;
-    if (n > 0) std::memcpy(m_pContent + m_nContentLength, bytes, n);
+    if (needed > m_nBodyLimit)
+        return 0;
+    if (needed > m_nContentCapacity && !Grow(needed))
+        return 0;
+    if (n > 0)
+        std::memcpy(m_pContent + m_nContentLength, bytes, n);
     m_nContentLength = static_cast<uint32_t>(needed);
     return 1;
 }
 
 bool CUrlRequest::ReserveContent(uint32_t n)
 {
-    if (n <= m_nContentCapacity) return true;
-    if (n > kMaxCapacity) return false;
+    if (n <= m_nContentCapacity)
+        return true;
+    if (n > kMaxCapacity)
+        return false;
     return Reallocate(RoundUpToStep(n));
 }
 
 bool CUrlRequest::Grow(uint64_t needed)
 {
-    if (needed > kMaxCapacity) return false;
+    if (needed > kMaxCapacity)
+        return false;
     const uint64_t exact = RoundUpToStep(needed);
     // Doubling never reserves more than the limit lets the body reach.
     const uint64_t ceiling = std::max(exact, std::min(RoundUpToStep(m_nBodyLimit), kMaxCapacity));
@@ -100,8 +110,10 @@ bool CUrlRequest::Grow(uint64_t needed)
 bool CUrlRequest::Reallocate(uint64_t capacity)
 {
     uint8_t* buffer = new (std::nothrow) uint8_t[capacity];
-    if (buffer == nullptr) return false;
-    if (m_nContentLength > 0) std::memcpy(buffer, m_pContent, m_nContentLength);
+    if (buffer == nullptr)
+        return false;
+    if (m_nContentLength > 0)
+        std::memcpy(buffer, m_pContent, m_nContentLength);
     delete[] m_pContent;
     m_pContent = buffer;
     m_nContentCapacity = static_cast<uint32_t>(capacity);

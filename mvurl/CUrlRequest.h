@@ -16,7 +16,8 @@ class CUrlMgr;
 class CUrlRequest : public IKSRefControl {
 public:
     // A new request with its URL copied, or null when memory runs out.
-    static CUrlRequest* Create(CUrlMgr* mgr, const char* urlUtf8, uint32_t secure, UrlCompletionFn completion);
+    static CUrlRequest* Create(CUrlMgr* mgr, const char* urlUtf8, uint32_t secure,
+                               UrlCompletionFn completion);
     virtual ~CUrlRequest();
 
     CUrlRequest(const CUrlRequest&) = delete;
@@ -50,7 +51,10 @@ public:
     // Counts n bytes written at ReserveTail's place as content (n no more than reserved).
     void CommitContent(uint32_t n) { m_nContentLength += n; }
     // Whether n more bytes would take the content past the body limit.
-    bool WouldPassLimit(uint32_t n) const { return static_cast<uint64_t>(m_nContentLength) + n > m_nBodyLimit; }
+    bool WouldPassLimit(uint32_t n) const
+    {
+        return static_cast<uint64_t>(m_nContentLength) + n > m_nBodyLimit;
+    }
     // Makes room for n bytes in one step (whole 8 KB steps), so a body whose length is known
     // before it arrives is read without regrowing. Never shrinks; false, with nothing changed,
     // when memory runs out.

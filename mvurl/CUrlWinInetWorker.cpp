@@ -3,6 +3,8 @@
 #include "mvurl/CProductKey.h"
 #include "mvurl/CUrlMgr.h"
 #include "mvurl/CUrlRequest.h"
+#include "mvurl/MVUrl.h"
+#include "mvurl/RedirectText.h"
 #include "mvurl/StoredCredentials.h"
 #include "mvurl/UrlLog.h"
 #include "mvurl/UrlReadSize.h"
@@ -23,10 +25,10 @@ namespace {
 // TLS checks the certificate's name and dates. An operator whose server's certificate does not
 // match its name can relax both ("MVRelaxedTls"); revocation is never checked (offline networks).
 constexpr DWORD kSecureFlags = INTERNET_FLAG_SECURE;  // 0x00800000
-constexpr DWORD kRelaxedCertificateFlags = INTERNET_FLAG_IGNORE_CERT_CN_INVALID |
-                                           INTERNET_FLAG_IGNORE_CERT_DATE_INVALID;  // 0x00003000
+constexpr DWORD kRelaxedCertificateFlags =
+    INTERNET_FLAG_IGNORE_CERT_CN_INVALID | INTERNET_FLAG_IGNORE_CERT_DATE_INVALID;  // 0x00003000
 constexpr DWORD kRequestFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE |
-                                INTERNET_FLAG_KEEP_CONNECTION;  // 0x84400000
+                                INTERNET_FLAG_KEEP_CONNECTION;                       // 0x84400000
 constexpr DWORD kStatusCodeQuery = HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER;  // 0x20000013
 constexpr DWORD kContentLengthQuery = HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER;
 
@@ -50,18 +52,65 @@ constexpr int kLineSendFailed = 1513;
 constexpr int kLineStopAbandoned = 1107;
 constexpr int kLineBodyTooLarge = 1561;
 constexpr int kLineCertificateRefused = 1515;
+constexpr int kLineRedirectRefused = 1537;
+constexpr int kLineRedirectUnusable = 1538;
+constexpr int kLineTooManyRedirects = 1539;
+
+// What an exchange answers when its answer is a redirect the worker follows itself; never the
+// result of a request (those are 0, statuses and system error codes).
+constexpr int32_t kRedirected = -1;
+
+bool IsRedirect(DWORD status)
+{
+    return status == HTTP_STATUS_MOVED || status == HTTP_STATUS_REDIRECT ||
+           status == HTTP_STATUS_REDIRECT_METHOD || status == HTTP_STATUS_REDIRECT_KEEP_VERB ||
+           status == HTTP_STATUS_PERMANENT_REDIRECT;
+}
+
+// The answer's Location, true when it has one. One too long for any request URL is kept empty:
+// it is refused like any other unusable location.
+bool ReadLocation(HINTERNET hRequest, CKSCharStr& location)
+{
+    DWORD length = 0;
+    if (MVHttpQueryInfoA(hRequest, HTTP_QUERY_LOCATION, nullptr, &length, nullptr) ||
+        GetLastError() != ERROR_INSUFFICIENT_BUFFER || length == 0)
+        return false;
+    if (length >= static_cast<DWORD>(kMaxUrlUtf8)) {
+        location.Set("");
+        return true;
+    }
+    std::unique_ptr<char[]> text(new (std::nothrow) char[length + 1]);
+    if (!text)
+        return false;
+    DWORD read = length;
+    if (!MVHttpQueryInfoA(hRequest, HTTP_QUERY_LOCATION, text.get(), &read, nullptr)) {
+        SecureWipe(text.get(), length + 1);
+        return false;
+    }
+    text[read < length ? read : length] = '\0';
+    location.Set(text.get());
+    SecureWipe(text.get(), length + 1);
+    return true;
+}
 
 // Why a TLS exchange refused the server's certificate, or null for other failures.
 const char* CertificateProblem(int32_t code)
 {
     switch (code) {
-    case ERROR_INTERNET_SEC_CERT_CN_INVALID: return "it names another host";
-    case ERROR_INTERNET_SEC_CERT_DATE_INVALID: return "it is expired or not yet valid";
-    case ERROR_INTERNET_INVALID_CA: return "it is not issued by a trusted authority";
-    case ERROR_INTERNET_SEC_CERT_ERRORS: return "it has several problems";
-    case ERROR_INTERNET_SEC_INVALID_CERT: return "it is not valid";
-    case ERROR_INTERNET_SEC_CERT_REVOKED: return "it is revoked";
-    default: return nullptr;
+    case ERROR_INTERNET_SEC_CERT_CN_INVALID:
+        return "it names another host";
+    case ERROR_INTERNET_SEC_CERT_DATE_INVALID:
+        return "it is expired or not yet valid";
+    case ERROR_INTERNET_INVALID_CA:
+        return "it is not issued by a trusted authority";
+    case ERROR_INTERNET_SEC_CERT_ERRORS:
+        return "it has several problems";
+    case ERROR_INTERNET_SEC_INVALID_CERT:
+        return "it is not valid";
+    case ERROR_INTERNET_SEC_CERT_REVOKED:
+        return "it is revoked";
+    default:
+        return nullptr;
     }
 }
 
@@ -92,13 +141,14 @@ void SetTimeouts(HINTERNET handle)
 
 void SetTextOption(HINTERNET handle, DWORD option, const char* text)
 {
-    MVInternetSetOptionA(handle, option, const_cast<char*>(text), static_cast<DWORD>(std::strlen(text) + 1));
+    MVInternetSetOptionA(handle, option, const_cast<char*>(text),
+                         static_cast<DWORD>(std::strlen(text) + 1));
 }
 
 // Sets one user/password pair: freshly stored values win, else those remembered earlier.
 template <typename Reader>
-void ApplyCredentials(HINTERNET handle, Reader read, DWORD userOption, DWORD passwordOption, char (&rememberedUser)[128],
-                      char (&rememberedPassword)[128])
+void ApplyCredentials(HINTERNET handle, Reader read, DWORD userOption, DWORD passwordOption,
+                      char (&rememberedUser)[128], char (&rememberedPassword)[128])
 {
     char user[256] = {};
     char password[256] = {};
@@ -116,14 +166,18 @@ void ApplyCredentials(HINTERNET handle, Reader read, DWORD userOption, DWORD pas
 
 }  // namespace
 
+std::atomic<int32_t> CUrlWinInetWorker::s_nLive{0};
+
 CUrlWinInetWorker::CUrlWinInetWorker(CUrlMgr* mgr) : CUrlWorker(mgr)
 {
+    ++s_nLive;
 }
 
 CUrlWinInetWorker::~CUrlWinInetWorker()
 {
     // The owner ran Cleanup first, or the abandoned thread itself deletes the worker.
     ReleaseResources();
+    --s_nLive;
 }
 
 uint32_t CUrlWinInetWorker::Init()
@@ -134,13 +188,20 @@ uint32_t CUrlWinInetWorker::Init()
         return 0;
     }
     SetTimeouts(m_hRoot);
-    Start(0);
+    // Without its thread no request would ever be served: each would wait out its time-out.
+    if (!Start(0)) {
+        CUrlLogLine().Text("MVUrl worker thread could not be started").Error(kLineInitFailed);
+        return 0;
+    }
     CUrlLogLine().Text("MVUrl initialization succeeded").Info();
     return 1;
 }
 
 bool CUrlWinInetWorker::Cleanup()
 {
+    // The worker's lock is never held across a WinInet call, so the waits for it are short;
+    // the waits for the thread share one budget.
+    const DWORD start = GetTickCount();
     Cancel(nullptr);
     if (!StopWithin(kStopWaitMs)) {
         {
@@ -149,13 +210,18 @@ bool CUrlWinInetWorker::Cleanup()
                 // Still blocked inside WinInet: killing it there could leave WinInet's locks
                 // held. It ends on its own when WinInet lets go, and deletes the worker then.
                 m_state = ThreadState::Abandoned;
-                CUrlLogLine().Text("MVUrl worker thread still busy, left to end on its own").Error(kLineStopAbandoned);
+                CUrlLogLine()
+                    .Text("MVUrl worker thread still busy, left to end on its own")
+                    .Error(kLineStopAbandoned);
                 return false;
             }
         }
-        // It was already on its way out: only its return is left to wait for. Should even that
-        // not come, the worker is kept (never freed under a live thread).
-        if (!StopWithin(kStopWaitMs)) return false;
+        // It was already on its way out: only its return is left to wait for, within what is
+        // left of the budget. Should even that not come, the worker is kept (never freed under a
+        // live thread).
+        const DWORD spent = GetTickCount() - start;
+        if (!StopWithin(spent < kStopWaitMs ? kStopWaitMs - spent : 0))
+            return false;
     }
     ReleaseResources();
     return true;
@@ -178,10 +244,15 @@ uint32_t CUrlWinInetWorker::Submit(CUrlRequest* request)
 
 void CUrlWinInetWorker::Cancel(CUrlRequest* request)
 {
-    CKSLock guard(m_lock);
-    if (request != nullptr && request != m_pCurrent) return;  // a queued one is skipped when reached
+    ExchangeHandles handles;
+    {
+        CKSLock guard(m_lock);
+        if (request != nullptr && request != m_pCurrent)
+            return;  // a queued one is skipped when reached
+        handles = TakeHandlesLocked();
+    }
     // Closing the handles makes the WinInet call the thread is blocked in fail.
-    CloseHandlesLocked();
+    CloseHandles(handles);
 }
 
 DWORD CUrlWinInetWorker::Run()
@@ -194,14 +265,17 @@ DWORD CUrlWinInetWorker::Run()
 void CUrlWinInetWorker::ServeQueue()
 {
     for (;;) {
-        if (StopRequested()) return;
+        if (StopRequested())
+            return;
         auto* request = reinterpret_cast<CUrlRequest*>(m_queue.Get(GetStopEvent()));
-        if (request == nullptr) return;
+        if (request == nullptr)
+            return;
         // A stop that came while the request waited wins: no new exchange is started then.
         const bool stopping = StopRequested();
         if (stopping || request->IsCancelled()) {
             request->Release();
-            if (stopping) return;
+            if (stopping)
+                return;
             continue;
         }
         Exchange(request);
@@ -220,10 +294,12 @@ DWORD CUrlWinInetWorker::FinishThreadRun()
     {
         CKSLock guard(m_lock);
         abandoned = m_state == ThreadState::Abandoned;
-        if (!abandoned) m_state = ThreadState::Finished;
+        if (!abandoned)
+            m_state = ThreadState::Finished;
     }
     // Nobody else holds an abandoned worker any more, and nothing of it is touched after this.
-    if (abandoned) delete this;
+    if (abandoned)
+        delete this;
     return 0;
 }
 
@@ -231,7 +307,8 @@ void CUrlWinInetWorker::StartThreadRun()
 {
     std::memset(m_szUploadUrl, 0, sizeof(m_szUploadUrl));
     CProductKey key(KEY_READ);
-    if (key.IsOpen()) key.ReadText("UploadURL", m_szUploadUrl, sizeof(m_szUploadUrl));
+    if (key.IsOpen())
+        key.ReadText("UploadURL", m_szUploadUrl, sizeof(m_szUploadUrl));
     m_dwSecureFlags = kSecureFlags;
     if (key.ReadSwitch("MVRelaxedTls", 0) == 1) {
         m_dwSecureFlags |= kRelaxedCertificateFlags;
@@ -266,33 +343,78 @@ int32_t CUrlWinInetWorker::Perform(CUrlRequest* request)
 {
     const char* url = request->GetUrl().GetBuffer();
     DWORD secureFlags = request->GetSecure() ? m_dwSecureFlags : 0;
-    CUrlLogLine().Text("MVUrl tried to open url : ").Text(RedactToken(url).GetText())
-        .Text(" secure flag : ").Signed(request->GetSecure() ? 1 : 0).Info();
+    CUrlLogLine()
+        .Text("MVUrl tried to open url : ")
+        .Text(RedactToken(url).GetText())
+        .Text(" secure flag : ")
+        .Signed(request->GetSecure() ? 1 : 0)
+        .Info();
 
     const bool upload = std::strstr(url, EffectiveUploadUrl(m_szUploadUrl)) != nullptr;
     const UrlTarget target = SplitRequestUrl(url);
-    if (target.forcesTls) secureFlags = m_dwSecureFlags;
-    CUrlLogLine().Text("MVUrl tried to connect to server ").Text(target.host.GetText()).Text(" Secure flag : ")
-        .Unsigned(secureFlags).Text(" object : ").Text(RedactToken(target.object.GetText()).GetText()).Info();
+    if (target.forcesTls)
+        secureFlags = m_dwSecureFlags;
+    CUrlLogLine()
+        .Text("MVUrl tried to connect to server ")
+        .Text(target.host.GetText())
+        .Text(" Secure flag : ")
+        .Unsigned(secureFlags)
+        .Text(" object : ")
+        .Text(RedactToken(target.object.GetText()).GetText())
+        .Info();
 
-    const INTERNET_PORT port = secureFlags ? INTERNET_DEFAULT_HTTPS_PORT : INTERNET_DEFAULT_HTTP_PORT;
-    HINTERNET hConnect = MVInternetConnectA(m_hRoot, target.host.GetText(), port, nullptr, nullptr,
-                                            INTERNET_SERVICE_HTTP, 0, 1);
+    const INTERNET_PORT port =
+        secureFlags ? INTERNET_DEFAULT_HTTPS_PORT : INTERNET_DEFAULT_HTTP_PORT;
+    HINTERNET hConnect = nullptr;
+    const int32_t connected = Connect(target.host.GetText(), port, &hConnect);
+    if (connected != 0)
+        return connected;
+
+    CUrlLogLine()
+        .Text("MVUrl tried to retrieve ")
+        .Text(RedactToken(target.object.GetText()).GetText())
+        .Info();
+    const UploadParts uploadParts = SplitUpload(upload ? target.object.GetText() : "");
+    const char* object = upload ? uploadParts.object.GetText() : target.object.GetText();
+    CKSCharStr location;
+    const int32_t result = OpenAndSend(request, hConnect, upload ? "POST" : "GET", object,
+                                       secureFlags, upload && uploadParts.hasBody, uploadParts.body,
+                                       secureFlags != 0 ? &location : nullptr);
+    if (result != kRedirected)
+        return result;
+    return FollowRedirects(request, target.host.GetText(), port, target.object.GetText(), location);
+}
+
+int32_t CUrlWinInetWorker::Connect(const char* host, INTERNET_PORT port, HINTERNET* connection)
+{
+    HINTERNET hConnect =
+        MVInternetConnectA(m_hRoot, host, port, nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 1);
     if (!StoreHandle(&m_hConnect, hConnect)) {
         const int32_t code = hConnect ? ERROR_INTERNET_OPERATION_CANCELLED : LastFailure();
-        CUrlLogLine().Text("MVUrl InternetConnect() call failed with ").Unsigned(static_cast<uint32_t>(code))
+        CUrlLogLine()
+            .Text("MVUrl InternetConnect() call failed with ")
+            .Unsigned(static_cast<uint32_t>(code))
             .Error(kLineConnectFailed);
         return code;
     }
+    *connection = hConnect;
+    return 0;
+}
 
-    CUrlLogLine().Text("MVUrl tried to retrieve ").Text(RedactToken(target.object.GetText()).GetText()).Info();
-    const UploadParts uploadParts = SplitUpload(upload ? target.object.GetText() : "");
-    const char* object = upload ? uploadParts.object.GetText() : target.object.GetText();
-    HINTERNET hRequest = MVHttpOpenRequestA(hConnect, upload ? "POST" : "GET", object, "HTTP/1.0",
-                                            nullptr, nullptr, kRequestFlags | secureFlags, 1);
+int32_t CUrlWinInetWorker::OpenAndSend(CUrlRequest* request, HINTERNET hConnect, const char* verb,
+                                       const char* object, DWORD secureFlags, bool withBody,
+                                       const CKSCharStr& body, CKSCharStr* location)
+{
+    // Over TLS the worker follows redirects itself, so that none leaves TLS.
+    const DWORD flags =
+        kRequestFlags | secureFlags | (location != nullptr ? INTERNET_FLAG_NO_AUTO_REDIRECT : 0);
+    HINTERNET hRequest =
+        MVHttpOpenRequestA(hConnect, verb, object, "HTTP/1.0", nullptr, nullptr, flags, 1);
     if (!StoreHandle(&m_hRequest, hRequest)) {
         const int32_t code = hRequest ? ERROR_INTERNET_OPERATION_CANCELLED : LastFailure();
-        CUrlLogLine().Text("MVUrl HttpOpenRequest() call failed with ").Unsigned(static_cast<uint32_t>(code))
+        CUrlLogLine()
+            .Text("MVUrl HttpOpenRequest() call failed with ")
+            .Unsigned(static_cast<uint32_t>(code))
             .Error(kLineOpenRequestFailed);
         return code;
     }
@@ -300,33 +422,104 @@ int32_t CUrlWinInetWorker::Perform(CUrlRequest* request)
     SetCredentials(hRequest);
     // Only revocation checking is relaxed here; the request flags above carry the rest.
     DWORD securityFlags = SECURITY_FLAG_IGNORE_REVOCATION;  // 0x80
-    MVInternetSetOptionA(hRequest, INTERNET_OPTION_SECURITY_FLAGS, &securityFlags, sizeof(securityFlags));
-    return SendAndReceive(request, hRequest, upload && uploadParts.hasBody, uploadParts.body);
+    MVInternetSetOptionA(hRequest, INTERNET_OPTION_SECURITY_FLAGS, &securityFlags,
+                         sizeof(securityFlags));
+    return SendAndReceive(request, hRequest, withBody, body, location);
+}
+
+int32_t CUrlWinInetWorker::FollowRedirects(CUrlRequest* request, const char* host,
+                                           INTERNET_PORT port, const char* object,
+                                           CKSCharStr& location)
+{
+    RedirectTarget from;
+    from.host.Set(host);
+    from.port = port;
+    from.object.Set(object);
+    for (int hop = 1;; ++hop) {
+        const RedirectTarget to = ResolveRedirect(location.GetText(), from.host.GetText(),
+                                                  from.port, from.object.GetText());
+        const CKSCharStr shown = MaskLocation(location.GetText(), request->GetUrl().GetText());
+        location.Wipe();
+        if (to.kind != RedirectKind::Follow || hop > kMaxRedirectHops)
+            return RefuseRedirect(to.kind, shown);
+        CUrlLogLine().Text("MVUrl redirected to ").Text(shown.GetText()).Info();
+        // Each hop is an exchange of its own: the previous one's handles go, the request stays
+        // the one a cancel aims at.
+        CloseExchange();
+        {
+            CKSLock guard(m_lock);
+            m_pCurrent = request;
+        }
+        // A cancel or stop that came between two hops found no handle to close: no new hop.
+        if (request->IsCancelled() || StopRequested())
+            return ERROR_INTERNET_OPERATION_CANCELLED;
+        HINTERNET hConnect = nullptr;
+        const int32_t connected = Connect(to.host.GetText(), to.port, &hConnect);
+        if (connected != 0)
+            return connected;
+        CUrlLogLine()
+            .Text("MVUrl tried to retrieve ")
+            .Text(RedactToken(to.object.GetText()).GetText())
+            .Info();
+        const int32_t result = OpenAndSend(request, hConnect, "GET", to.object.GetText(),
+                                           m_dwSecureFlags, false, CKSCharStr(), &location);
+        if (result != kRedirected)
+            return result;
+        from.object.Wipe();
+        from = to;
+    }
+}
+
+int32_t CUrlWinInetWorker::RefuseRedirect(RedirectKind kind, const CKSCharStr& shown)
+{
+    CUrlLogLine line;
+    int32_t code;
+    int sourceLine;
+    if (kind == RedirectKind::LeavesTls) {
+        line.Text("MVUrl redirect refused: it leaves TLS");
+        code = ERROR_INTERNET_HTTPS_TO_HTTP_ON_REDIR;
+        sourceLine = kLineRedirectRefused;
+    } else if (kind == RedirectKind::Unusable) {
+        line.Text("MVUrl redirect refused: its location is not usable");
+        code = ERROR_INTERNET_INVALID_URL;
+        sourceLine = kLineRedirectUnusable;
+    } else {
+        line.Text("MVUrl redirect refused: more than ").Signed(kMaxRedirectHops).Text(" redirects");
+        code = ERROR_HTTP_REDIRECT_FAILED;
+        sourceLine = kLineTooManyRedirects;
+    }
+    line.Text("; location: ").Text(shown.GetText()).Error(sourceLine);
+    return code;
 }
 
 bool CUrlWinInetWorker::StoreHandle(HINTERNET* slot, HINTERNET handle)
 {
-    if (handle == nullptr) return false;
-    CKSLock guard(m_lock);
-    // A cancel that came before the handle existed had nothing to close: close it now.
-    if (m_pCurrent != nullptr && m_pCurrent->IsCancelled()) {
-        MVInternetCloseHandle(handle);
+    if (handle == nullptr)
         return false;
+    {
+        CKSLock guard(m_lock);
+        if (m_pCurrent == nullptr || !m_pCurrent->IsCancelled()) {
+            *slot = handle;
+            return true;
+        }
     }
-    *slot = handle;
-    return true;
+    // A cancel that came before the handle existed had nothing to close: close it now.
+    MVInternetCloseHandle(handle);
+    return false;
 }
 
 void CUrlWinInetWorker::SetCredentials(HINTERNET hRequest)
 {
-    ApplyCredentials(hRequest, ReadProxyCredentials, INTERNET_OPTION_PROXY_USERNAME, INTERNET_OPTION_PROXY_PASSWORD,
-                     m_remembered.proxyUser, m_remembered.proxyPassword);
-    ApplyCredentials(hRequest, ReadServerCredentials, INTERNET_OPTION_USERNAME, INTERNET_OPTION_PASSWORD,
-                     m_remembered.serverUser, m_remembered.serverPassword);
+    ApplyCredentials(hRequest, ReadProxyCredentials, INTERNET_OPTION_PROXY_USERNAME,
+                     INTERNET_OPTION_PROXY_PASSWORD, m_remembered.proxyUser,
+                     m_remembered.proxyPassword);
+    ApplyCredentials(hRequest, ReadServerCredentials, INTERNET_OPTION_USERNAME,
+                     INTERNET_OPTION_PASSWORD, m_remembered.serverUser,
+                     m_remembered.serverPassword);
 }
 
 int32_t CUrlWinInetWorker::SendAndReceive(CUrlRequest* request, HINTERNET hRequest, bool withBody,
-                                          const CKSCharStr& body)
+                                          const CKSCharStr& body, CKSCharStr* location)
 {
     BOOL sent;
     if (withBody) {
@@ -337,7 +530,8 @@ int32_t CUrlWinInetWorker::SendAndReceive(CUrlRequest* request, HINTERNET hReque
         std::memcpy(end, "\r\n", 3);
         // The call takes a writable buffer: it gets a copy of its own.
         std::unique_ptr<char[]> payload(new (std::nothrow) char[length + 1]);
-        if (!payload) return ERROR_NOT_ENOUGH_MEMORY;
+        if (!payload)
+            return ERROR_NOT_ENOUGH_MEMORY;
         std::memcpy(payload.get(), body.GetText(), length + 1);
         sent = MVHttpSendRequestA(hRequest, headers, static_cast<DWORD>(-1), payload.get(), length);
     } else {
@@ -345,10 +539,15 @@ int32_t CUrlWinInetWorker::SendAndReceive(CUrlRequest* request, HINTERNET hReque
     }
     if (!sent) {
         const int32_t code = LastFailure();
-        CUrlLogLine().Text("MVUrl HttpSendRequest() call failed with ").Unsigned(static_cast<uint32_t>(code))
+        CUrlLogLine()
+            .Text("MVUrl HttpSendRequest() call failed with ")
+            .Unsigned(static_cast<uint32_t>(code))
             .Error(kLineSendFailed);
         if (const char* reason = CertificateProblem(code)) {
-            CUrlLogLine().Text("MVUrl server certificate refused: ").Text(reason).Error(kLineCertificateRefused);
+            CUrlLogLine()
+                .Text("MVUrl server certificate refused: ")
+                .Text(reason)
+                .Error(kLineCertificateRefused);
         }
         return code;
     }
@@ -359,6 +558,8 @@ int32_t CUrlWinInetWorker::SendAndReceive(CUrlRequest* request, HINTERNET hReque
         OutputDebugStringA("***HTTP Status==HTTP_STATUS_PROXY_AUTH_REQ or HTTP_STATUS_DENIED\n");
         return static_cast<int32_t>(status);
     }
+    if (location != nullptr && IsRedirect(status) && ReadLocation(hRequest, *location))
+        return kRedirected;
     const int32_t result = ReadBody(request, hRequest);
     return result != 0 ? result : CheckComplete(request, hRequest, status);
 }
@@ -366,7 +567,8 @@ int32_t CUrlWinInetWorker::SendAndReceive(CUrlRequest* request, HINTERNET hReque
 int32_t CUrlWinInetWorker::CheckComplete(CUrlRequest* request, HINTERNET hRequest, DWORD status)
 {
     // A server that closed without any answer is no answer, not an empty one.
-    if (status == 0 && request->GetContentLength() == 0) return ERROR_HTTP_INVALID_SERVER_RESPONSE;
+    if (status == 0 && request->GetContentLength() == 0)
+        return ERROR_HTTP_INVALID_SERVER_RESPONSE;
     // A body cut short of its announced length can end without a read error: count it.
     DWORD announced = 0;
     DWORD length = sizeof(announced);
@@ -380,12 +582,15 @@ int32_t CUrlWinInetWorker::CheckComplete(CUrlRequest* request, HINTERNET hReques
 int32_t CUrlWinInetWorker::ReadBody(CUrlRequest* request, HINTERNET hRequest)
 {
     const int32_t announced = ReserveAnnounced(request, hRequest);
-    if (announced != 0) return announced;
+    if (announced != 0)
+        return announced;
     for (;;) {
         // Read straight into the content's spare room. One byte past the limit is asked for
         // too, so that a body longer than the limit shows as such.
-        const uint64_t room = static_cast<uint64_t>(request->GetBodyLimit()) - request->GetContentLength() + 1;
-        const uint64_t chunk = g_nUrlReadSize.load() != 0 ? g_nUrlReadSize.load() : kDefaultUrlReadSize;
+        const uint64_t room =
+            static_cast<uint64_t>(request->GetBodyLimit()) - request->GetContentLength() + 1;
+        const uint64_t chunk =
+            g_nUrlReadSize.load() != 0 ? g_nUrlReadSize.load() : kDefaultUrlReadSize;
         DWORD ask = static_cast<DWORD>(room < chunk ? room : chunk);
         const uint32_t spare = request->GetContentCapacity() - request->GetContentLength();
         DWORD read = 0;
@@ -393,19 +598,28 @@ int32_t CUrlWinInetWorker::ReadBody(CUrlRequest* request, HINTERNET hRequest)
             // Full (a body of announced length is, at its end): only bytes that really come
             // make the buffer grow.
             uint8_t probe[1024];
-            if (ask > sizeof(probe)) ask = sizeof(probe);
-            if (!MVInternetReadFile(hRequest, probe, ask, &read)) return LastFailure();
-            if (read == 0) return 0;
-            if (request->WouldPassLimit(read)) return BodyTooLarge(request);
+            if (ask > sizeof(probe))
+                ask = sizeof(probe);
+            if (!MVInternetReadFile(hRequest, probe, ask, &read))
+                return LastFailure();
+            if (read == 0)
+                return 0;
+            if (request->WouldPassLimit(read))
+                return BodyTooLarge(request);
             // A body delivered short or with a gap would pass for the whole answer: fail instead.
-            if (!request->AppendContent(probe, read)) return ERROR_NOT_ENOUGH_MEMORY;
+            if (!request->AppendContent(probe, read))
+                return ERROR_NOT_ENOUGH_MEMORY;
             continue;
         }
-        if (ask > spare) ask = spare;
+        if (ask > spare)
+            ask = spare;
         uint8_t* tail = request->ReserveTail(ask);
-        if (!MVInternetReadFile(hRequest, tail, ask, &read)) return LastFailure();
-        if (read == 0) return 0;
-        if (request->WouldPassLimit(read)) return BodyTooLarge(request);
+        if (!MVInternetReadFile(hRequest, tail, ask, &read))
+            return LastFailure();
+        if (read == 0)
+            return 0;
+        if (request->WouldPassLimit(read))
+            return BodyTooLarge(request);
         request->CommitContent(read);
     }
 }
@@ -417,42 +631,59 @@ int32_t CUrlWinInetWorker::ReserveAnnounced(CUrlRequest* request, HINTERNET hReq
     // be had, the content grows as it arrives.
     DWORD announced = 0;
     DWORD length = sizeof(announced);
-    if (!MVHttpQueryInfoA(hRequest, kContentLengthQuery, &announced, &length, nullptr) || announced == 0) return 0;
-    if (announced > request->GetBodyLimit()) return BodyTooLarge(request);
+    if (!MVHttpQueryInfoA(hRequest, kContentLengthQuery, &announced, &length, nullptr) ||
+        announced == 0)
+        return 0;
+    if (announced > request->GetBodyLimit())
+        return BodyTooLarge(request);
     request->ReserveContent(announced);
     return 0;
 }
 
 int32_t CUrlWinInetWorker::BodyTooLarge(CUrlRequest* request)
 {
-    CUrlLogLine().Text("MVUrl answer body passes its limit of ").Unsigned(request->GetBodyLimit())
-        .Text(" bytes").Error(kLineBodyTooLarge);
+    CUrlLogLine()
+        .Text("MVUrl answer body passes its limit of ")
+        .Unsigned(request->GetBodyLimit())
+        .Text(" bytes")
+        .Error(kLineBodyTooLarge);
     return MVURL_RESULT_TOO_LARGE;
 }
 
 void CUrlWinInetWorker::CloseExchange()
 {
-    CKSLock guard(m_lock);
-    m_pCurrent = nullptr;
-    CloseHandlesLocked();
+    ExchangeHandles handles;
+    {
+        CKSLock guard(m_lock);
+        m_pCurrent = nullptr;
+        handles = TakeHandlesLocked();
+    }
+    CloseHandles(handles);
 }
 
-void CUrlWinInetWorker::CloseHandlesLocked()
+CUrlWinInetWorker::ExchangeHandles CUrlWinInetWorker::TakeHandlesLocked()
 {
-    if (m_hRequest != nullptr) {
-        MVInternetCloseHandle(m_hRequest);
-        m_hRequest = nullptr;
-    }
-    if (m_hConnect != nullptr) {
-        MVInternetCloseHandle(m_hConnect);
-        m_hConnect = nullptr;
-    }
+    ExchangeHandles handles{m_hRequest, m_hConnect};
+    m_hRequest = nullptr;
+    m_hConnect = nullptr;
+    return handles;
+}
+
+void CUrlWinInetWorker::CloseHandles(const ExchangeHandles& handles)
+{
+    // Outside the lock: closing can take a while, and cleanup's waits must stay bounded.
+    // Each handle left its slot under the lock, so exactly one caller closes it.
+    if (handles.request != nullptr)
+        MVInternetCloseHandle(handles.request);
+    if (handles.connect != nullptr)
+        MVInternetCloseHandle(handles.connect);
 }
 
 void CUrlWinInetWorker::ReleaseQueued()
 {
     // The thread has ended: nobody else takes from the queue, and nobody will.
     while (m_queue.GetCount() > 0) {
-        if (auto* request = reinterpret_cast<CUrlRequest*>(m_queue.Get(nullptr))) request->Release();
+        if (auto* request = reinterpret_cast<CUrlRequest*>(m_queue.Get(nullptr)))
+            request->Release();
     }
 }

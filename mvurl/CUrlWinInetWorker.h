@@ -4,6 +4,7 @@
 #pragma once
 
 #include "mvurl/CUrlWorker.h"
+#include "mvurl/RedirectText.h"
 #include "threading/CKSCharStr.h"
 #include "threading/CKSCriticalSection.h"
 #include "threading/CKSSyncQueue.h"
@@ -12,6 +13,8 @@
 #include <windows.h>
 #include <wininet.h>
 
+#include <atomic>
+#include <cstdint>
 
 class CUrlWinInetWorker : public CUrlWorker, public CKSThread {
 public:
@@ -19,6 +22,9 @@ public:
     ~CUrlWinInetWorker() override;
 
     uint32_t Init() override;
+    // Workers not yet destroyed, an abandoned one included (it frees itself when its thread
+    // ends): what a leak check counts.
+    static int32_t LiveCount() { return s_nLive; }
     bool Cleanup() override;
     void Poll() override {}
     uint32_t Submit(CUrlRequest* request) override;
@@ -46,9 +52,24 @@ private:
     DWORD FinishThreadRun();
     void Exchange(CUrlRequest* request);
     int32_t Perform(CUrlRequest* request);
+    // Connects to host at port, keeping the handle for a cancel: 0, or the failure result.
+    int32_t Connect(const char* host, INTERNET_PORT port, HINTERNET* connection);
+    // Opens the request on the connection, sets its options and credentials, sends it and takes
+    // the answer. A non-null location makes redirects the worker's own: a redirect answer then
+    // leaves its Location there and answers kRedirected.
+    int32_t OpenAndSend(CUrlRequest* request, HINTERNET hConnect, const char* verb,
+                        const char* object, DWORD secureFlags, bool withBody,
+                        const CKSCharStr& body, CKSCharStr* location);
+    // Follows location, received from host, port and object, over TLS only, hop after hop.
+    int32_t FollowRedirects(CUrlRequest* request, const char* host, INTERNET_PORT port,
+                            const char* object, CKSCharStr& location);
+    // Traces why a redirect is not followed (a target to follow: one hop too many) and answers
+    // the request's result.
+    int32_t RefuseRedirect(RedirectKind kind, const CKSCharStr& shown);
     bool StoreHandle(HINTERNET* slot, HINTERNET handle);
     void SetCredentials(HINTERNET request);
-    int32_t SendAndReceive(CUrlRequest* request, HINTERNET hRequest, bool upload, const CKSCharStr& body);
+    int32_t SendAndReceive(CUrlRequest* request, HINTERNET hRequest, bool upload,
+                           const CKSCharStr& body, CKSCharStr* location);
     int32_t ReadBody(CUrlRequest* request, HINTERNET hRequest);
     // Sizes the content for the length the answer announces; a failure result when that
     // length passes the request's body limit, else 0.
@@ -56,9 +77,16 @@ private:
     int32_t BodyTooLarge(CUrlRequest* request);
     // The result of a body read to its end: 0, or why what arrived is not the whole answer.
     int32_t CheckComplete(CUrlRequest* request, HINTERNET hRequest, DWORD status);
+    // The exchange's request and connection handles, taken out of their slots.
+    struct ExchangeHandles {
+        HINTERNET request = nullptr;
+        HINTERNET connect = nullptr;
+    };
+
     void CloseExchange();
-    // Closes the exchange's request and connection handles; the caller holds m_lock.
-    void CloseHandlesLocked();
+    // Empties the handle slots; the caller holds m_lock and closes what it got without it.
+    ExchangeHandles TakeHandlesLocked();
+    static void CloseHandles(const ExchangeHandles& handles);
     void ReleaseQueued();
     // Closes every handle and releases every request the worker still holds.
     void ReleaseResources();
@@ -75,4 +103,6 @@ private:
     char m_szUploadUrl[256] = {};
     DWORD m_dwSecureFlags = INTERNET_FLAG_SECURE;
     RememberedCredentials m_remembered = {};
+
+    static std::atomic<int32_t> s_nLive;
 };

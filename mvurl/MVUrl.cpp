@@ -36,20 +36,26 @@ int32_t MVUrlInit(void* downloadInterface, uint32_t downloadParameter)
 
 int32_t MVUrlCleanup()
 {
-    if (!g_UrlMgr.Cleanup()) g_bWorkerAbandoned = true;
-    if (!g_bWorkerAbandoned) WinInetUnbind();
+    if (!g_UrlMgr.Cleanup())
+        g_bWorkerAbandoned = true;
+    if (!g_bWorkerAbandoned)
+        WinInetUnbind();
     return 0;
 }
 
-int32_t MVUrlRequestW(const wchar_t* url, uint32_t secure, UrlCompletionFn completion, CUrlRequest** outRequest)
+int32_t MVUrlRequestW(const wchar_t* url, uint32_t secure, UrlCompletionFn completion,
+                      CUrlRequest** outRequest)
 {
-    if (url == nullptr || outRequest == nullptr) return MVURL_E_ARGUMENT;
+    if (url == nullptr || outRequest == nullptr)
+        return MVURL_E_ARGUMENT;
     std::unique_ptr<char[]> utf8(new (std::nothrow) char[kMaxUrlUtf8]());
-    if (!utf8) return MVURL_E_ALLOCATION;
+    if (!utf8)
+        return MVURL_E_ALLOCATION;
     // A URL whose UTF-8 form does not fit is refused rather than sent cut.
     const bool converted = WideToUtf8(url, utf8.get(), kMaxUrlUtf8) > 0;
-    const int32_t created = converted ? g_UrlMgr.CreateRequest(utf8.get(), secure, completion, outRequest)
-                                      : MVURL_E_ARGUMENT;
+    const int32_t created = converted
+                                ? g_UrlMgr.CreateRequest(utf8.get(), secure, completion, outRequest)
+                                : MVURL_E_ARGUMENT;
     // The URL may carry the access token: this copy goes as soon as the request has its own.
     // The buffer came zeroed, so a whole conversion leaves nothing behind its terminator.
     SecureWipe(utf8.get(), converted ? std::strlen(utf8.get()) : static_cast<size_t>(kMaxUrlUtf8));

@@ -17,9 +17,9 @@ using UrlCompletionFn = int32_t (*)(CUrlRequest* request, int32_t value, const u
 
 // Creation codes of MVUrlRequestW.
 constexpr int32_t MVURL_OK = 0;
-constexpr int32_t MVURL_E_ARGUMENT = 7001;     // null URL or out-pointer, or a URL too long
-constexpr int32_t MVURL_E_ALLOCATION = 7002;   // the request could not be allocated
-constexpr int32_t MVURL_E_NO_WORKER = 7003;    // no worker, or the worker refused it
+constexpr int32_t MVURL_E_ARGUMENT = 7001;    // null URL or out-pointer, or a URL too long
+constexpr int32_t MVURL_E_ALLOCATION = 7002;  // the request could not be allocated
+constexpr int32_t MVURL_E_NO_WORKER = 7003;   // no worker, or the worker refused it
 
 // Longest URL in UTF-8, terminator included.
 constexpr int kMaxUrlUtf8 = 102400;
@@ -34,7 +34,8 @@ int32_t MVUrlInit(void* downloadInterface, uint32_t downloadParameter);
 // Stops the worker (aborting what is in progress) and unbinds WinInet. Always 0.
 int32_t MVUrlCleanup();
 // Submits url; secure non-zero sends it over TLS to port 443 whatever its scheme.
-int32_t MVUrlRequestW(const wchar_t* url, uint32_t secure, UrlCompletionFn completion, CUrlRequest** outRequest);
+int32_t MVUrlRequestW(const wchar_t* url, uint32_t secure, UrlCompletionFn completion,
+                      CUrlRequest** outRequest);
 // The largest body (bytes) of the requests submitted from now on: a longer one fails with
 // MVURL_RESULT_TOO_LARGE, and no more than this is ever held for a server's announced length.
 void MVUrlSetBodyLimit(uint32_t bytes);

@@ -1,6 +1,7 @@
 #include "mvurl/StoredCredentials.h"
 
 #include "mvurl/CProductKey.h"
+#include "trace/CTraceSecrets.h"
 #include "util/SecureWipe.h"
 #include "util/Unscramble.h"
 
@@ -8,13 +9,16 @@ namespace {
 
 constexpr DWORD kScrambledSize = 256;
 
-int ReadCredentials(const char* userValue, const char* passwordValue, char* user, char* password, DWORD size)
+int ReadCredentials(const char* userValue, const char* passwordValue, char* user, char* password,
+                    DWORD size)
 {
     CProductKey key(KEY_READ);
-    if (!key.IsOpen() || !key.ReadText(userValue, user, size)) return 0;
+    if (!key.IsOpen() || !key.ReadText(userValue, user, size))
+        return 0;
     char scrambled[kScrambledSize] = {};
     key.ReadText(passwordValue, scrambled, kScrambledSize);
     UnscrambleHexText(scrambled, password, size);
+    CTraceSecrets::Instance().Add(password);
     SecureWipe(scrambled);
     return 1;
 }

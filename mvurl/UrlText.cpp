@@ -75,11 +75,14 @@ CKSCharStr RedactToken(const char* text)
 {
     CKSCharStr out;
     const char* source = text != nullptr ? text : "";
-    for (const char* at = std::strstr(source, kTokenParam); at != nullptr; at = std::strstr(at + 1, kTokenParam)) {
-        if (!IsParamStart(source, at)) continue;
+    for (const char* at = std::strstr(source, kTokenParam); at != nullptr;
+         at = std::strstr(at + 1, kTokenParam)) {
+        if (!IsParamStart(source, at))
+            continue;
         const size_t kept = static_cast<size_t>(at - source) + sizeof(kTokenParam) - 1;
         std::unique_ptr<char[]> masked(new (std::nothrow) char[kept + sizeof(kTokenMask)]);
-        if (!masked) return out;
+        if (!masked)
+            return out;
         std::memcpy(masked.get(), source, kept);
         std::memcpy(masked.get() + kept, kTokenMask, sizeof(kTokenMask));
         out.Set(masked.get());

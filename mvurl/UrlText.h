@@ -9,6 +9,9 @@ struct UrlTarget {
     CKSCharStr host;    // everything up to the first "/" behind the scheme (a ":port" stays in it)
     CKSCharStr object;  // from that "/" on; "/" when there is nothing behind the host
     bool forcesTls = false;
+
+    // The object carries the access token: its memory is wiped, not only freed.
+    ~UrlTarget() { object.Wipe(); }
 };
 
 // Splits url ("http://", "https://" or no scheme at all). A part that could not be allocated
@@ -29,6 +32,9 @@ struct UploadParts {
     CKSCharStr object;
     CKSCharStr body;
     bool hasBody = false;
+
+    // The object may carry the access token: its memory is wiped, not only freed.
+    ~UploadParts() { object.Wipe(); }
 };
 UploadParts SplitUpload(const char* object);
 

@@ -2,7 +2,6 @@
 
 #include "mvurl/CProductKey.h"
 #include "util/ProcAddress.h"
-#include "util/SafeString.h"
 
 #include <cstring>
 
@@ -68,7 +67,8 @@ void ApplyStoredProxy()
     std::memset(g_szProxyServer, 0, sizeof(g_szProxyServer));
     std::memset(g_szProxyBypass, 0, sizeof(g_szProxyBypass));
     g_bProxyBound = ReadProxySettings(g_szProxyServer, g_szProxyBypass, 256) != 0;
-    if (!g_bProxyBound || g_entries.internetSetOption == nullptr) return;
+    if (!g_bProxyBound || g_entries.internetSetOption == nullptr)
+        return;
     ProxyInfoA info = {};
     info.dwAccessType = INTERNET_OPEN_TYPE_PROXY;
     info.lpszProxy = g_szProxyServer;
@@ -78,30 +78,21 @@ void ApplyStoredProxy()
 
 }  // namespace
 
-HMODULE LoadSystemLibrary(const wchar_t* fileName)
-{
-    wchar_t dir[MAX_PATH] = {};
-    const UINT n = GetSystemDirectoryW(dir, MAX_PATH);
-    if (n == 0 || n >= MAX_PATH) return nullptr;
-    wchar_t path[MAX_PATH] = {};
-    // A cut path could name some other file: load nothing rather than that.
-    if (BoundedFormat(path, MAX_PATH, L"%ls\\%ls", dir, fileName) != KS_S_OK) return nullptr;
-    OutputDebugStringW(path);
-    return LoadLibraryW(path);
-}
-
 void WinInetBind()
 {
-    if (g_hWinInet != nullptr) return;
+    if (g_hWinInet != nullptr)
+        return;
     g_hWinInet = LoadSystemLibrary(L"WININET.DLL");
-    if (g_hWinInet == nullptr) return;
+    if (g_hWinInet == nullptr)
+        return;
     ResolveAll();
     ApplyStoredProxy();
 }
 
 void WinInetUnbind()
 {
-    if (g_hWinInet != nullptr) FreeLibrary(g_hWinInet);
+    if (g_hWinInet != nullptr)
+        FreeLibrary(g_hWinInet);
     g_hWinInet = nullptr;
     g_entries = {};
     g_bProxyBound = false;
@@ -126,9 +117,12 @@ bool WinInetIsBound()
 int ReadProxySettings(char* server, char* bypass, DWORD size)
 {
     CProductKey key(KEY_READ);
-    if (!key.IsOpen()) return 0;
-    if (key.ReadSwitch("MVProxyEnable", 0) == 0) return 0;
-    if (!key.ReadText("MVProxyServer", server, size)) return 0;
+    if (!key.IsOpen())
+        return 0;
+    if (key.ReadSwitch("MVProxyEnable", 0) == 0)
+        return 0;
+    if (!key.ReadText("MVProxyServer", server, size))
+        return 0;
     key.ReadText("MVProxyBypass", bypass, size);
     return 1;
 }
@@ -146,8 +140,8 @@ HINTERNET MVInternetConnectA(HINTERNET internet, LPCSTR server, INTERNET_PORT po
     return fn ? fn(internet, server, port, user, password, service, flags, context) : nullptr;
 }
 
-HINTERNET MVHttpOpenRequestA(HINTERNET connect, LPCSTR verb, LPCSTR object, LPCSTR version, LPCSTR referrer,
-                             LPCSTR* acceptTypes, DWORD flags, DWORD_PTR context)
+HINTERNET MVHttpOpenRequestA(HINTERNET connect, LPCSTR verb, LPCSTR object, LPCSTR version,
+                             LPCSTR referrer, LPCSTR* acceptTypes, DWORD flags, DWORD_PTR context)
 {
     auto fn = g_entries.httpOpenRequest;
     return fn ? fn(connect, verb, object, version, referrer, acceptTypes, flags, context) : nullptr;
@@ -166,7 +160,8 @@ BOOL MVInternetCloseHandle(HINTERNET handle)
     return fn ? fn(handle) : FALSE;
 }
 
-BOOL MVHttpQueryInfoA(HINTERNET request, DWORD infoLevel, LPVOID buffer, LPDWORD bufferLength, LPDWORD index)
+BOOL MVHttpQueryInfoA(HINTERNET request, DWORD infoLevel, LPVOID buffer, LPDWORD bufferLength,
+                      LPDWORD index)
 {
     auto fn = g_entries.httpQueryInfo;
     return fn ? fn(request, infoLevel, buffer, bufferLength, index) : FALSE;
@@ -184,7 +179,8 @@ BOOL MVInternetReadFile(HINTERNET file, LPVOID buffer, DWORD toRead, LPDWORD rea
     return fn ? fn(file, buffer, toRead, read) : FALSE;
 }
 
-BOOL MVHttpAddRequestHeadersA(HINTERNET request, LPCSTR headers, DWORD headersLength, DWORD modifiers)
+BOOL MVHttpAddRequestHeadersA(HINTERNET request, LPCSTR headers, DWORD headersLength,
+                              DWORD modifiers)
 {
     auto fn = g_entries.httpAddRequestHeaders;
     return fn ? fn(request, headers, headersLength, modifiers) : FALSE;
@@ -202,8 +198,8 @@ DWORD MVInternetErrorDlg(HWND wnd, HINTERNET request, DWORD error, DWORD flags, 
     return fn ? fn(wnd, request, error, flags, data) : 0;
 }
 
-HINTERNET MVInternetOpenUrlA(HINTERNET internet, LPCSTR url, LPCSTR headers, DWORD headersLength, DWORD flags,
-                             DWORD_PTR context)
+HINTERNET MVInternetOpenUrlA(HINTERNET internet, LPCSTR url, LPCSTR headers, DWORD headersLength,
+                             DWORD flags, DWORD_PTR context)
 {
     auto fn = g_entries.internetOpenUrl;
     return fn ? fn(internet, url, headers, headersLength, flags, context) : nullptr;

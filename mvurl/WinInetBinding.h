@@ -3,12 +3,10 @@
 // so a missing library or function makes that step fail softly.
 #pragma once
 
+#include "util/DllSearch.h"
+
 #include <windows.h>
 #include <wininet.h>
-
-// Loads fileName from exactly the system directory; null when that fails or the path
-// would not fit.
-HMODULE LoadSystemLibrary(const wchar_t* fileName);
 
 // Loads WinInet, resolves its functions and applies the stored proxy process-wide. Does
 // nothing when already bound.
@@ -28,18 +26,21 @@ int ReadProxySettings(char* server, char* bypass, DWORD size);
 HINTERNET MVInternetOpenA(LPCSTR agent, DWORD accessType, LPCSTR proxy, LPCSTR bypass, DWORD flags);
 HINTERNET MVInternetConnectA(HINTERNET internet, LPCSTR server, INTERNET_PORT port, LPCSTR user,
                              LPCSTR password, DWORD service, DWORD flags, DWORD_PTR context);
-HINTERNET MVHttpOpenRequestA(HINTERNET connect, LPCSTR verb, LPCSTR object, LPCSTR version, LPCSTR referrer,
-                             LPCSTR* acceptTypes, DWORD flags, DWORD_PTR context);
+HINTERNET MVHttpOpenRequestA(HINTERNET connect, LPCSTR verb, LPCSTR object, LPCSTR version,
+                             LPCSTR referrer, LPCSTR* acceptTypes, DWORD flags, DWORD_PTR context);
 BOOL MVHttpSendRequestA(HINTERNET request, LPCSTR headers, DWORD headersLength, LPVOID optional,
                         DWORD optionalLength);
 BOOL MVInternetCloseHandle(HINTERNET handle);
-BOOL MVHttpQueryInfoA(HINTERNET request, DWORD infoLevel, LPVOID buffer, LPDWORD bufferLength, LPDWORD index);
-BOOL MVInternetQueryDataAvailable(HINTERNET file, LPDWORD available, DWORD flags, DWORD_PTR context);
+BOOL MVHttpQueryInfoA(HINTERNET request, DWORD infoLevel, LPVOID buffer, LPDWORD bufferLength,
+                      LPDWORD index);
+BOOL MVInternetQueryDataAvailable(HINTERNET file, LPDWORD available, DWORD flags,
+                                  DWORD_PTR context);
 BOOL MVInternetReadFile(HINTERNET file, LPVOID buffer, DWORD toRead, LPDWORD read);
-BOOL MVHttpAddRequestHeadersA(HINTERNET request, LPCSTR headers, DWORD headersLength, DWORD modifiers);
+BOOL MVHttpAddRequestHeadersA(HINTERNET request, LPCSTR headers, DWORD headersLength,
+                              DWORD modifiers);
 BOOL MVInternetSetOptionA(HINTERNET internet, DWORD option, LPVOID buffer, DWORD bufferLength);
 DWORD MVInternetErrorDlg(HWND wnd, HINTERNET request, DWORD error, DWORD flags, LPVOID* data);
-HINTERNET MVInternetOpenUrlA(HINTERNET internet, LPCSTR url, LPCSTR headers, DWORD headersLength, DWORD flags,
-                             DWORD_PTR context);
+HINTERNET MVInternetOpenUrlA(HINTERNET internet, LPCSTR url, LPCSTR headers, DWORD headersLength,
+                             DWORD flags, DWORD_PTR context);
 // Answers TRUE while unbound: without WinInet nobody can tell we are offline.
 BOOL MVInternetGetConnectedState(LPDWORD flags, DWORD reserved);

@@ -13,12 +13,14 @@ CKSCharStr::CKSCharStr(const CKSCharStr& other)
 
 CKSCharStr& CKSCharStr::operator=(const CKSCharStr& other)
 {
-    if (this != &other) Set(other.m_pBuffer);
+    if (this != &other)
+        Set(other.m_pBuffer);
     return *this;
 }
 
 CKSCharStr::CKSCharStr(CKSCharStr&& other) noexcept
-    : m_pBuffer(std::exchange(other.m_pBuffer, nullptr)), m_nLength(std::exchange(other.m_nLength, 0u))
+    : m_pBuffer(std::exchange(other.m_pBuffer, nullptr)),
+      m_nLength(std::exchange(other.m_nLength, 0u))
 {
 }
 
@@ -46,7 +48,8 @@ void CKSCharStr::Empty()
 
 void CKSCharStr::Wipe()
 {
-    if (m_pBuffer != nullptr) SecureWipe(m_pBuffer, m_nLength);
+    if (m_pBuffer != nullptr)
+        SecureWipe(m_pBuffer, m_nLength);
     Empty();
 }
 
@@ -61,9 +64,11 @@ bool CKSCharStr::Set(const char* text)
 
 bool CKSCharStr::Set(const char* text, size_t length)
 {
-    if (text == nullptr || length >= UINT32_MAX) return false;
+    if (text == nullptr || length >= UINT32_MAX)
+        return false;
     char* buffer = new (std::nothrow) char[length + 1];
-    if (buffer == nullptr) return false;
+    if (buffer == nullptr)
+        return false;
     std::memcpy(buffer, text, length);
     buffer[length] = '\0';
     delete[] m_pBuffer;

@@ -2,6 +2,9 @@
 
 #include "threading/CKSLock.h"
 
+#include <initializer_list>
+#include <new>
+
 CKSSyncQueue::CKSSyncQueue()
 {
     m_hSemaphore = CreateSemaphoreW(nullptr, 0, 0x7FFFFFFF, nullptr);
@@ -9,14 +12,22 @@ CKSSyncQueue::CKSSyncQueue()
 
 CKSSyncQueue::~CKSSyncQueue()
 {
-    if (m_hSemaphore != nullptr) CloseHandle(m_hSemaphore);
+    for (List* list : {&m_priority, &m_normal}) {
+        while (Node* node = TakeFirst(*list))
+            delete node;
+    }
+    if (m_hSemaphore != nullptr)
+        CloseHandle(m_hSemaphore);
 }
 
 BOOL CKSSyncQueue::Put(ULONG_PTR item, BOOL bPriority)
 {
+    Node* node = new (std::nothrow) Node{item, nullptr};
+    if (node == nullptr)
+        return FALSE;
     {
         CKSLock guard(m_lock);
-        (bPriority ? m_priority : m_normal).push_back(item);
+        Append(bPriority ? m_priority : m_normal, node);
         ++m_nCount;
     }
     // Announced after the lock is dropped, so the woken consumer does not wait on it.
@@ -29,17 +40,45 @@ ULONG_PTR CKSSyncQueue::Get(HANDLE hWake)
     if (hWake != nullptr) {
         // The semaphore stands first: with items queued it wins over a signalled wake handle.
         const HANDLE handles[2] = {m_hSemaphore, hWake};
-        if (WaitForMultipleObjects(2, handles, FALSE, INFINITE) != WAIT_OBJECT_0) return 0;
+        if (WaitForMultipleObjects(2, handles, FALSE, INFINITE) != WAIT_OBJECT_0)
+            return 0;
     } else {
         WaitForSingleObject(m_hSemaphore, INFINITE);
     }
-    CKSLock guard(m_lock);
-    std::list<ULONG_PTR>& from = m_priority.empty() ? m_normal : m_priority;
-    if (from.empty()) return 0;
-    const ULONG_PTR item = from.front();
-    from.pop_front();
-    --m_nCount;
+    Node* node;
+    {
+        CKSLock guard(m_lock);
+        node = TakeFirst(m_priority);
+        if (node == nullptr)
+            node = TakeFirst(m_normal);
+        if (node == nullptr)
+            return 0;
+        --m_nCount;
+    }
+    const ULONG_PTR item = node->item;
+    delete node;
     return item;
+}
+
+void CKSSyncQueue::Append(List& list, Node* node)
+{
+    if (list.tail != nullptr) {
+        list.tail->next = node;
+    } else {
+        list.head = node;
+    }
+    list.tail = node;
+}
+
+CKSSyncQueue::Node* CKSSyncQueue::TakeFirst(List& list)
+{
+    Node* node = list.head;
+    if (node != nullptr) {
+        list.head = node->next;
+        if (list.head == nullptr)
+            list.tail = nullptr;
+    }
+    return node;
 }
 
 ULONG CKSSyncQueue::GetCount()

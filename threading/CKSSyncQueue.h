@@ -7,8 +7,6 @@
 
 #include <windows.h>
 
-#include <list>
-
 class CKSSyncQueue {
 public:
     CKSSyncQueue();
@@ -18,7 +16,7 @@ public:
     CKSSyncQueue& operator=(const CKSSyncQueue&) = delete;
 
     // Appends item (never 0) to the priority list when bPriority is non-zero, to the normal
-    // list otherwise, and announces it. Always TRUE; std::bad_alloc when memory runs out.
+    // list otherwise, and announces it. FALSE (nothing queued) when memory runs out.
     BOOL Put(ULONG_PTR item, BOOL bPriority);
 
     // Blocks until an item is announced or hWake (may be null) is signalled. Answers the
@@ -30,9 +28,23 @@ public:
     ULONG GetCount();
 
 private:
+    // One queued item; the lists are linked through their nodes, each allocated without
+    // throwing, so that a queue short of memory refuses an item instead of ending the process.
+    struct Node {
+        ULONG_PTR item;
+        Node* next;
+    };
+    struct List {
+        Node* head = nullptr;
+        Node* tail = nullptr;
+    };
+
+    static void Append(List& list, Node* node);
+    static Node* TakeFirst(List& list);
+
     ULONG m_nCount = 0;
-    std::list<ULONG_PTR> m_normal;
-    std::list<ULONG_PTR> m_priority;
+    List m_normal;
+    List m_priority;
     CKSCriticalSection m_lock;
     HANDLE m_hSemaphore = nullptr;
 };

@@ -14,8 +14,10 @@ CKSThread::CKSThread()
 
 CKSThread::~CKSThread()
 {
-    if (m_hStopEvent != nullptr) CloseHandle(m_hStopEvent);
-    if (m_hThread != nullptr) CloseHandle(m_hThread);
+    if (m_hStopEvent != nullptr)
+        CloseHandle(m_hStopEvent);
+    if (m_hThread != nullptr)
+        CloseHandle(m_hThread);
 }
 
 DWORD CKSThread::Run()
@@ -30,16 +32,29 @@ DWORD WINAPI CKSThread::ThreadProc(LPVOID param)
 
 BOOL CKSThread::Start(DWORD dwCreationFlags)
 {
-    if (m_hThread != nullptr) Stop(kRestartStopTimeout, FALSE);
-    m_hThread = CreateThread(nullptr, 0, &CKSThread::ThreadProc, this, dwCreationFlags, &m_dwThreadId);
-    return m_hThread != nullptr;
+    if (m_hThread != nullptr)
+        Stop(kRestartStopTimeout, FALSE);
+    // Created suspended, so that its handle and id are stored before its body can look at them
+    // (a body that asks to stop itself must be recognised, or it would wait for itself).
+    DWORD id = 0;
+    HANDLE thread = CreateThread(nullptr, 0, &CKSThread::ThreadProc, this,
+                                 dwCreationFlags | CREATE_SUSPENDED, &id);
+    if (thread == nullptr)
+        return FALSE;
+    m_hThread = thread;
+    m_dwThreadId = id;
+    if ((dwCreationFlags & CREATE_SUSPENDED) == 0)
+        ResumeThread(thread);
+    return TRUE;
 }
 
 BOOL CKSThread::Stop(DWORD dwTimeout, BOOL bPumpMessages)
 {
     // A thread waiting for its own end would wait forever or terminate itself.
-    if (m_hThread != nullptr && GetCurrentThreadId() == m_dwThreadId) return FALSE;
-    if (m_hThread == nullptr) return TRUE;
+    if (m_hThread != nullptr && GetCurrentThreadId() == m_dwThreadId)
+        return FALSE;
+    if (m_hThread == nullptr)
+        return TRUE;
     SetEvent(m_hStopEvent);
     BOOL ended;
     if (bPumpMessages) {
@@ -47,7 +62,8 @@ BOOL CKSThread::Stop(DWORD dwTimeout, BOOL bPumpMessages)
     } else {
         ended = WaitForSingleObject(m_hThread, dwTimeout) != WAIT_TIMEOUT;
     }
-    if (!ended) TerminateThread(m_hThread, kTerminatedExitCode);
+    if (!ended)
+        TerminateThread(m_hThread, kTerminatedExitCode);
     CloseHandle(m_hThread);
     m_hThread = nullptr;
     return ended;
@@ -55,10 +71,13 @@ BOOL CKSThread::Stop(DWORD dwTimeout, BOOL bPumpMessages)
 
 BOOL CKSThread::StopWithin(DWORD dwTimeout)
 {
-    if (m_hThread != nullptr && GetCurrentThreadId() == m_dwThreadId) return FALSE;
-    if (m_hThread == nullptr) return TRUE;
+    if (m_hThread != nullptr && GetCurrentThreadId() == m_dwThreadId)
+        return FALSE;
+    if (m_hThread == nullptr)
+        return TRUE;
     SetEvent(m_hStopEvent);
-    if (WaitForSingleObject(m_hThread, dwTimeout) == WAIT_TIMEOUT) return FALSE;
+    if (WaitForSingleObject(m_hThread, dwTimeout) == WAIT_TIMEOUT)
+        return FALSE;
     CloseHandle(m_hThread);
     m_hThread = nullptr;
     return TRUE;
@@ -68,9 +87,12 @@ BOOL CKSThread::WaitPumping(DWORD dwTimeout)
 {
     for (;;) {
         const DWORD r = MsgWaitForMultipleObjects(1, &m_hThread, FALSE, dwTimeout, QS_SENDMESSAGE);
-        if (r == WAIT_OBJECT_0) return TRUE;
-        if (r != WAIT_OBJECT_0 + 1) return FALSE;
+        if (r == WAIT_OBJECT_0)
+            return TRUE;
+        if (r != WAIT_OBJECT_0 + 1)
+            return FALSE;
         MSG msg;
-        if (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+        if (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
+            DispatchMessageW(&msg);
     }
 }

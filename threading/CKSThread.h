@@ -19,7 +19,7 @@ public:
 
     // Starts the thread with CreateThread's flags (e.g. CREATE_SUSPENDED), first stopping a
     // previous one (10 s, then termination). The stop event is not reset. TRUE when started.
-    BOOL Start(DWORD dwCreationFlags);
+    virtual BOOL Start(DWORD dwCreationFlags);
 
     // Signals the stop event and waits up to dwTimeout ms for the thread to end; with
     // bPumpMessages, messages sent to this thread's windows are handled while waiting (the

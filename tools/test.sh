@@ -8,6 +8,7 @@ cd "$(dirname "$0")/.."
 
 if [ -z "${MVU_IN_XVFB:-}" ]; then
   tools/install-deps.sh
+  tools/format --check
   tools/build.sh
   # Windows, timers and message loops need an X display: give the test run a virtual one.
   exec env MVU_IN_XVFB=1 xvfb-run -a -s "-screen 0 1024x768x24" "$0" "$@"

@@ -3,9 +3,12 @@
 #include "util/ProcAddress.h"
 
 #include "threading/CKSLock.h"
+#include "trace/CTraceSecrets.h"
 
-CKSTraceModule::CKSTraceModule(const char* moduleName, const TRACE_MAP_ENTRY* levelMap,
-                               uint32_t, uint32_t)
+#include <memory>
+
+CKSTraceModule::CKSTraceModule(const char* moduleName, const TRACE_MAP_ENTRY* levelMap, uint32_t,
+                               uint32_t)
     : m_hLibrary(nullptr), m_pfnRegisterModule(nullptr), m_pfnCleanup(nullptr),
       m_pfnTraceString(nullptr), m_pModuleEntry(nullptr), m_pszName(moduleName),
       m_pLevelMap(levelMap)
@@ -21,7 +24,8 @@ CKSTraceModule::~CKSTraceModule()
     m_pModuleEntry = nullptr;
     m_pfnTraceString = nullptr;
     const PFN_STCleanupCurrentProcessEntry cleanup = m_pfnCleanup.exchange(nullptr);
-    if (cleanup != nullptr) cleanup();
+    if (cleanup != nullptr)
+        cleanup();
     m_pfnRegisterModule = nullptr;
     m_hLibrary = nullptr;
 }
@@ -29,9 +33,11 @@ CKSTraceModule::~CKSTraceModule()
 BOOL CKSTraceModule::Load()
 {
     CKSLock lock(m_cs);
-    if (m_hLibrary != nullptr) return TRUE;
+    if (m_hLibrary != nullptr)
+        return TRUE;
     m_hLibrary = LoadLibraryW(KSTRAC32_DLL_NAME);
-    if (m_hLibrary == nullptr) return FALSE;
+    if (m_hLibrary == nullptr)
+        return FALSE;
 
     m_pfnRegisterModule =
         GetProcAs<PFN_STRegisterModule>(m_hLibrary, KSTRAC32_EXPORT_REGISTER_MODULE);
@@ -39,8 +45,7 @@ BOOL CKSTraceModule::Load()
         m_hLibrary, KSTRAC32_EXPORT_CLEANUP_CURRENT_PROCESS_ENTRY);
     m_pfnTraceString = GetProcAs<PFN_STTraceString>(m_hLibrary, KSTRAC32_EXPORT_TRACE_STRING);
     // A library without all three is not the one this program knows how to drive.
-    if (m_pfnRegisterModule == nullptr || m_pfnCleanup == nullptr ||
-        m_pfnTraceString == nullptr) {
+    if (m_pfnRegisterModule == nullptr || m_pfnCleanup == nullptr || m_pfnTraceString == nullptr) {
         Unload();
         return FALSE;
     }
@@ -50,10 +55,19 @@ BOOL CKSTraceModule::Load()
 
 void CKSTraceModule::Trace(uint32_t level, const char* text)
 {
+    std::unique_ptr<char[]> masked;
+    const char* record = CTraceSecrets::Instance().Mask(text != nullptr ? text : "", &masked);
+    if (record == nullptr)
+        return;
+    // Under the lock: the destruction at the process's end drops the registration under it, and
+    // a thread still tracing then (a worker left inside WinInet) must not hand the library an
+    // entry that is being dropped.
+    CKSLock lock(m_cs);
     CModuleTableEntry* const entry = m_pModuleEntry.load();
     const PFN_STTraceString traceString = m_pfnTraceString.load();
-    if (entry == nullptr || traceString == nullptr) return;
-    traceString(entry, level, text);
+    if (entry == nullptr || traceString == nullptr)
+        return;
+    traceString(entry, level, record);
 }
 
 BOOL CKSTraceModule::IsLoaded()

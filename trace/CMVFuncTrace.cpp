@@ -16,7 +16,8 @@ CMVFuncTrace::CMVFuncTrace(const wchar_t* functionName)
 {
     std::memset(m_szRecord, 0, sizeof(m_szRecord));
     BoundedCopy(m_szRecord, sizeof(m_szRecord) / sizeof(m_szRecord[0]), L"Enter ");
-    if (functionName == nullptr) return;
+    if (functionName == nullptr)
+        return;
     BoundedAppend(m_szRecord, sizeof(m_szRecord) / sizeof(m_szRecord[0]), functionName);
     TraceText(TRACE_LEVEL_FUNCTION, m_szRecord);
 }

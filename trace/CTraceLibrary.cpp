@@ -10,7 +10,8 @@ PFN_OVKDUMPTOFILE g_pfnOVKDumptoFile = nullptr;
 CTraceLibrary::CTraceLibrary()
 {
     g_hOvkTraceModule = LoadLibraryW(OVKTRACE_DLL_NAME);
-    if (g_hOvkTraceModule == nullptr) return;
+    if (g_hOvkTraceModule == nullptr)
+        return;
     g_pfnOVKTRACE = GetProcAs<PFN_OVKTRACE>(g_hOvkTraceModule, OVKTRACE_EXPORT_TRACE);
     g_pfnOVKTRACERAW = GetProcAs<PFN_OVKTRACERAW>(g_hOvkTraceModule, OVKTRACE_EXPORT_TRACE_RAW);
     g_pfnOVKDumptoFile =

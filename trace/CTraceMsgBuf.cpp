@@ -17,7 +17,8 @@ size_t FormatDigits(uint64_t value, bool hex, char* out)
         reversed[n++] = "0123456789abcdef"[value % base];
         value /= base;
     } while (value != 0);
-    for (size_t i = 0; i < n; ++i) out[i] = reversed[n - 1 - i];
+    for (size_t i = 0; i < n; ++i)
+        out[i] = reversed[n - 1 - i];
     out[n] = '\0';
     return n;
 }
@@ -25,15 +26,16 @@ size_t FormatDigits(uint64_t value, bool hex, char* out)
 }  // namespace
 
 CTraceMsgBuf::CTraceMsgBuf(char* buffer, size_t capacity)
-    : m_pBuffer(buffer), m_nCapacity(buffer != nullptr ? capacity : 0), m_nLength(0),
-      m_bHex(false)
+    : m_pBuffer(buffer), m_nCapacity(buffer != nullptr ? capacity : 0), m_nLength(0), m_bHex(false)
 {
-    if (m_nCapacity != 0) std::memset(m_pBuffer, 0, m_nCapacity);
+    if (m_nCapacity != 0)
+        std::memset(m_pBuffer, 0, m_nCapacity);
 }
 
 CTraceMsgBuf& CTraceMsgBuf::AppendText(const char* text)
 {
-    if (text == nullptr || m_nCapacity == 0) return *this;
+    if (text == nullptr || m_nCapacity == 0)
+        return *this;
     const size_t room = m_nCapacity - m_nLength - 1;
     const size_t n = strnlen(text, room);
     std::memcpy(m_pBuffer + m_nLength, text, n);
@@ -49,7 +51,8 @@ CTraceMsgBuf& CTraceMsgBuf::AppendUnsigned(uint32_t value)
 
 CTraceMsgBuf& CTraceMsgBuf::AppendSigned(int32_t value)
 {
-    if (m_bHex) return AppendNumber(static_cast<uint32_t>(value), false);
+    if (m_bHex)
+        return AppendNumber(static_cast<uint32_t>(value), false);
     const bool negative = value < 0;
     // Negating in 64 bits keeps the most negative value representable.
     const int64_t wide = value;
@@ -79,7 +82,8 @@ CTraceMsgBuf& CTraceMsgBuf::AppendNumber(uint64_t magnitude, bool negative)
 {
     char text[kMaxNumberText];
     size_t n = 0;
-    if (negative) text[n++] = '-';
+    if (negative)
+        text[n++] = '-';
     FormatDigits(magnitude, m_bHex, text + n);
     m_bHex = false;
     return AppendText(text);

@@ -19,8 +19,8 @@ constexpr uint32_t OVKTRACE_CATEGORY_LEVELED = 2;
 // One record: format is a wide printf-style format in the Windows C runtime's sense (a bare
 // %s takes a wide string), args its arguments. The two reserved arguments are always 0.
 // Answers a number the program never looks at.
-typedef int(__cdecl* PFN_OVKTRACE)(uint32_t categoryBits, uint32_t reserved1,
-                                   uint32_t reserved2, const wchar_t* format, va_list args);
+typedef int(__cdecl* PFN_OVKTRACE)(uint32_t categoryBits, uint32_t reserved1, uint32_t reserved2,
+                                   const wchar_t* format, va_list args);
 // One record taken as it is, without formatting. Resolved, never called by the program.
 typedef int(__cdecl* PFN_OVKTRACERAW)(uint32_t categoryBits, const wchar_t* text);
 // Copies what the library has recorded into the file at path. Resolved, never called.
@@ -53,12 +53,12 @@ typedef void(__cdecl* PFN_STTraceString)(CModuleTableEntry* module, uint32_t lev
 // signatures above (global functions, __cdecl); pointers are decorated differently in 64-bit
 // code, so each target has its own set.
 #ifdef _WIN64
-#define KSTRAC32_EXPORT_REGISTER_MODULE \
+#define KSTRAC32_EXPORT_REGISTER_MODULE                                                            \
     "?STRegisterModule@@YAPEAVCModuleTableEntry@@PEBDPEBUTRACE_MAP_ENTRY@@@Z"
 #define KSTRAC32_EXPORT_CLEANUP_CURRENT_PROCESS_ENTRY "?STCleanupCurrentProcessEntry@@YAXXZ"
 #define KSTRAC32_EXPORT_TRACE_STRING "?STTraceString@@YAXPEAVCModuleTableEntry@@IPEBD@Z"
 #else
-#define KSTRAC32_EXPORT_REGISTER_MODULE \
+#define KSTRAC32_EXPORT_REGISTER_MODULE                                                            \
     "?STRegisterModule@@YAPAVCModuleTableEntry@@PBDPBUTRACE_MAP_ENTRY@@@Z"
 #define KSTRAC32_EXPORT_CLEANUP_CURRENT_PROCESS_ENTRY "?STCleanupCurrentProcessEntry@@YAXXZ"
 #define KSTRAC32_EXPORT_TRACE_STRING "?STTraceString@@YAXPAVCModuleTableEntry@@IPBD@Z"

@@ -24,10 +24,9 @@ const TRACE_MAP_ENTRY s_mvLevels[] = {
 // Built first of all: the modules below load KSTRAC32.DLL as they are built.
 CDllSearchRestriction s_dllSearch MVU_INIT_PRIORITY(MVU_INIT_PRIORITY_DLL_SEARCH);
 
-CKSTraceModule s_ksBaseModule MVU_INIT_PRIORITY(MVU_INIT_PRIORITY_TRACE_MODULE_KSBASE)(
-    "KSBASE", s_ksBaseLevels);
-CKSTraceModule s_mvModule MVU_INIT_PRIORITY(MVU_INIT_PRIORITY_TRACE_MODULE_MV)("MV",
-                                                                             s_mvLevels);
+CKSTraceModule s_ksBaseModule
+    MVU_INIT_PRIORITY(MVU_INIT_PRIORITY_TRACE_MODULE_KSBASE)("KSBASE", s_ksBaseLevels);
+CKSTraceModule s_mvModule MVU_INIT_PRIORITY(MVU_INIT_PRIORITY_TRACE_MODULE_MV)("MV", s_mvLevels);
 
 }  // namespace
 

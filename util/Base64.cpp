@@ -8,7 +8,8 @@ const char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz01
 
 size_t InputLength(const void* pIn, size_t nLen)
 {
-    if (nLen != 0 || pIn == nullptr) return nLen;
+    if (nLen != 0 || pIn == nullptr)
+        return nLen;
     return std::strlen(static_cast<const char*>(pIn));
 }
 
@@ -47,9 +48,11 @@ int Base64Encode(char* pszOut, const void* pIn, size_t nLen)
 int Base64EncodeBounded(char* pszOut, size_t cbOut, const void* pIn, size_t nLen)
 {
     nLen = InputLength(pIn, nLen);
-    if (pszOut == nullptr) return -1;
+    if (pszOut == nullptr)
+        return -1;
     if (nLen > (static_cast<size_t>(-1) - 3) / 4 * 3 || Base64EncodedLength(nLen) + 1 > cbOut) {
-        if (cbOut > 0) pszOut[0] = '\0';
+        if (cbOut > 0)
+            pszOut[0] = '\0';
         return -1;
     }
     return Base64Encode(pszOut, pIn, nLen);

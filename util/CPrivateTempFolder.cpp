@@ -21,7 +21,8 @@ struct OwnerOnlyDescriptor {
     OwnerOnlyDescriptor()
     {
         HANDLE token = nullptr;
-        if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return;
+        if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
+            return;
         DWORD size = 0;
         GetTokenInformation(token, TokenUser, nullptr, 0, &size);
         std::unique_ptr<BYTE[]> user(size > 0 ? new (std::nothrow) BYTE[size] : nullptr);
@@ -30,7 +31,8 @@ struct OwnerOnlyDescriptor {
             ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(user.get())->User.Sid, &sid)) {
             wchar_t sddl[256] = {};
             if (BoundedFormat(sddl, 256, L"D:P(A;OICI;FA;;;%ls)", sid) == KS_S_OK) {
-                ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &descriptor, nullptr);
+                ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1,
+                                                                     &descriptor, nullptr);
             }
             LocalFree(sid);
         }
@@ -38,7 +40,8 @@ struct OwnerOnlyDescriptor {
     }
     ~OwnerOnlyDescriptor()
     {
-        if (descriptor != nullptr) LocalFree(descriptor);
+        if (descriptor != nullptr)
+            LocalFree(descriptor);
     }
     OwnerOnlyDescriptor(const OwnerOnlyDescriptor&) = delete;
     OwnerOnlyDescriptor& operator=(const OwnerOnlyDescriptor&) = delete;
@@ -48,7 +51,8 @@ bool RandomName(wchar_t (&name)[32])
 {
     unsigned int high = 0;
     unsigned int low = 0;
-    if (rand_s(&high) != 0 || rand_s(&low) != 0) return false;
+    if (rand_s(&high) != 0 || rand_s(&low) != 0)
+        return false;
     return BoundedFormat(name, 32, L"mvu-%08x%08x", high, low) == KS_S_OK;
 }
 
@@ -57,42 +61,55 @@ bool RandomName(wchar_t (&name)[32])
 CPrivateTempFolder::~CPrivateTempFolder()
 {
     RemoveStoredFile();
-    if (m_szPath[0] != L'\0') RemoveDirectoryW(m_szPath);
+    if (m_szPath[0] != L'\0')
+        RemoveDirectoryW(m_szPath);
 }
 
 BOOL CPrivateTempFolder::Create()
 {
-    if (m_szPath[0] != L'\0') return TRUE;
+    if (m_szPath[0] != L'\0')
+        return TRUE;
     wchar_t temp[MAX_PATH] = {};
     const DWORD n = GetTempPathW(MAX_PATH, temp);
-    if (n == 0 || n >= MAX_PATH) return FALSE;
+    if (n == 0 || n >= MAX_PATH)
+        return FALSE;
     OwnerOnlyDescriptor owner;
-    if (owner.descriptor == nullptr) return FALSE;
+    if (owner.descriptor == nullptr)
+        return FALSE;
     SECURITY_ATTRIBUTES attributes = {sizeof(attributes), owner.descriptor, FALSE};
     for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
         wchar_t name[32] = {};
         wchar_t path[MAX_PATH] = {};
-        if (!RandomName(name)) return FALSE;
-        if (BoundedFormat(path, MAX_PATH, temp[n - 1] == L'\\' ? L"%ls%ls" : L"%ls\\%ls", temp, name) != KS_S_OK) {
+        if (!RandomName(name))
+            return FALSE;
+        if (BoundedFormat(path, MAX_PATH, temp[n - 1] == L'\\' ? L"%ls%ls" : L"%ls\\%ls", temp,
+                          name) != KS_S_OK) {
             return FALSE;
         }
         // Fails on any existing folder, file or link of that name: then another name is drawn.
-        if (CreateDirectoryW(path, &attributes)) return BoundedCopy(m_szPath, MAX_PATH, path) == KS_S_OK;
-        if (GetLastError() != ERROR_ALREADY_EXISTS) return FALSE;
+        if (CreateDirectoryW(path, &attributes))
+            return BoundedCopy(m_szPath, MAX_PATH, path) == KS_S_OK;
+        if (GetLastError() != ERROR_ALREADY_EXISTS)
+            return FALSE;
     }
     return FALSE;
 }
 
-BOOL CPrivateTempFolder::StoreNewFile(const wchar_t* fileName, const void* bytes, DWORD count, wchar_t* fullPath,
-                                      size_t cchFullPath)
+BOOL CPrivateTempFolder::StoreNewFile(const wchar_t* fileName, const void* bytes, DWORD count,
+                                      wchar_t* fullPath, size_t cchFullPath)
 {
-    if (m_szPath[0] == L'\0' || fileName == nullptr || fullPath == nullptr) return FALSE;
+    if (m_szPath[0] == L'\0' || fileName == nullptr || fullPath == nullptr)
+        return FALSE;
     RemoveStoredFile();
     wchar_t path[MAX_PATH] = {};
-    if (BoundedFormat(path, MAX_PATH, L"%ls\\%ls", m_szPath, fileName) != KS_S_OK) return FALSE;
-    if (BoundedCopy(fullPath, cchFullPath, path) != KS_S_OK) return FALSE;
-    HANDLE file = CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return FALSE;
+    if (BoundedFormat(path, MAX_PATH, L"%ls\\%ls", m_szPath, fileName) != KS_S_OK)
+        return FALSE;
+    if (BoundedCopy(fullPath, cchFullPath, path) != KS_S_OK)
+        return FALSE;
+    HANDLE file =
+        CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return FALSE;
     DWORD written = 0;
     const BOOL complete = WriteFile(file, bytes, count, &written, nullptr) && written == count;
     const BOOL closed = CloseHandle(file);
@@ -106,7 +123,8 @@ BOOL CPrivateTempFolder::StoreNewFile(const wchar_t* fileName, const void* bytes
 
 void CPrivateTempFolder::RemoveStoredFile()
 {
-    if (m_szFile[0] == L'\0') return;
+    if (m_szFile[0] == L'\0')
+        return;
     DeleteFileW(m_szFile);
     m_szFile[0] = L'\0';
 }

@@ -23,7 +23,8 @@ public:
     // Writes bytes to a new file fileName in the folder and puts its full path in fullPath.
     // FALSE when the name does not fit, the file exists already, or not every byte was written
     // (a short write leaves no file behind).
-    BOOL StoreNewFile(const wchar_t* fileName, const void* bytes, DWORD count, wchar_t* fullPath, size_t cchFullPath);
+    BOOL StoreNewFile(const wchar_t* fileName, const void* bytes, DWORD count, wchar_t* fullPath,
+                      size_t cchFullPath);
 
 private:
     void RemoveStoredFile();

@@ -36,14 +36,16 @@ int PlaceDefault(const wchar_t* defaultText, wchar_t* out, DWORD cchOut)
 // Reads a REG_SZ value whose text and terminator fit in cchOut; false for anything else.
 bool QueryStringValue(HKEY key, const wchar_t* name, wchar_t* out, DWORD cchOut)
 {
-    if (cchOut > MAXDWORD / sizeof(wchar_t)) cchOut = MAXDWORD / sizeof(wchar_t);
+    if (cchOut > MAXDWORD / sizeof(wchar_t))
+        cchOut = MAXDWORD / sizeof(wchar_t);
     // Cleared first: the stored data need not carry its terminator, and whatever the
     // query leaves beyond its bytes must read as zeros.
     std::memset(out, 0, cchOut * sizeof(wchar_t));
     DWORD type = 0;
     DWORD cb = cchOut * static_cast<DWORD>(sizeof(wchar_t));
     const LONG rc = RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(out), &cb);
-    if (rc != ERROR_SUCCESS || type != REG_SZ) return false;
+    if (rc != ERROR_SUCCESS || type != REG_SZ)
+        return false;
     // A text that fills the buffer without a terminator is too long, not a text to cut.
     return wcsnlen(out, cchOut) < cchOut;
 }
@@ -56,9 +58,11 @@ bool ParseUInt32(const wchar_t* text, DWORD* value)
     wchar_t* end = nullptr;
     errno = 0;
     const unsigned long long parsed = std::wcstoull(text, &end, 10);
-    if (end == text) return false;
+    if (end == text)
+        return false;
     const wchar_t* sign = text;
-    while (std::iswspace(*sign)) ++sign;
+    while (std::iswspace(*sign))
+        ++sign;
     const bool negative = *sign == L'-';
     const unsigned long long magnitude = negative ? 0ull - parsed : parsed;
     if (errno == ERANGE || magnitude > MAXDWORD)
@@ -73,7 +77,8 @@ bool ParseInt32(const wchar_t* text, int* value)
 {
     wchar_t* end = nullptr;
     const long long parsed = std::wcstoll(text, &end, 10);
-    if (end == text) return false;
+    if (end == text)
+        return false;
     *value = parsed > INT_MAX ? INT_MAX : parsed < INT_MIN ? INT_MIN : static_cast<int>(parsed);
     return true;
 }
@@ -84,7 +89,8 @@ CRegKey CfgOpenSection(const wchar_t* section, BOOL forWrite)
 {
     // A failed open or create leaves nothing to close: the slot is released, not reset.
     CRegKey key;
-    if (section == nullptr) return key;
+    if (section == nullptr)
+        return key;
     wchar_t path[kPathChars];
     ComposeSectionPath(section, path);
     if (!forWrite) {
@@ -96,20 +102,23 @@ CRegKey CfgOpenSection(const wchar_t* section, BOOL forWrite)
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, KEY_SET_VALUE, key.Receive()) == ERROR_SUCCESS)
         return key;
     key.Release();
-    if (RegCreateKeyW(HKEY_LOCAL_MACHINE, path, key.Receive()) != ERROR_SUCCESS) key.Release();
+    if (RegCreateKeyW(HKEY_LOCAL_MACHINE, path, key.Receive()) != ERROR_SUCCESS)
+        key.Release();
     return key;
 }
 
 int CfgGetString(const wchar_t* section, const wchar_t* name, const wchar_t* defaultText,
                  wchar_t* out, DWORD cchOut)
 {
-    if (section == nullptr || name == nullptr || out == nullptr || cchOut == 0) return 0;
+    if (section == nullptr || name == nullptr || out == nullptr || cchOut == 0)
+        return 0;
     bool found = false;
     {
         CRegKey key = CfgOpenSection(section, FALSE);
         found = key && QueryStringValue(key.Get(), name, out, cchOut);
     }
-    if (!found) return PlaceDefault(defaultText, out, cchOut);
+    if (!found)
+        return PlaceDefault(defaultText, out, cchOut);
     return static_cast<int>(std::wcslen(out));
 }
 
@@ -122,13 +131,17 @@ wchar_t* CfgGetStringBuf(const wchar_t* section, const wchar_t* name, DWORD cchO
 
 BOOL CfgSetString(const wchar_t* section, const wchar_t* name, const wchar_t* text)
 {
-    if (section == nullptr || name == nullptr || text == nullptr) return FALSE;
+    if (section == nullptr || name == nullptr || text == nullptr)
+        return FALSE;
     const size_t chars = std::wcslen(text);
-    if (chars >= MAXDWORD / sizeof(wchar_t)) return FALSE;
+    if (chars >= MAXDWORD / sizeof(wchar_t))
+        return FALSE;
     CRegKey key = CfgOpenSection(section, TRUE);
-    if (!key) return FALSE;
+    if (!key)
+        return FALSE;
     const DWORD cb = static_cast<DWORD>((chars + 1) * sizeof(wchar_t));
-    const LONG rc = RegSetValueExW(key.Get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text), cb);
+    const LONG rc =
+        RegSetValueExW(key.Get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text), cb);
     return rc == ERROR_SUCCESS ? TRUE : FALSE;
 }
 

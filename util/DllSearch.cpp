@@ -1,6 +1,7 @@
 #include "util/DllSearch.h"
 
 #include "util/ProcAddress.h"
+#include "util/SafeString.h"
 
 namespace {
 
@@ -14,9 +15,10 @@ constexpr DWORD kSearchDllLoadDir = 0x00000100;   // LOAD_LIBRARY_SEARCH_DLL_LOA
 
 BOOL RestrictDllSearch()
 {
-    const auto setDefault =
-        GetProcAs<PFN_SetDefaultDllDirectories>(GetModuleHandleW(L"kernel32.dll"), "SetDefaultDllDirectories");
-    if (setDefault != nullptr && setDefault(kSearchDefaultDirs)) return TRUE;
+    const auto setDefault = GetProcAs<PFN_SetDefaultDllDirectories>(
+        GetModuleHandleW(L"kernel32.dll"), "SetDefaultDllDirectories");
+    if (setDefault != nullptr && setDefault(kSearchDefaultDirs))
+        return TRUE;
     SetDllDirectoryW(L"");
     return FALSE;
 }
@@ -29,4 +31,18 @@ HMODULE LoadLibraryFromItsFolder(const wchar_t* fullPath)
         module = LoadLibraryExW(fullPath, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
     }
     return module;
+}
+
+HMODULE LoadSystemLibrary(const wchar_t* fileName)
+{
+    wchar_t dir[MAX_PATH] = {};
+    const UINT n = GetSystemDirectoryW(dir, MAX_PATH);
+    if (n == 0 || n >= MAX_PATH)
+        return nullptr;
+    wchar_t path[MAX_PATH] = {};
+    // A cut path could name some other file: load nothing rather than that.
+    if (BoundedFormat(path, MAX_PATH, L"%ls\\%ls", dir, fileName) != KS_S_OK)
+        return nullptr;
+    OutputDebugStringW(path);
+    return LoadLibraryW(path);
 }

@@ -14,6 +14,10 @@ BOOL RestrictDllSearch();
 // folders; on systems without those search flags, with the altered search path.
 HMODULE LoadLibraryFromItsFolder(const wchar_t* fullPath);
 
+// Loads fileName from exactly the system directory; null when that fails or the path
+// would not fit.
+HMODULE LoadSystemLibrary(const wchar_t* fileName);
+
 // Restricts the search when constructed: the process's first static object, ahead of the
 // trace modules, which load their libraries when they are built.
 class CDllSearchRestriction {

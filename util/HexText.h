@@ -9,3 +9,5 @@ int HexToInt(const char* text);
 
 // The same for at most maxChars characters of text (a hex pair read out of a longer text).
 int HexToIntN(const char* text, unsigned maxChars);
+// The value of one hex digit of either case; -1 for any other character.
+int HexDigitValue(char c);

@@ -4,7 +4,8 @@
 
 bool CutPathComponents(wchar_t* path, int levels)
 {
-    if (path == nullptr) return false;
+    if (path == nullptr)
+        return false;
     for (int i = 0; i <= levels; ++i) {
         wchar_t* slash = std::wcsrchr(path, L'\\');
         if (slash == nullptr) {
@@ -20,7 +21,8 @@ bool CutPathComponents(wchar_t* path, int levels)
 
 BOOL GetModuleDir(HMODULE module, wchar_t* buffer, DWORD cchBuffer, int levels)
 {
-    if (buffer == nullptr || cchBuffer == 0) return FALSE;
+    if (buffer == nullptr || cchBuffer == 0)
+        return FALSE;
     const DWORD n = GetModuleFileNameW(module, buffer, cchBuffer);
     // A path that filled the buffer was cut: its directory would be the wrong one.
     if (n == 0 || n >= cchBuffer) {

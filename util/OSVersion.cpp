@@ -4,20 +4,28 @@ namespace {
 
 int Win9xClass(unsigned long major, unsigned long minor)
 {
-    if (major != 4) return -1;
+    if (major != 4)
+        return -1;
     switch (minor) {
-    case 0: return 1;   // Windows 95
-    case 10: return 2;  // Windows 98
-    case 90: return 3;  // Windows Me
-    default: return -1;
+    case 0:
+        return 1;  // Windows 95
+    case 10:
+        return 2;  // Windows 98
+    case 90:
+        return 3;  // Windows Me
+    default:
+        return -1;
     }
 }
 
 int NtClass(unsigned long major, unsigned long minor)
 {
-    if (major <= 4) return 4;
-    if (major == 5) return minor == 0 ? 5 : (minor == 1 ? 6 : 7);
-    if (major == 6) return minor == 0 ? 8 : 9;
+    if (major <= 4)
+        return 4;
+    if (major == 5)
+        return minor == 0 ? 5 : (minor == 1 ? 6 : 7);
+    if (major == 6)
+        return minor == 0 ? 8 : 9;
     return 9;
 }
 
@@ -26,10 +34,14 @@ int NtClass(unsigned long major, unsigned long minor)
 int OSVersionClassFromVersion(unsigned long platformId, unsigned long major, unsigned long minor)
 {
     switch (platformId) {
-    case 0: return 0;  // Win32s
-    case 1: return Win9xClass(major, minor);
-    case 2: return NtClass(major, minor);
-    default: return -1;
+    case 0:
+        return 0;  // Win32s
+    case 1:
+        return Win9xClass(major, minor);
+    case 2:
+        return NtClass(major, minor);
+    default:
+        return -1;
     }
 }
 
@@ -51,7 +63,8 @@ int GetOSVersionClass()
         ok = GetVersionExW(reinterpret_cast<OSVERSIONINFOW*>(&info));
     }
 #pragma GCC diagnostic pop
-    if (!ok) return -1;
+    if (!ok)
+        return -1;
     return OSVersionClassFromVersion(info.dwPlatformId, info.dwMajorVersion, info.dwMinorVersion);
 }
 
@@ -59,10 +72,12 @@ BOOL IsWow64()
 {
     using IsWow64ProcessFn = BOOL(WINAPI*)(HANDLE, PBOOL);
     HMODULE kernel = GetModuleHandleW(L"kernel32");
-    if (kernel == nullptr) return FALSE;
+    if (kernel == nullptr)
+        return FALSE;
     auto fn = GetProcAs<IsWow64ProcessFn>(kernel, "IsWow64Process");
     BOOL wow64 = FALSE;
-    if (fn == nullptr || !fn(GetCurrentProcess(), &wow64)) return FALSE;
+    if (fn == nullptr || !fn(GetCurrentProcess(), &wow64))
+        return FALSE;
     return wow64;
 }
 

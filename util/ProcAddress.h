@@ -8,6 +8,7 @@
 template <typename Fn>
 Fn GetProcAs(HMODULE module, const char* name)
 {
-    if (module == nullptr) return nullptr;
+    if (module == nullptr)
+        return nullptr;
     return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module, name)));
 }

@@ -2,7 +2,8 @@
 
 CRegKey& CRegKey::operator=(CRegKey&& other) noexcept
 {
-    if (this != &other) Reset(other.Release());
+    if (this != &other)
+        Reset(other.Release());
     return *this;
 }
 
@@ -15,10 +16,12 @@ HKEY CRegKey::Release() noexcept
 
 void CRegKey::Reset(HKEY key) noexcept
 {
-    if (key == m_key) return;
+    if (key == m_key)
+        return;
     HKEY old = m_key;
     m_key = key;
-    if (old != nullptr) RegCloseKey(old);
+    if (old != nullptr)
+        RegCloseKey(old);
 }
 
 HKEY* CRegKey::Receive() noexcept

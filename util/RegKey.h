@@ -6,8 +6,7 @@
 // Owns one open HKEY and closes it in its destructor. An empty owner (null handle) stands
 // for "no key". Movable, not copyable. Only keys this program opened or created belong in
 // here, never the predefined roots such as HKEY_LOCAL_MACHINE.
-class CRegKey
-{
+class CRegKey {
 public:
     CRegKey() noexcept = default;
     explicit CRegKey(HKEY key) noexcept : m_key(key) {}

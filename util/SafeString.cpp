@@ -51,7 +51,8 @@ int32_t FormatCut(wchar_t* dst, size_t cchDst, const wchar_t* format, va_list ar
 {
     for (size_t cch = cchDst * 2; cch <= kMaxFormatScratch; cch *= 2) {
         std::unique_ptr<wchar_t[]> scratch(new (std::nothrow) wchar_t[cch]);
-        if (!scratch) break;
+        if (!scratch)
+            break;
         va_list copy;
         va_copy(copy, args);
         const int n = FormatInto(scratch.get(), cch, format, copy);
@@ -74,15 +75,18 @@ int32_t BoundedCopy(wchar_t* dst, size_t cchDst, const wchar_t* src)
 
 int32_t BoundedCopyN(wchar_t* dst, size_t cchDst, const wchar_t* src, size_t cchSrc)
 {
-    if (!IsUsableSize(dst, cchDst)) return KS_E_INVALID_PARAMETER;
+    if (!IsUsableSize(dst, cchDst))
+        return KS_E_INVALID_PARAMETER;
     return CopyCut(dst, cchDst, src, cchSrc);
 }
 
 int32_t BoundedAppend(wchar_t* dst, size_t cchDst, const wchar_t* src)
 {
-    if (!IsUsableSize(dst, cchDst)) return KS_E_INVALID_PARAMETER;
+    if (!IsUsableSize(dst, cchDst))
+        return KS_E_INVALID_PARAMETER;
     const size_t used = wcsnlen(dst, cchDst);
-    if (used == cchDst) return KS_E_INVALID_PARAMETER;
+    if (used == cchDst)
+        return KS_E_INVALID_PARAMETER;
     return CopyCut(dst + used, cchDst - used, src, KS_MAX_CCH);
 }
 
@@ -97,7 +101,8 @@ int32_t BoundedFormat(wchar_t* dst, size_t cchDst, const wchar_t* format, ...)
 
 int32_t BoundedFormatV(wchar_t* dst, size_t cchDst, const wchar_t* format, va_list args)
 {
-    if (!IsUsableSize(dst, cchDst)) return KS_E_INVALID_PARAMETER;
+    if (!IsUsableSize(dst, cchDst))
+        return KS_E_INVALID_PARAMETER;
     if (format == nullptr) {
         dst[0] = L'\0';
         return KS_E_INVALID_PARAMETER;
@@ -106,25 +111,29 @@ int32_t BoundedFormatV(wchar_t* dst, size_t cchDst, const wchar_t* format, va_li
     va_copy(copy, args);
     const int n = FormatInto(dst, cchDst, format, copy);
     va_end(copy);
-    if (n >= 0) return KS_S_OK;
+    if (n >= 0)
+        return KS_S_OK;
     return FormatCut(dst, cchDst, format, args);
 }
 
 int SafeWcsCopy(wchar_t* dst, const wchar_t* src, size_t cchDst)
 {
-    if (dst == nullptr || src == nullptr || !IsUsableSize(dst, cchDst)) return -1;
+    if (dst == nullptr || src == nullptr || !IsUsableSize(dst, cchDst))
+        return -1;
     std::memset(dst, 0, cchDst * sizeof(wchar_t));
     return BoundedCopy(dst, cchDst, src) == KS_S_OK ? 1 : 2;
 }
 
 const wchar_t* WcsFind(const wchar_t* text, const wchar_t* sought)
 {
-    if (text == nullptr || sought == nullptr) return nullptr;
+    if (text == nullptr || sought == nullptr)
+        return nullptr;
     return std::wcsstr(text, sought);
 }
 
 const wchar_t* WcsFindLast(const wchar_t* text, wchar_t ch)
 {
-    if (text == nullptr) return nullptr;
+    if (text == nullptr)
+        return nullptr;
     return std::wcsrchr(text, ch);
 }

@@ -8,7 +8,8 @@
 inline void SecureWipe(void* buffer, size_t bytes)
 {
     volatile unsigned char* p = static_cast<volatile unsigned char*>(buffer);
-    while (bytes-- > 0) *p++ = 0;
+    while (bytes-- > 0)
+        *p++ = 0;
 }
 
 // A fixed array's whole storage.

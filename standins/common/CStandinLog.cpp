@@ -21,9 +21,9 @@ const char s_moduleAnchor = 0;
 HMODULE ThisModule()
 {
     HMODULE module = nullptr;
-    GetModuleHandleExW(
-        GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-        reinterpret_cast<LPCWSTR>(&s_moduleAnchor), &module);
+    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
+                           GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                       reinterpret_cast<LPCWSTR>(&s_moduleAnchor), &module);
     return module;
 }
 
@@ -42,7 +42,8 @@ std::string OneLine(const std::string& text)
 {
     std::string line = text;
     for (char& c : line) {
-        if (c == '\r' || c == '\n') c = ' ';
+        if (c == '\r' || c == '\n')
+            c = ' ';
     }
     return line;
 }
@@ -56,7 +57,8 @@ CStandinLog::CStandinLog(const wchar_t* fileName) : m_fileName(fileName)
 std::wstring CStandinLog::GetPath() const
 {
     wchar_t dir[MAX_PATH];
-    if (!GetModuleDir(ThisModule(), dir, MAX_PATH, 0)) return std::wstring();
+    if (!GetModuleDir(ThisModule(), dir, MAX_PATH, 0))
+        return std::wstring();
     return std::wstring(dir) + L"\\" + m_fileName;
 }
 
@@ -64,7 +66,8 @@ bool CStandinLog::Append(const std::string& utf8Text)
 {
     const std::string line = LinePrefix() + OneLine(utf8Text) + "\r\n";
     const std::wstring path = GetPath();
-    if (path.empty()) return false;
+    if (path.empty())
+        return false;
 
     CKSLock lock(m_cs);
     UniqueFile file(CreateFileW(path.c_str(), FILE_APPEND_DATA,
@@ -75,26 +78,30 @@ bool CStandinLog::Append(const std::string& utf8Text)
         return false;
     }
     DWORD written = 0;
-    return WriteFile(file.get(), line.data(), static_cast<DWORD>(line.size()), &written,
-                     nullptr) &&
+    return WriteFile(file.get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr) &&
            written == line.size();
 }
 
 bool CStandinLog::CopyTo(const wchar_t* path)
 {
-    if (path == nullptr) return false;
+    if (path == nullptr)
+        return false;
     const std::wstring source = GetPath();
-    if (source.empty()) return false;
+    if (source.empty())
+        return false;
     CKSLock lock(m_cs);
     return CopyFileW(source.c_str(), path, FALSE) != FALSE;
 }
 
 std::string ToUtf8(const wchar_t* text)
 {
-    if (text == nullptr) return std::string();
+    if (text == nullptr)
+        return std::string();
     const int size = WideToUtf8(text, nullptr, 0);
-    if (size <= 0) return std::string();
+    if (size <= 0)
+        return std::string();
     std::vector<char> buffer(static_cast<size_t>(size));
-    if (WideToUtf8(text, buffer.data(), size) != size) return std::string();
+    if (WideToUtf8(text, buffer.data(), size) != size)
+        return std::string();
     return std::string(buffer.data());
 }

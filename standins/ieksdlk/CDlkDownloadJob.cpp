@@ -10,9 +10,7 @@
 
 CDlkDownloadJob::CDlkDownloadJob(Request request, std::wstring libraryDir, unsigned number,
                                  std::shared_ptr<CDlkJobControl> control)
-    : m_request(std::move(request)),
-      m_files(std::move(libraryDir)),
-      m_number(number),
+    : m_request(std::move(request)), m_files(std::move(libraryDir)), m_number(number),
       m_control(std::move(control))
 {
 }
@@ -32,8 +30,8 @@ int CDlkDownloadJob::Fail(int result, const std::string& fileName, const std::st
 int CDlkDownloadJob::Run()
 {
     Log("section " + QuoteRecordText(m_request.section.c_str()) +
-        (m_request.oneFile ? " file " + QuoteRecordText(m_request.fileName.c_str()) : "") +
-        " of " + QuoteRecordText(m_request.iniPath.c_str()) + " from " +
+        (m_request.oneFile ? " file " + QuoteRecordText(m_request.fileName.c_str()) : "") + " of " +
+        QuoteRecordText(m_request.iniPath.c_str()) + " from " +
         QuoteRecordText(m_request.urlRoot.c_str()));
     if (m_request.fault.GetFault() == CDlkFaultSwitch::NotifyProgress) {
         NotifyProgressUntilExit();
@@ -54,7 +52,8 @@ void CDlkDownloadJob::NotifyProgressUntilExit()
         m_control->Deliver(DLK_EVENT_FILE_STARTED, "progress", "", DLK_RESULT_OK);
         ++sent;
     }
-    Log("fault notify-progress: stopped by the exit after " + std::to_string(sent) + " notifications");
+    Log("fault notify-progress: stopped by the exit after " + std::to_string(sent) +
+        " notifications");
 }
 
 void CDlkDownloadJob::Report(int result)
@@ -70,14 +69,16 @@ void CDlkDownloadJob::Report(int result)
         return;
     case CDlkFaultSwitch::NotifyLate: {
         Log("fault notify-late: the outcome waits for the library's exit");
-        const bool exiting = WaitForSingleObject(m_control->CancelEvent(), m_request.fault.GetLateDelayMs()) ==
-                             WAIT_OBJECT_0;
-        Log(std::string("fault notify-late: notifying ") + (exiting ? "during the exit" : "after the delay"));
+        const bool exiting = WaitForSingleObject(m_control->CancelEvent(),
+                                                 m_request.fault.GetLateDelayMs()) == WAIT_OBJECT_0;
+        Log(std::string("fault notify-late: notifying ") +
+            (exiting ? "during the exit" : "after the delay"));
         m_control->DeliverLate(DLK_EVENT_SECTION_DONE, m_failedName, m_detail, result);
         return;
     }
     case CDlkFaultSwitch::None:
     case CDlkFaultSwitch::NotifyProgress:
+    case CDlkFaultSwitch::RefuseStart:  // never gets a job
         break;
     }
     m_control->Deliver(DLK_EVENT_SECTION_DONE, m_failedName, m_detail, result);
@@ -87,7 +88,8 @@ int CDlkDownloadJob::Work()
 {
     const int loaded = m_files.Load(m_request.iniPath, m_request.section,
                                     m_request.oneFile ? m_request.fileName.c_str() : nullptr);
-    if (loaded != DLK_RESULT_OK) return Fail(loaded, m_files.FailedName(), m_files.Detail());
+    if (loaded != DLK_RESULT_OK)
+        return Fail(loaded, m_files.FailedName(), m_files.Detail());
 
     std::vector<CDlkIni::FileEntry> needed;
     for (const CDlkIni::FileEntry& entry : m_files.Files()) {
@@ -97,13 +99,15 @@ int CDlkDownloadJob::Work()
             needed.push_back(entry);
         }
     }
-    if (needed.empty()) return Fail(DLK_RESULT_NOTHING_NEEDED, "", "every file is in place already");
+    if (needed.empty())
+        return Fail(DLK_RESULT_NOTHING_NEEDED, "", "every file is in place already");
 
-    CDlkStaging staging(m_files, std::to_wstring(GetCurrentProcessId()) + L"-" +
-                                     std::to_wstring(m_number));
+    CDlkStaging staging(m_files,
+                        std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(m_number));
     for (const CDlkIni::FileEntry& entry : needed) {
         const int fetched = FetchOne(entry, staging);
-        if (fetched != DLK_RESULT_OK) return fetched;
+        if (fetched != DLK_RESULT_OK)
+            return fetched;
     }
     return Install(staging, needed);
 }
@@ -112,20 +116,23 @@ int CDlkDownloadJob::FetchOne(const CDlkIni::FileEntry& entry, CDlkStaging& stag
 {
     std::string url;
     if (!MakeDownloadUrl(m_request.urlRoot, entry.remotePath, url)) {
-        return Fail(DLK_RESULT_BAD_URL, entry.name, "no URL from root " +
-                                                        QuoteRecordText(m_request.urlRoot.c_str()));
+        return Fail(DLK_RESULT_BAD_URL, entry.name,
+                    "no URL from root " + QuoteRecordText(m_request.urlRoot.c_str()));
     }
     CWinHandle file = staging.Stage(entry);
-    if (!file.IsValid()) return Fail(DLK_RESULT_WRITE_FAILED, entry.name, staging.Detail());
+    if (!file.IsValid())
+        return Fail(DLK_RESULT_WRITE_FAILED, entry.name, staging.Detail());
 
     m_control->Deliver(DLK_EVENT_FILE_STARTED, entry.name, url, DLK_RESULT_OK);
     CDlkHttpFetch fetch(m_control->CancelEvent());
     const int fetched = fetch.Fetch(url, file.Get(), entry.size);
     file.Reset();
-    if (fetched != DLK_RESULT_OK) return Fail(fetched, entry.name, url + ": " + fetch.Detail());
+    if (fetched != DLK_RESULT_OK)
+        return Fail(fetched, entry.name, url + ": " + fetch.Detail());
     if (fetch.Bytes() != entry.size) {
         return Fail(DLK_RESULT_SIZE_MISMATCH, entry.name,
-                    std::to_string(fetch.Bytes()) + " bytes, expected " + std::to_string(entry.size));
+                    std::to_string(fetch.Bytes()) + " bytes, expected " +
+                        std::to_string(entry.size));
     }
     if (fetch.Sha256() != entry.sha256) {
         return Fail(DLK_RESULT_HASH_MISMATCH, entry.name,
@@ -140,7 +147,8 @@ int CDlkDownloadJob::FetchOne(const CDlkIni::FileEntry& entry, CDlkStaging& stag
 int CDlkDownloadJob::Install(CDlkStaging& staging, const std::vector<CDlkIni::FileEntry>& files)
 {
     // A download ended by the library's exit must not change the installation afterwards.
-    if (m_control->IsCancelled()) return Fail(DLK_RESULT_CANCELLED, "", "cancelled before install");
+    if (m_control->IsCancelled())
+        return Fail(DLK_RESULT_CANCELLED, "", "cancelled before install");
     if (!staging.Commit()) {
         return Fail(DLK_RESULT_INSTALL_FAILED, staging.FailedName(), staging.Detail());
     }

@@ -21,9 +21,9 @@ public:
         std::string urlRoot;
         std::string iniPath;
         std::string section;
-        bool oneFile = false;    // DlkStdDownload2: only the files named fileName
+        bool oneFile = false;  // DlkStdDownload2: only the files named fileName
         std::string fileName;
-        CDlkFaultSwitch fault;   // off unless ieksdlk.faults says otherwise
+        CDlkFaultSwitch fault;  // off unless ieksdlk.faults says otherwise
     };
 
     CDlkDownloadJob(Request request, std::wstring libraryDir, unsigned number,

@@ -9,6 +9,8 @@
 //                     thread while the caller is still inside DlkExitStdDownload
 //   notify-progress   download nothing: notify progress (event 2) from the download's thread
 //                     every 20 ms until DlkExitStdDownload, then stop without an outcome
+//   refuse-start      answer every download with DLK_RESULT_START_FAILED at once, as when the
+//                     download's thread cannot be started: no download, no notification
 #pragma once
 
 #include <windows.h>
@@ -17,7 +19,7 @@
 
 class CDlkFaultSwitch {
 public:
-    enum Fault { None, NeverNotify, NotifyTwice, NotifyLate, NotifyProgress };
+    enum Fault { None, NeverNotify, NotifyTwice, NotifyLate, NotifyProgress, RefuseStart };
 
     // Reads the switch file in dir; anything unreadable or unknown leaves the switch off.
     static CDlkFaultSwitch Read(const std::wstring& dir);

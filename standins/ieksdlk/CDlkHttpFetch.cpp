@@ -16,9 +16,11 @@ constexpr wchar_t kAgent[] = L"ieksdlk/" TEXT(DLK_BUILD);
 std::wstring Widen(const std::string& text)
 {
     const int size = Utf8ToWide(text.c_str(), nullptr, 0);
-    if (size <= 0) return std::wstring();
+    if (size <= 0)
+        return std::wstring();
     std::vector<wchar_t> buffer(static_cast<size_t>(size));
-    if (Utf8ToWide(text.c_str(), buffer.data(), size) != size) return std::wstring();
+    if (Utf8ToWide(text.c_str(), buffer.data(), size) != size)
+        return std::wstring();
     return std::wstring(buffer.data());
 }
 
@@ -46,7 +48,8 @@ struct UrlParts {
 
 bool CrackDownloadUrl(const std::wstring& url, UrlParts& parts)
 {
-    if (url.empty()) return false;
+    if (url.empty())
+        return false;
     URL_COMPONENTSW components = {};
     components.dwStructSize = sizeof(components);
     components.dwHostNameLength = 1;
@@ -63,7 +66,8 @@ bool CrackDownloadUrl(const std::wstring& url, UrlParts& parts)
     if (components.lpszExtraInfo != nullptr) {
         parts.object.append(components.lpszExtraInfo, components.dwExtraInfoLength);
     }
-    if (parts.object.empty()) parts.object = L"/";
+    if (parts.object.empty())
+        parts.object = L"/";
     return true;
 }
 
@@ -90,26 +94,33 @@ int CDlkHttpFetch::Fetch(const std::string& url, HANDLE file, uint64_t maxBytes)
     m_sha256.clear();
     m_detail.clear();
     UrlParts parts;
-    if (!CrackDownloadUrl(Widen(url), parts)) return Fail(DLK_RESULT_BAD_URL, "unusable URL");
+    if (!CrackDownloadUrl(Widen(url), parts))
+        return Fail(DLK_RESULT_BAD_URL, "unusable URL");
 
-    CInternetHandle session(InternetOpenW(kAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
-    if (session.Get() == nullptr) return Fail(DLK_RESULT_NETWORK, WinInetError("InternetOpen"));
+    CInternetHandle session(
+        InternetOpenW(kAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
+    if (session.Get() == nullptr)
+        return Fail(DLK_RESULT_NETWORK, WinInetError("InternetOpen"));
     SetTimeouts(session.Get());
     CInternetHandle connection(InternetConnectW(session.Get(), parts.host.c_str(), parts.port,
                                                 nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 0));
-    if (connection.Get() == nullptr) return Fail(DLK_RESULT_NETWORK, WinInetError("InternetConnect"));
+    if (connection.Get() == nullptr)
+        return Fail(DLK_RESULT_NETWORK, WinInetError("InternetConnect"));
 
     const DWORD flags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE |
                         INTERNET_FLAG_PRAGMA_NOCACHE | INTERNET_FLAG_NO_UI |
                         INTERNET_FLAG_NO_COOKIES | (parts.secure ? INTERNET_FLAG_SECURE : 0);
-    CInternetHandle request(HttpOpenRequestW(connection.Get(), L"GET", parts.object.c_str(), nullptr,
-                                             nullptr, nullptr, flags, 0));
-    if (request.Get() == nullptr) return Fail(DLK_RESULT_NETWORK, WinInetError("HttpOpenRequest"));
+    CInternetHandle request(HttpOpenRequestW(connection.Get(), L"GET", parts.object.c_str(),
+                                             nullptr, nullptr, nullptr, flags, 0));
+    if (request.Get() == nullptr)
+        return Fail(DLK_RESULT_NETWORK, WinInetError("HttpOpenRequest"));
     // Set on the request itself: not every WinInet passes a session's time-outs down.
     SetTimeouts(request.Get());
-    if (Cancelled()) return Fail(DLK_RESULT_CANCELLED, "cancelled");
+    if (Cancelled())
+        return Fail(DLK_RESULT_CANCELLED, "cancelled");
     if (!HttpSendRequestW(request.Get(), nullptr, 0, nullptr, 0)) {
-        if (Cancelled()) return Fail(DLK_RESULT_CANCELLED, "cancelled");
+        if (Cancelled())
+            return Fail(DLK_RESULT_CANCELLED, "cancelled");
         return Fail(DLK_RESULT_NETWORK, WinInetError("HttpSendRequest"));
     }
 
@@ -119,33 +130,40 @@ int CDlkHttpFetch::Fetch(const std::string& url, HANDLE file, uint64_t maxBytes)
                         &size, nullptr)) {
         return Fail(DLK_RESULT_NETWORK, WinInetError("HttpQueryInfo"));
     }
-    if (status != HTTP_STATUS_OK) return Fail(DLK_RESULT_HTTP_STATUS, "HTTP " + std::to_string(status));
+    if (status != HTTP_STATUS_OK)
+        return Fail(DLK_RESULT_HTTP_STATUS, "HTTP " + std::to_string(status));
     return Receive(request.Get(), file, maxBytes);
 }
 
 int CDlkHttpFetch::Receive(void* request, HANDLE file, uint64_t maxBytes)
 {
     CSha256 sha;
-    if (!sha.IsValid()) return Fail(DLK_RESULT_HASH_MISMATCH, "SHA-256 provider unavailable");
+    if (!sha.IsValid())
+        return Fail(DLK_RESULT_HASH_MISMATCH, "SHA-256 provider unavailable");
     std::vector<char> buffer(kReadChunk);
     for (;;) {
-        if (Cancelled()) return Fail(DLK_RESULT_CANCELLED, "cancelled");
+        if (Cancelled())
+            return Fail(DLK_RESULT_CANCELLED, "cancelled");
         DWORD read = 0;
         if (!InternetReadFile(request, buffer.data(), kReadChunk, &read)) {
             return Fail(DLK_RESULT_NETWORK, WinInetError("InternetReadFile"));
         }
-        if (read == 0) break;
+        if (read == 0)
+            break;
         m_bytes += read;
         if (m_bytes > maxBytes) {
-            return Fail(DLK_RESULT_SIZE_MISMATCH, "more than " + std::to_string(maxBytes) + " bytes");
+            return Fail(DLK_RESULT_SIZE_MISMATCH,
+                        "more than " + std::to_string(maxBytes) + " bytes");
         }
         DWORD written = 0;
         if (!WriteFile(file, buffer.data(), read, &written, nullptr) || written != read) {
-            return Fail(DLK_RESULT_WRITE_FAILED, "write failed, error " + std::to_string(GetLastError()));
+            return Fail(DLK_RESULT_WRITE_FAILED,
+                        "write failed, error " + std::to_string(GetLastError()));
         }
         sha.Update(buffer.data(), read);
     }
     m_sha256 = sha.FinishHex();
-    if (m_sha256.empty()) return Fail(DLK_RESULT_HASH_MISMATCH, "SHA-256 could not be taken");
+    if (m_sha256.empty())
+        return Fail(DLK_RESULT_HASH_MISMATCH, "SHA-256 could not be taken");
     return DLK_RESULT_OK;
 }

@@ -14,7 +14,8 @@ std::vector<std::string> SplitFields(const std::string& value)
     for (;;) {
         const size_t bar = value.find('|', start);
         fields.push_back(TrimBlanks(value.substr(start, bar - start)));
-        if (bar == std::string::npos) return fields;
+        if (bar == std::string::npos)
+            return fields;
         start = bar + 1;
     }
 }
@@ -22,7 +23,8 @@ std::vector<std::string> SplitFields(const std::string& value)
 bool HasControl(const std::string& text)
 {
     for (char c : text) {
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) return true;
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
+            return true;
     }
     return false;
 }
@@ -30,16 +32,19 @@ bool HasControl(const std::string& text)
 // A name that stays inside its directory: no separators, drive or stream marks, or wildcards.
 bool IsPlainFileName(const std::string& name)
 {
-    if (name.empty() || name == "." || name == ".." || HasControl(name)) return false;
+    if (name.empty() || name == "." || name == ".." || HasControl(name))
+        return false;
     return name.find_first_of("\\/:*?\"<>|") == std::string::npos;
 }
 
 bool ParseSize(const std::string& text, uint64_t& size)
 {
-    if (text.empty() || text.size() > 18) return false;  // 18 digits cannot overflow
+    if (text.empty() || text.size() > 18)
+        return false;  // 18 digits cannot overflow
     size = 0;
     for (char c : text) {
-        if (c < '0' || c > '9') return false;
+        if (c < '0' || c > '9')
+            return false;
         size = size * 10 + static_cast<uint64_t>(c - '0');
     }
     return true;
@@ -47,11 +52,14 @@ bool ParseSize(const std::string& text, uint64_t& size)
 
 bool ParseHash(const std::string& text, std::string& hash)
 {
-    if (text.size() != kHashDigits) return false;
+    if (text.size() != kHashDigits)
+        return false;
     hash.clear();
     for (char c : text) {
-        if (c >= 'A' && c <= 'F') c = static_cast<char>(c - 'A' + 'a');
-        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return false;
+        if (c >= 'A' && c <= 'F')
+            c = static_cast<char>(c - 'A' + 'a');
+        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f')))
+            return false;
         hash += c;
     }
     return true;
@@ -60,17 +68,22 @@ bool ParseHash(const std::string& text, std::string& hash)
 // A directory below the library's: relative, without ".." parts, drives or stream marks.
 bool NormaliseTargetDir(const std::string& text, std::string& dir)
 {
-    if (HasControl(text) || text.find(':') != std::string::npos) return false;
-    if (!text.empty() && (text[0] == '\\' || text[0] == '/')) return false;
+    if (HasControl(text) || text.find(':') != std::string::npos)
+        return false;
+    if (!text.empty() && (text[0] == '\\' || text[0] == '/'))
+        return false;
     dir.clear();
     size_t start = 0;
     while (start <= text.size()) {
         size_t end = text.find_first_of("\\/", start);
-        if (end == std::string::npos) end = text.size();
+        if (end == std::string::npos)
+            end = text.size();
         const std::string part = TrimBlanks(text.substr(start, end - start));
-        if (part == "..") return false;
+        if (part == "..")
+            return false;
         if (!part.empty() && part != ".") {
-            if (part.find_first_of("*?\"<>|") != std::string::npos) return false;
+            if (part.find_first_of("*?\"<>|") != std::string::npos)
+                return false;
             dir += (dir.empty() ? "" : "\\") + part;
         }
         start = end + 1;
@@ -89,12 +102,18 @@ bool CDlkIni::ParseFileEntry(const std::string& value, FileEntry& entry, std::st
     }
     entry.name = fields[0];
     entry.remotePath = fields[1];
-    if (!IsPlainFileName(entry.name)) reason = "unusable file name";
-    else if (entry.remotePath.empty() || HasControl(entry.remotePath)) reason = "unusable path";
-    else if (!ParseSize(fields[2], entry.size)) reason = "unusable size";
-    else if (!ParseHash(fields[3], entry.sha256)) reason = "SHA-256 is not 64 hex digits";
-    else if (!NormaliseTargetDir(fields[4], entry.targetDir)) reason = "unsafe target directory";
-    else return true;
+    if (!IsPlainFileName(entry.name))
+        reason = "unusable file name";
+    else if (entry.remotePath.empty() || HasControl(entry.remotePath))
+        reason = "unusable path";
+    else if (!ParseSize(fields[2], entry.size))
+        reason = "unusable size";
+    else if (!ParseHash(fields[3], entry.sha256))
+        reason = "SHA-256 is not 64 hex digits";
+    else if (!NormaliseTargetDir(fields[4], entry.targetDir))
+        reason = "unsafe target directory";
+    else
+        return true;
     return false;
 }
 
@@ -106,9 +125,11 @@ void CDlkIni::Parse(const std::string& text)
     int number = 0;
     while (start < text.size()) {
         size_t end = text.find('\n', start);
-        if (end == std::string::npos) end = text.size();
+        if (end == std::string::npos)
+            end = text.size();
         std::string line = text.substr(start, end - start);
-        while (!line.empty() && line.back() == '\r') line.pop_back();
+        while (!line.empty() && line.back() == '\r')
+            line.pop_back();
         ParseLine(TrimBlanks(line), ++number, current);
         start = end + 1;
     }
@@ -116,7 +137,8 @@ void CDlkIni::Parse(const std::string& text)
 
 void CDlkIni::ParseLine(const std::string& line, int number, Section*& current)
 {
-    if (line.empty() || line[0] == ';' || line[0] == '#') return;
+    if (line.empty() || line[0] == ';' || line[0] == '#')
+        return;
     if (line[0] == '[') {
         const size_t close = line.find(']');
         current = (close == std::string::npos)
@@ -125,8 +147,10 @@ void CDlkIni::ParseLine(const std::string& line, int number, Section*& current)
         return;
     }
     const size_t equals = line.find('=');
-    if (current == nullptr || equals == std::string::npos) return;
-    if (!EqualNoCase(TrimBlanks(line.substr(0, equals)), "file")) return;
+    if (current == nullptr || equals == std::string::npos)
+        return;
+    if (!EqualNoCase(TrimBlanks(line.substr(0, equals)), "file"))
+        return;
 
     FileEntry entry;
     std::string reason;
@@ -142,7 +166,8 @@ void CDlkIni::ParseLine(const std::string& line, int number, Section*& current)
 CDlkIni::Section& CDlkIni::SectionNamed(const std::string& name)
 {
     for (Section& section : m_sections) {
-        if (EqualNoCase(section.name, name)) return section;
+        if (EqualNoCase(section.name, name))
+            return section;
     }
     m_sections.emplace_back();
     m_sections.back().name = name;
@@ -152,7 +177,8 @@ CDlkIni::Section& CDlkIni::SectionNamed(const std::string& name)
 const CDlkIni::Section* CDlkIni::FindSection(const std::string& name) const
 {
     for (const Section& section : m_sections) {
-        if (EqualNoCase(section.name, name)) return &section;
+        if (EqualNoCase(section.name, name))
+            return &section;
     }
     return nullptr;
 }
@@ -162,7 +188,8 @@ std::vector<CDlkIni::FileEntry> CDlkIni::FilesNamed(const Section& section,
 {
     std::vector<FileEntry> found;
     for (const FileEntry& entry : section.files) {
-        if (EqualNoCase(entry.name, fileName)) found.push_back(entry);
+        if (EqualNoCase(entry.name, fileName))
+            found.push_back(entry);
     }
     return found;
 }

@@ -22,15 +22,16 @@ public:
         std::string name;        // plain file name, UTF-8
         std::string remotePath;  // below the URL root, as written
         uint64_t size = 0;
-        std::string sha256;      // 64 lower-case hex digits
-        std::string targetDir;   // relative, "\"-separated, no "." or ".." parts; empty: the library's
-        int line = 0;            // line number in the text, from 1
+        std::string sha256;  // 64 lower-case hex digits
+        std::string
+            targetDir;  // relative, "\"-separated, no "." or ".." parts; empty: the library's
+        int line = 0;   // line number in the text, from 1
     };
 
     struct Section {
         std::string name;
         std::vector<FileEntry> files;
-        int badLine = 0;         // first "file=" line that could not be used; 0: none
+        int badLine = 0;  // first "file=" line that could not be used; 0: none
         std::string badReason;
     };
 

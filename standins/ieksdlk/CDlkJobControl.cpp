@@ -5,8 +5,7 @@
 #include "threading/CKSLock.h"
 
 CDlkJobControl::CDlkJobControl(PFN_DlkStdDownloadNotify notify, ULONG_PTR userData)
-    : m_cancelEvent(CreateEventW(nullptr, TRUE, FALSE, nullptr)),
-      m_notify(notify),
+    : m_cancelEvent(CreateEventW(nullptr, TRUE, FALSE, nullptr)), m_notify(notify),
       m_userData(userData)
 {
 }
@@ -31,10 +30,9 @@ void CDlkJobControl::Deliver(int eventCode, const std::string& fileName,
 {
     // Held across the call so that Cancel cannot return while the caller's code runs.
     CKSLock lock(m_cs);
-    const std::string what = "event=" + std::to_string(eventCode) +
-                             " file=" + QuoteRecordText(fileName.c_str()) +
-                             " second=" + QuoteRecordText(secondName.c_str()) +
-                             " result=" + std::to_string(resultCode);
+    const std::string what =
+        "event=" + std::to_string(eventCode) + " file=" + QuoteRecordText(fileName.c_str()) +
+        " second=" + QuoteRecordText(secondName.c_str()) + " result=" + std::to_string(resultCode);
     if (m_cancelled) {
         DlkLogFile().Append("notification dropped after exit: " + what);
         return;
@@ -47,9 +45,9 @@ void CDlkJobControl::DeliverLate(int eventCode, const std::string& fileName,
                                  const std::string& secondName, int resultCode)
 {
     CKSLock lock(m_cs);
-    DlkLogFile().Append(std::string(m_cancelled ? "late notify after exit began: " : "late notify: ") +
-                        "event=" + std::to_string(eventCode) + " file=" + QuoteRecordText(fileName.c_str()) +
-                        " second=" + QuoteRecordText(secondName.c_str()) +
-                        " result=" + std::to_string(resultCode));
+    DlkLogFile().Append(
+        std::string(m_cancelled ? "late notify after exit began: " : "late notify: ") +
+        "event=" + std::to_string(eventCode) + " file=" + QuoteRecordText(fileName.c_str()) +
+        " second=" + QuoteRecordText(secondName.c_str()) + " result=" + std::to_string(resultCode));
     m_notify(m_userData, eventCode, fileName.c_str(), secondName.c_str(), resultCode, 0);
 }

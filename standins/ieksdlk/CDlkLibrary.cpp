@@ -47,7 +47,8 @@ CDlkLibrary& CDlkLibrary::Instance()
 std::wstring CDlkLibrary::LibraryDir()
 {
     wchar_t dir[MAX_PATH * 4];
-    if (!GetModuleDir(ThisModule(false), dir, MAX_PATH * 4, 0)) return std::wstring();
+    if (!GetModuleDir(ThisModule(false), dir, MAX_PATH * 4, 0))
+        return std::wstring();
     return dir;
 }
 
@@ -55,10 +56,11 @@ int CDlkLibrary::Init(const char* urlRoot, const char* unpackVersion, const char
                       const char* vendor, const char* build)
 {
     DlkRecordFile().Append("DlkInitStdDownload urlRoot=" + QuoteRecordText(urlRoot) +
-                           " unpackVersion=" + QuoteRecordText(unpackVersion) +
-                           " extVersion=" + QuoteRecordText(extVersion) +
-                           " vendor=" + QuoteRecordText(vendor) + " build=" + QuoteRecordText(build));
-    if (urlRoot == nullptr) return DLK_RESULT_BAD_ARGUMENT;
+                           " unpackVersion=" + QuoteRecordText(unpackVersion) + " extVersion=" +
+                           QuoteRecordText(extVersion) + " vendor=" + QuoteRecordText(vendor) +
+                           " build=" + QuoteRecordText(build));
+    if (urlRoot == nullptr)
+        return DLK_RESULT_BAD_ARGUMENT;
     CKSLock lock(m_cs);
     m_urlRoot = urlRoot;
     m_initialised = true;
@@ -68,11 +70,13 @@ int CDlkLibrary::Init(const char* urlRoot, const char* unpackVersion, const char
 
 void CDlkLibrary::LoadExtension()
 {
-    if (m_extension != nullptr) return;
+    if (m_extension != nullptr)
+        return;
     const std::wstring path = LibraryDir() + L"\\" DLKEXT_DLL_NAME;
     m_extension = LoadLibraryW(path.c_str());
-    DlkLogFile().Append((m_extension != nullptr ? "loaded " : "cannot load (error " +
-                                                                  std::to_string(GetLastError()) + ") ") +
+    DlkLogFile().Append((m_extension != nullptr
+                             ? "loaded "
+                             : "cannot load (error " + std::to_string(GetLastError()) + ") ") +
                         NarrowToUtf8(path));
 }
 
@@ -80,7 +84,8 @@ int CDlkLibrary::SetParameter(const char* name, const char* value)
 {
     DlkRecordFile().Append("DlkSetStdParameter name=" + QuoteRecordText(name) +
                            " value=" + QuoteRecordText(value));
-    if (name == nullptr) return DLK_RESULT_BAD_ARGUMENT;
+    if (name == nullptr)
+        return DLK_RESULT_BAD_ARGUMENT;
     CKSLock lock(m_cs);
     for (auto& parameter : m_parameters) {
         if (parameter.first == name) {
@@ -101,9 +106,11 @@ int CDlkLibrary::Exit()
         running.swap(m_running);
         m_initialised = false;
     }
-    for (Running& job : running) job.control->Cancel();
+    for (Running& job : running)
+        job.control->Cancel();
     for (Running& job : running) {
-        if (GetThreadId(job.thread.Get()) == GetCurrentThreadId()) continue;
+        if (GetThreadId(job.thread.Get()) == GetCurrentThreadId())
+            continue;
         if (WaitForSingleObject(job.thread.Get(), kJobEndWaitMs) != WAIT_OBJECT_0) {
             DlkLogFile().Append("exit: a download thread is still ending");
         }
@@ -149,6 +156,8 @@ int CDlkLibrary::StartDownload(const char* iniPath, const char* section, bool on
     if (request.fault.GetFault() != CDlkFaultSwitch::None) {
         DlkLogFile().Append("fault switch on: " + request.fault.GetKeyword());
     }
+    if (request.fault.GetFault() == CDlkFaultSwitch::RefuseStart)
+        return DLK_RESULT_START_FAILED;
     auto control = std::make_shared<CDlkJobControl>(notify, userData);
     auto job = std::make_unique<CDlkDownloadJob>(request, LibraryDir(), ++m_jobCount, control);
     return Launch(std::move(job), control);
@@ -158,13 +167,15 @@ void CDlkLibrary::KeepReceivedIni(const char* iniPath)
 {
     // The caller may remove its file when the run ends: what it handed over stays inspectable.
     wchar_t path[MAX_PATH] = {};
-    if (Utf8ToWide(iniPath, path, MAX_PATH) <= 0) return;
+    if (Utf8ToWide(iniPath, path, MAX_PATH) <= 0)
+        return;
     if (!CopyFileW(path, (LibraryDir() + L"\\ieksdlk.received.ini").c_str(), FALSE)) {
         DlkLogFile().Append("INI not readable: error " + std::to_string(GetLastError()));
     }
 }
 
-int CDlkLibrary::Launch(std::unique_ptr<CDlkDownloadJob> job, std::shared_ptr<CDlkJobControl> control)
+int CDlkLibrary::Launch(std::unique_ptr<CDlkDownloadJob> job,
+                        std::shared_ptr<CDlkJobControl> control)
 {
     // The thread holds the DLL loaded until it has left the DLL's code, whatever the caller
     // does with its own reference.
@@ -212,14 +223,15 @@ void CDlkLibrary::ForgetFinished()
 int CDlkLibrary::Integrity(const char* iniPath, const char* section, bool oneFile,
                            const char* fileName)
 {
-    DlkRecordFile().Append(std::string(oneFile ? "DlkStdGetSectionIntegrity2"
-                                               : "DlkStdGetSectionIntegrity") +
-                           " iniPath=" + QuoteRecordText(iniPath) +
-                           " section=" + QuoteRecordText(section) +
-                           (oneFile ? " fileName=" + QuoteRecordText(fileName) : ""));
-    if (iniPath == nullptr || section == nullptr || (oneFile && fileName == nullptr)) return 0;
+    DlkRecordFile().Append(
+        std::string(oneFile ? "DlkStdGetSectionIntegrity2" : "DlkStdGetSectionIntegrity") +
+        " iniPath=" + QuoteRecordText(iniPath) + " section=" + QuoteRecordText(section) +
+        (oneFile ? " fileName=" + QuoteRecordText(fileName) : ""));
+    if (iniPath == nullptr || section == nullptr || (oneFile && fileName == nullptr))
+        return 0;
     CDlkSectionFiles files(LibraryDir());
-    int intact = files.Load(iniPath, section, oneFile ? fileName : nullptr) == DLK_RESULT_OK && !files.Files().empty();
+    int intact = files.Load(iniPath, section, oneFile ? fileName : nullptr) == DLK_RESULT_OK &&
+                 !files.Files().empty();
     std::string missing;
     for (const CDlkIni::FileEntry& entry : files.Files()) {
         if (intact && !files.IsInstalled(entry)) {

@@ -24,8 +24,8 @@ public:
     int Exit();
     // oneFile false: the whole section (DlkStdDownload); true: the file fileName of it
     // (DlkStdDownload2).
-    int StartDownload(const char* iniPath, const char* section, bool oneFile,
-                      const char* fileName, PFN_DlkStdDownloadNotify notify, ULONG_PTR userData);
+    int StartDownload(const char* iniPath, const char* section, bool oneFile, const char* fileName,
+                      PFN_DlkStdDownloadNotify notify, ULONG_PTR userData);
     // oneFile false: every file of the section; true: the file fileName of it.
     int Integrity(const char* iniPath, const char* section, bool oneFile, const char* fileName);
 

@@ -17,12 +17,15 @@ bool ReadWholeFile(const std::wstring& path, std::string& content)
 {
     CWinHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                 nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file.IsValid()) return false;
+    if (!file.IsValid())
+        return false;
     LARGE_INTEGER size;
-    if (!GetFileSizeEx(file.Get(), &size) || size.QuadPart > kIniLimit) return false;
+    if (!GetFileSizeEx(file.Get(), &size) || size.QuadPart > kIniLimit)
+        return false;
     content.assign(static_cast<size_t>(size.QuadPart), '\0');
     DWORD read = 0;
-    if (size.QuadPart == 0) return true;
+    if (size.QuadPart == 0)
+        return true;
     return ReadFile(file.Get(), &content[0], static_cast<DWORD>(size.QuadPart), &read, nullptr) &&
            read == size.QuadPart;
 }
@@ -31,11 +34,14 @@ bool ReadWholeFile(const std::wstring& path, std::string& content)
 
 std::wstring WidenUtf8(const std::string& text)
 {
-    if (text.empty()) return std::wstring();
+    if (text.empty())
+        return std::wstring();
     const int size = Utf8ToWide(text.c_str(), nullptr, 0);
-    if (size <= 0) return std::wstring();
+    if (size <= 0)
+        return std::wstring();
     std::wstring wide(static_cast<size_t>(size), L'\0');
-    if (Utf8ToWide(text.c_str(), &wide[0], size) != size) return std::wstring();
+    if (Utf8ToWide(text.c_str(), &wide[0], size) != size)
+        return std::wstring();
     wide.resize(static_cast<size_t>(size) - 1);
     return wide;
 }
@@ -71,22 +77,25 @@ int CDlkSectionFiles::Load(const std::string& iniPath, const std::string& sectio
     CDlkIni ini;
     ini.Parse(text);
     const CDlkIni::Section* found = ini.FindSection(section);
-    if (found == nullptr) return Fail(DLK_RESULT_NO_SECTION, "no section [" + section + "]");
+    if (found == nullptr)
+        return Fail(DLK_RESULT_NO_SECTION, "no section [" + section + "]");
     if (found->badLine != 0) {
-        return Fail(DLK_RESULT_BAD_ENTRY, "line " + std::to_string(found->badLine) + ": " +
-                                              found->badReason);
+        return Fail(DLK_RESULT_BAD_ENTRY,
+                    "line " + std::to_string(found->badLine) + ": " + found->badReason);
     }
     m_files = fileName == nullptr ? found->files : CDlkIni::FilesNamed(*found, fileName);
     if (fileName != nullptr && m_files.empty()) {
         m_failedName = fileName;
-        return Fail(DLK_RESULT_NO_FILE, std::string("no file ") + fileName + " in [" + section + "]");
+        return Fail(DLK_RESULT_NO_FILE,
+                    std::string("no file ") + fileName + " in [" + section + "]");
     }
     return DLK_RESULT_OK;
 }
 
 std::wstring CDlkSectionFiles::TargetDir(const CDlkIni::FileEntry& entry) const
 {
-    return entry.targetDir.empty() ? m_libraryDir : m_libraryDir + L"\\" + WidenUtf8(entry.targetDir);
+    return entry.targetDir.empty() ? m_libraryDir
+                                   : m_libraryDir + L"\\" + WidenUtf8(entry.targetDir);
 }
 
 std::wstring CDlkSectionFiles::InstalledPath(const CDlkIni::FileEntry& entry) const

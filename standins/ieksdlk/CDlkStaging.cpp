@@ -27,8 +27,10 @@ CDlkStaging::CDlkStaging(const CDlkSectionFiles& places, std::wstring tag)
 
 CDlkStaging::~CDlkStaging()
 {
-    if (m_committed) return;
-    for (const Item& item : m_items) DeleteFileW(item.aside.c_str());
+    if (m_committed)
+        return;
+    for (const Item& item : m_items)
+        DeleteFileW(item.aside.c_str());
     for (auto dir = m_createdDirs.rbegin(); dir != m_createdDirs.rend(); ++dir) {
         RemoveDirectoryW(dir->c_str());
     }
@@ -36,9 +38,11 @@ CDlkStaging::~CDlkStaging()
 
 bool CDlkStaging::MakeDirectories(const std::wstring& dir)
 {
-    if (IsDirectory(dir)) return true;
+    if (IsDirectory(dir))
+        return true;
     const size_t slash = dir.find_last_of(L'\\');
-    if (slash == std::wstring::npos || !MakeDirectories(dir.substr(0, slash))) return false;
+    if (slash == std::wstring::npos || !MakeDirectories(dir.substr(0, slash)))
+        return false;
     if (!CreateDirectoryW(dir.c_str(), nullptr)) {
         m_detail = ErrorText("creating directory", dir);
         return false;
@@ -50,7 +54,8 @@ bool CDlkStaging::MakeDirectories(const std::wstring& dir)
 CWinHandle CDlkStaging::Stage(const CDlkIni::FileEntry& entry)
 {
     if (!MakeDirectories(m_places.TargetDir(entry))) {
-        if (m_detail.empty()) m_detail = "no directory for " + entry.name;
+        if (m_detail.empty())
+            m_detail = "no directory for " + entry.name;
         return CWinHandle();
     }
     Item item;
@@ -134,7 +139,8 @@ std::vector<std::wstring> CDlkStaging::InstalledPaths() const
 {
     std::vector<std::wstring> paths;
     for (const Item& item : m_items) {
-        if (item.installed) paths.push_back(item.final);
+        if (item.installed)
+            paths.push_back(item.final);
     }
     return paths;
 }

@@ -9,7 +9,8 @@ public:
     explicit CInternetHandle(HINTERNET handle = nullptr) : m_handle(handle) {}
     virtual ~CInternetHandle()
     {
-        if (m_handle != nullptr) InternetCloseHandle(m_handle);
+        if (m_handle != nullptr)
+            InternetCloseHandle(m_handle);
     }
 
     CInternetHandle(const CInternetHandle&) = delete;

@@ -50,8 +50,10 @@ CSha256::~CSha256()
 
 void CSha256::Close()
 {
-    if (m_hash != nullptr) BCryptDestroyHash(m_hash);
-    if (m_algorithm != nullptr) BCryptCloseAlgorithmProvider(m_algorithm, 0);
+    if (m_hash != nullptr)
+        BCryptDestroyHash(m_hash);
+    if (m_algorithm != nullptr)
+        BCryptCloseAlgorithmProvider(m_algorithm, 0);
     m_hash = nullptr;
     m_algorithm = nullptr;
 }
@@ -76,7 +78,8 @@ std::string CSha256::FinishHex()
     UCHAR digest[kDigestSize];
     const bool done = IsValid() && Succeeded(BCryptFinishHash(m_hash, digest, kDigestSize, 0));
     Close();
-    if (!done) return std::string();
+    if (!done)
+        return std::string();
     std::string hex;
     for (UCHAR byte : digest) {
         char pair[3];
@@ -90,15 +93,19 @@ bool CSha256::HashFile(const std::wstring& path, uint64_t& size, std::string& he
 {
     CWinHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
                                 nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-    if (!file.IsValid()) return false;
+    if (!file.IsValid())
+        return false;
     CSha256 sha;
     std::vector<char> buffer(kReadChunk);
     size = 0;
     for (;;) {
         DWORD read = 0;
-        if (!ReadFile(file.Get(), buffer.data(), kReadChunk, &read, nullptr)) return false;
-        if (read == 0) break;
-        if (!sha.Update(buffer.data(), read)) return false;
+        if (!ReadFile(file.Get(), buffer.data(), kReadChunk, &read, nullptr))
+            return false;
+        if (read == 0)
+            break;
+        if (!sha.Update(buffer.data(), read))
+            return false;
         size += read;
     }
     hex = sha.FinishHex();

@@ -15,7 +15,8 @@ public:
     CWinHandle(CWinHandle&& other) noexcept : m_handle(other.Release()) {}
     CWinHandle& operator=(CWinHandle&& other) noexcept
     {
-        if (this != &other) Reset(other.Release());
+        if (this != &other)
+            Reset(other.Release());
         return *this;
     }
 
@@ -31,7 +32,8 @@ public:
 
     void Reset(HANDLE handle = nullptr)
     {
-        if (IsValid()) CloseHandle(m_handle);
+        if (IsValid())
+            CloseHandle(m_handle);
         m_handle = handle;
     }
 

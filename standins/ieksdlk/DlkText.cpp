@@ -39,9 +39,11 @@ std::string EncodePath(const std::string& path)
 
 bool EqualNoCase(const std::string& a, const std::string& b)
 {
-    if (a.size() != b.size()) return false;
+    if (a.size() != b.size())
+        return false;
     for (size_t i = 0; i < a.size(); ++i) {
-        if (LowerAscii(a[i]) != LowerAscii(b[i])) return false;
+        if (LowerAscii(a[i]) != LowerAscii(b[i]))
+            return false;
     }
     return true;
 }
@@ -49,7 +51,8 @@ bool EqualNoCase(const std::string& a, const std::string& b)
 std::string TrimBlanks(const std::string& text)
 {
     const size_t first = text.find_first_not_of(" \t");
-    if (first == std::string::npos) return std::string();
+    if (first == std::string::npos)
+        return std::string();
     const size_t last = text.find_last_not_of(" \t");
     return text.substr(first, last - first + 1);
 }
@@ -64,19 +67,23 @@ bool MakeDownloadUrl(const std::string& root, const std::string& path, std::stri
         return false;
     }
     const size_t hostStart = base.find("://") + 3;
-    if (hostStart >= base.size() || base[hostStart] == '/') return false;
-    while (base.back() == '/') base.pop_back();
+    if (hostStart >= base.size() || base[hostStart] == '/')
+        return false;
+    while (base.back() == '/')
+        base.pop_back();
 
     std::string tail = EncodePath(path);
     const size_t first = tail.find_first_not_of('/');
-    if (first == std::string::npos) return false;
+    if (first == std::string::npos)
+        return false;
     url = base + "/" + tail.substr(first);
     return true;
 }
 
 std::string QuoteRecordText(const char* text)
 {
-    if (text == nullptr) return "null";
+    if (text == nullptr)
+        return "null";
     std::string out = "\"";
     for (const char* p = text; *p != '\0'; ++p) {
         const unsigned char c = static_cast<unsigned char>(*p);

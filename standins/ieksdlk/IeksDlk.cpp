@@ -10,8 +10,8 @@ int WINAPI DlkInitStdDownload(const char* urlRoot, const char* unpackVersion,
                               const char* extVersion, const char* vendor, const char* build);
 int WINAPI DlkExitStdDownload(void);
 int WINAPI DlkSetStdParameter(const char* name, const char* value);
-int WINAPI DlkStdDownload(const char* iniPath, const char* section,
-                          PFN_DlkStdDownloadNotify notify, ULONG_PTR userData);
+int WINAPI DlkStdDownload(const char* iniPath, const char* section, PFN_DlkStdDownloadNotify notify,
+                          ULONG_PTR userData);
 int WINAPI DlkStdDownload2(const char* iniPath, const char* section, const char* fileName,
                            PFN_DlkStdDownloadNotify notify, ULONG_PTR userData);
 int WINAPI DlkStdGetSectionIntegrity(const char* iniPath, const char* section);
@@ -27,7 +27,8 @@ namespace {
 [[maybe_unused]] constexpr PFN_DlkSetStdParameter kSetParameterType = &DlkSetStdParameter;
 [[maybe_unused]] constexpr PFN_DlkStdDownload kDownloadType = &DlkStdDownload;
 [[maybe_unused]] constexpr PFN_DlkStdDownload2 kDownload2Type = &DlkStdDownload2;
-[[maybe_unused]] constexpr PFN_DlkStdGetSectionIntegrity kIntegrityType = &DlkStdGetSectionIntegrity;
+[[maybe_unused]] constexpr PFN_DlkStdGetSectionIntegrity kIntegrityType =
+    &DlkStdGetSectionIntegrity;
 [[maybe_unused]] constexpr PFN_DlkStdGetSectionIntegrity2 kIntegrity2Type =
     &DlkStdGetSectionIntegrity2;
 
@@ -64,8 +65,8 @@ int WINAPI DlkSetStdParameter(const char* name, const char* value)
                    [&] { return CDlkLibrary::Instance().SetParameter(name, value); });
 }
 
-int WINAPI DlkStdDownload(const char* iniPath, const char* section,
-                          PFN_DlkStdDownloadNotify notify, ULONG_PTR userData)
+int WINAPI DlkStdDownload(const char* iniPath, const char* section, PFN_DlkStdDownloadNotify notify,
+                          ULONG_PTR userData)
 {
     return Guarded(DLK_RESULT_START_FAILED, [&] {
         return CDlkLibrary::Instance().StartDownload(iniPath, section, false, nullptr, notify,
@@ -84,13 +85,13 @@ int WINAPI DlkStdDownload2(const char* iniPath, const char* section, const char*
 
 int WINAPI DlkStdGetSectionIntegrity(const char* iniPath, const char* section)
 {
-    return Guarded(0, [&] { return CDlkLibrary::Instance().Integrity(iniPath, section, false, nullptr); });
+    return Guarded(
+        0, [&] { return CDlkLibrary::Instance().Integrity(iniPath, section, false, nullptr); });
 }
 
 int WINAPI DlkStdGetSectionIntegrity2(const char* iniPath, const char* section,
                                       const char* fileName)
 {
-    return Guarded(0, [&] {
-        return CDlkLibrary::Instance().Integrity(iniPath, section, true, fileName);
-    });
+    return Guarded(
+        0, [&] { return CDlkLibrary::Instance().Integrity(iniPath, section, true, fileName); });
 }

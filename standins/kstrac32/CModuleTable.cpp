@@ -17,9 +17,11 @@ bool CModuleTable::FormatRecord(CModuleTableEntry* module, uint32_t level, const
     CKSLock lock(m_cs);
     const auto found = std::find_if(m_modules.begin(), m_modules.end(),
                                     [module](const auto& m) { return m.get() == module; });
-    if (found == m_modules.end()) return false;
+    if (found == m_modules.end())
+        return false;
     std::string levelName;
-    if (!module->DescribeLevel(level, levelName)) return false;
+    if (!module->DescribeLevel(level, levelName))
+        return false;
     line = module->GetName() + " " + levelName + ": " + (text != nullptr ? text : "");
     return true;
 }

@@ -12,7 +12,8 @@ bool IsMapEnd(const TRACE_MAP_ENTRY& entry)
 CModuleTableEntry::CModuleTableEntry(const char* name, const TRACE_MAP_ENTRY* levelMap)
     : m_name(name != nullptr ? name : "")
 {
-    if (levelMap == nullptr) return;
+    if (levelMap == nullptr)
+        return;
     for (size_t i = 0; i < kMaxLevels && !IsMapEnd(levelMap[i]); ++i) {
         const TRACE_MAP_ENTRY& entry = levelMap[i];
         m_levels.push_back(
@@ -23,7 +24,8 @@ CModuleTableEntry::CModuleTableEntry(const char* name, const TRACE_MAP_ENTRY* le
 bool CModuleTableEntry::DescribeLevel(uint32_t level, std::string& name) const
 {
     for (const Level& known : m_levels) {
-        if (known.number != level) continue;
+        if (known.number != level)
+            continue;
         name = known.name;
         return known.flag != 0;
     }
@@ -35,9 +37,11 @@ std::string CModuleTableEntry::DescribeMap() const
 {
     std::string text;
     for (const Level& level : m_levels) {
-        if (!text.empty()) text += ", ";
+        if (!text.empty())
+            text += ", ";
         text += std::to_string(level.number) + " " + level.name;
-        if (level.flag == 0) text += " (off)";
+        if (level.flag == 0)
+            text += " (off)";
     }
     return text;
 }

@@ -17,17 +17,17 @@
 #define KS_SYMBOL_PREFIX "_"
 #endif
 #define KS_SYMBOL(decorated) "\"" KS_SYMBOL_PREFIX decorated "\""
-#define KS_EXPORT(decorated)                                                         \
+#define KS_EXPORT(decorated)                                                                       \
     __asm__(".section .drectve\n\t.ascii \" -export:\\\"" decorated "\\\"\"\n\t.text")
 
 extern "C" {
-CModuleTableEntry* __cdecl StRegisterModule(const char* moduleName,
-                                            const TRACE_MAP_ENTRY* levelMap)
-    __asm__(KS_SYMBOL(KSTRAC32_EXPORT_REGISTER_MODULE));
-void __cdecl StCleanupCurrentProcessEntry()
-    __asm__(KS_SYMBOL(KSTRAC32_EXPORT_CLEANUP_CURRENT_PROCESS_ENTRY));
-void __cdecl StTraceString(CModuleTableEntry* module, uint32_t level, const char* text)
-    __asm__(KS_SYMBOL(KSTRAC32_EXPORT_TRACE_STRING));
+CModuleTableEntry* __cdecl StRegisterModule(
+    const char* moduleName,
+    const TRACE_MAP_ENTRY* levelMap) __asm__(KS_SYMBOL(KSTRAC32_EXPORT_REGISTER_MODULE));
+void __cdecl StCleanupCurrentProcessEntry() __asm__(
+    KS_SYMBOL(KSTRAC32_EXPORT_CLEANUP_CURRENT_PROCESS_ENTRY));
+void __cdecl StTraceString(CModuleTableEntry* module, uint32_t level,
+                           const char* text) __asm__(KS_SYMBOL(KSTRAC32_EXPORT_TRACE_STRING));
 }
 
 KS_EXPORT(KSTRAC32_EXPORT_REGISTER_MODULE);
@@ -59,11 +59,12 @@ CModuleTable& Table()
 // The work behind each export. Nothing may escape into the caller: a failure drops the call.
 // Never inlined into the exports (see below).
 
-__attribute__((noinline)) CModuleTableEntry* RegisterModule(
-    const char* moduleName, const TRACE_MAP_ENTRY* levelMap) noexcept
+__attribute__((noinline)) CModuleTableEntry*
+RegisterModule(const char* moduleName, const TRACE_MAP_ENTRY* levelMap) noexcept
 {
     try {
-        if (moduleName == nullptr) return nullptr;
+        if (moduleName == nullptr)
+            return nullptr;
         CModuleTableEntry* const module = Table().Add(moduleName, levelMap);
         Log().Append(module->GetName() + " registered: " + module->DescribeMap());
         return module;
@@ -86,7 +87,8 @@ __attribute__((noinline)) void TraceString(CModuleTableEntry* module, uint32_t l
 {
     try {
         std::string line;
-        if (Table().FormatRecord(module, level, text, line)) Log().Append(line);
+        if (Table().FormatRecord(module, level, text, line))
+            Log().Append(line);
     } catch (...) {
     }
 }
@@ -97,8 +99,7 @@ __attribute__((noinline)) void TraceString(CModuleTableEntry* module, uint32_t l
 // whose names it derives from the decorated symbol in a way the assembler rejects.
 
 // Registers the module and logs "<module> registered: <map>"; null for a null name.
-CModuleTableEntry* __cdecl StRegisterModule(const char* moduleName,
-                                            const TRACE_MAP_ENTRY* levelMap)
+CModuleTableEntry* __cdecl StRegisterModule(const char* moduleName, const TRACE_MAP_ENTRY* levelMap)
 {
     return RegisterModule(moduleName, levelMap);
 }

@@ -11,8 +11,7 @@
 
 extern "C" {
 __declspec(dllexport) int __cdecl OVKTRACE(uint32_t categoryBits, uint32_t reserved1,
-                                           uint32_t reserved2, const wchar_t* format,
-                                           va_list args);
+                                           uint32_t reserved2, const wchar_t* format, va_list args);
 __declspec(dllexport) int __cdecl OVKTRACERAW(uint32_t categoryBits, const wchar_t* text);
 __declspec(dllexport) int __cdecl OVKDumptoFile(const wchar_t* path);
 }
@@ -38,7 +37,8 @@ bool FormatRecord(const wchar_t* format, va_list args, std::vector<wchar_t>& tex
     va_copy(counting, args);
     const int length = _vscwprintf(format, counting);
     va_end(counting);
-    if (length < 0) return false;
+    if (length < 0)
+        return false;
     text.assign(static_cast<size_t>(length) + 1, L'\0');
     return _vsnwprintf(text.data(), text.size(), format, args) == length;
 }
@@ -54,13 +54,14 @@ int WriteRecord(uint32_t categoryBits, const wchar_t* text, int length)
 // Nothing escapes into the caller: a failure answers -1.
 
 // Answers the length of the formatted text in characters, -1 when nothing was written.
-int __cdecl OVKTRACE(uint32_t categoryBits, uint32_t, uint32_t, const wchar_t* format,
-                     va_list args)
+int __cdecl OVKTRACE(uint32_t categoryBits, uint32_t, uint32_t, const wchar_t* format, va_list args)
 {
     try {
-        if (format == nullptr) return -1;
+        if (format == nullptr)
+            return -1;
         std::vector<wchar_t> text;
-        if (!FormatRecord(format, args, text)) return -1;
+        if (!FormatRecord(format, args, text))
+            return -1;
         return WriteRecord(categoryBits, text.data(), static_cast<int>(text.size() - 1));
     } catch (...) {
         return -1;
@@ -71,7 +72,8 @@ int __cdecl OVKTRACE(uint32_t categoryBits, uint32_t, uint32_t, const wchar_t* f
 int __cdecl OVKTRACERAW(uint32_t categoryBits, const wchar_t* text)
 {
     try {
-        if (text == nullptr) text = L"";
+        if (text == nullptr)
+            text = L"";
         return WriteRecord(categoryBits, text, static_cast<int>(std::wcslen(text)));
     } catch (...) {
         return -1;

@@ -18,12 +18,16 @@ const wchar_t* SkipProgramName(const wchar_t* commandLine)
     const wchar_t* p = commandLine;
     if (*p == L'"') {
         ++p;
-        while (*p != L'\0' && *p != L'"') ++p;
-        if (*p == L'"') ++p;
+        while (*p != L'\0' && *p != L'"')
+            ++p;
+        if (*p == L'"')
+            ++p;
     } else {
-        while (*p != L'\0' && *p != L' ' && *p != L'\t') ++p;
+        while (*p != L'\0' && *p != L' ' && *p != L'\t')
+            ++p;
     }
-    while (*p == L' ' || *p == L'\t') ++p;
+    while (*p == L' ' || *p == L'\t')
+        ++p;
     return p;
 }
 
@@ -31,7 +35,8 @@ std::string ProgramName()
 {
     std::vector<wchar_t> path(32768);
     const DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-    if (length == 0 || length >= path.size()) return "?";
+    if (length == 0 || length >= path.size())
+        return "?";
     const std::wstring full(path.data(), length);
     return ToUtf8(full.substr(full.find_last_of(L"\\/") + 1).c_str());
 }
@@ -40,7 +45,8 @@ std::string WorkingDirectory()
 {
     std::vector<wchar_t> dir(32768);
     const DWORD length = GetCurrentDirectoryW(static_cast<DWORD>(dir.size()), dir.data());
-    if (length == 0 || length >= dir.size()) return std::string();
+    if (length == 0 || length >= dir.size())
+        return std::string();
     return ToUtf8(dir.data());
 }
 
@@ -50,8 +56,8 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
 {
     try {
         const wchar_t* commandLine = GetCommandLineW();
-        const std::string line = ProgramName() +
-                                 " args=" + QuoteRecordText(ToUtf8(SkipProgramName(commandLine)).c_str()) +
+        const std::string line = ProgramName() + " args=" +
+                                 QuoteRecordText(ToUtf8(SkipProgramName(commandLine)).c_str()) +
                                  " cwd=" + QuoteRecordText(WorkingDirectory().c_str()) +
                                  " cmdline=" + QuoteRecordText(ToUtf8(commandLine).c_str());
         CStandinLog log(L"launches.log");

@@ -5,8 +5,7 @@
 #include <string>
 #include <vector>
 
-struct ScrambleOptions
-{
+struct ScrambleOptions {
     unsigned start = 0;                  // S: the key position of the first data byte, 0-255
     std::vector<unsigned char> fillers;  // filler bytes written after the header, 0-3 of them
     unsigned char headerBits = 0;        // the second header byte; its two low bits become F

@@ -25,8 +25,7 @@
 
 namespace {
 
-struct Arguments
-{
+struct Arguments {
     ScrambleOptions options;
     unsigned fillerCount = 0;
     bool ansi = false;
@@ -44,10 +43,12 @@ int Usage()
 
 bool ParseNumber(const wchar_t* text, unsigned maxValue, unsigned* value)
 {
-    if (text == nullptr || *text == L'\0') return false;
+    if (text == nullptr || *text == L'\0')
+        return false;
     wchar_t* end = nullptr;
     const unsigned long parsed = std::wcstoul(text, &end, 0);
-    if (*end != L'\0' || parsed > maxValue) return false;
+    if (*end != L'\0' || parsed > maxValue)
+        return false;
     *value = static_cast<unsigned>(parsed);
     return true;
 }
@@ -58,17 +59,20 @@ bool ParseArguments(int argc, wchar_t** argv, Arguments* args)
         const std::wstring arg = argv[i];
         const wchar_t* next = i + 1 < argc ? argv[i + 1] : nullptr;
         if (arg == L"-s") {
-            if (!ParseNumber(next, 255, &args->options.start)) return false;
+            if (!ParseNumber(next, 255, &args->options.start))
+                return false;
             ++i;
         } else if (arg == L"-f") {
-            if (!ParseNumber(next, 3, &args->fillerCount)) return false;
+            if (!ParseNumber(next, 3, &args->fillerCount))
+                return false;
             ++i;
         } else if (arg == L"-l") {
             args->options.lowerCase = true;
         } else if (arg == L"--acp") {
             args->ansi = true;
         } else if (arg == L"--") {
-            if (next == nullptr || i + 2 != argc) return false;
+            if (next == nullptr || i + 2 != argc)
+                return false;
             args->text = next;
             args->haveText = true;
             ++i;
@@ -90,10 +94,12 @@ std::wstring ReadStdinAsWide()
     std::string bytes((std::istreambuf_iterator<char>(std::cin)), std::istreambuf_iterator<char>());
     if (!bytes.empty() && bytes.back() == '\n') {
         bytes.pop_back();
-        if (!bytes.empty() && bytes.back() == '\r') bytes.pop_back();
+        if (!bytes.empty() && bytes.back() == '\r')
+            bytes.pop_back();
     }
     const int cch = Utf8ToWide(bytes.c_str(), nullptr, 0);
-    if (cch <= 0) return std::wstring();
+    if (cch <= 0)
+        return std::wstring();
     std::wstring wide(static_cast<size_t>(cch), L'\0');
     Utf8ToWide(bytes.c_str(), &wide[0], cch);
     wide.resize(static_cast<size_t>(cch) - 1);
@@ -103,7 +109,8 @@ std::wstring ReadStdinAsWide()
 std::string ToCodePage(const std::wstring& text, UINT codePage)
 {
     const int cb = WideCharToMultiByte(codePage, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
-    if (cb <= 0) return std::string();
+    if (cb <= 0)
+        return std::string();
     std::string bytes(static_cast<size_t>(cb), '\0');
     WideCharToMultiByte(codePage, 0, text.c_str(), -1, &bytes[0], cb, nullptr, nullptr);
     bytes.resize(static_cast<size_t>(cb) - 1);
@@ -111,8 +118,7 @@ std::string ToCodePage(const std::wstring& text, UINT codePage)
 }
 
 // Wraps the argument vector of the wide command line so it is freed once.
-struct CommandLineArgs
-{
+struct CommandLineArgs {
     int argc = 0;
     wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
     ~CommandLineArgs() { LocalFree(argv); }
@@ -126,7 +132,8 @@ int main()
     // page and would lose characters outside it.
     CommandLineArgs cmd;
     Arguments args;
-    if (cmd.argv == nullptr || !ParseArguments(cmd.argc, cmd.argv, &args)) return Usage();
+    if (cmd.argv == nullptr || !ParseArguments(cmd.argc, cmd.argv, &args))
+        return Usage();
 
     const std::wstring text = args.haveText ? args.text : ReadStdinAsWide();
     std::random_device random;

@@ -17,26 +17,30 @@ DWORD FakeTicks()
     return AppTest::s_now;
 }
 
-void Notify(PFN_DlkStdDownloadNotify notify, const char* file)
+// The download's answer, after the notification the outcome asks for.
+int Notify(PFN_DlkStdDownloadNotify notify, const char* file)
 {
-    const int results[] = {0, DLK_RESULT_OK, DLK_RESULT_NETWORK, DLK_RESULT_NOTHING_NEEDED};  // by FakeOutcome
+    const int results[] = {0, DLK_RESULT_OK, DLK_RESULT_NETWORK,
+                           DLK_RESULT_NOTHING_NEEDED};  // by FakeOutcome
+    if (FakeDlk::outcome == FakeOutcome::Refuse)
+        return DLK_RESULT_START_FAILED;
     if (FakeDlk::outcome != FakeOutcome::Nothing)
         notify(0, DLK_EVENT_SECTION_DONE, file, "", results[static_cast<int>(FakeDlk::outcome)], 0);
+    return DLK_RESULT_OK;
 }
 
-int WINAPI FakeDownload(const char* ini, const char* section, PFN_DlkStdDownloadNotify notify, ULONG_PTR)
+int WINAPI FakeDownload(const char* ini, const char* section, PFN_DlkStdDownloadNotify notify,
+                        ULONG_PTR)
 {
     FakeDlk::calls.push_back(std::string("Download ") + ini + "|" + section);
-    Notify(notify, "data.bin");
-    return 0;
+    return Notify(notify, "data.bin");
 }
 
-int WINAPI FakeDownload2(const char* ini, const char* section, const char* file, PFN_DlkStdDownloadNotify notify,
-                         ULONG_PTR)
+int WINAPI FakeDownload2(const char* ini, const char* section, const char* file,
+                         PFN_DlkStdDownloadNotify notify, ULONG_PTR)
 {
     FakeDlk::calls.push_back(std::string("Download2 ") + ini + "|" + section + "|" + file);
-    Notify(notify, file);
-    return 0;
+    return Notify(notify, file);
 }
 
 int WINAPI FakeIntegrity2(const char* ini, const char* section, const char* file)
@@ -104,7 +108,8 @@ std::vector<int> AppTest::Statuses() const
     std::vector<int> statuses;
     for (const std::wstring& text : recorder.Texts()) {
         int status = 0;
-        if (swscanf(text.c_str(), L"Change AgtApp status to %d.", &status) == 1) statuses.push_back(status);
+        if (swscanf(text.c_str(), L"Change AgtApp status to %d.", &status) == 1)
+            statuses.push_back(status);
     }
     return statuses;
 }
@@ -112,6 +117,7 @@ std::vector<int> AppTest::Statuses() const
 size_t AppTest::CountTraced(const std::wstring& text, bool prefix) const
 {
     size_t n = 0;
-    for (const std::wstring& t : recorder.Texts()) n += prefix ? t.compare(0, text.size(), text) == 0 : t == text;
+    for (const std::wstring& t : recorder.Texts())
+        n += prefix ? t.compare(0, text.size(), text) == 0 : t == text;
     return n;
 }

@@ -20,14 +20,16 @@ public:
 };
 
 // What the fake library does when asked to download.
-enum class FakeOutcome { Nothing, Succeed, Fail, NothingNeeded };
+// Refuse: the download is refused at once (DLK_RESULT_START_FAILED), with no notification.
+enum class FakeOutcome { Nothing, Succeed, Fail, NothingNeeded, Refuse };
 
 struct FakeDlk {
     static void Install(FakeOutcome outcome);
     static void Clear();
     static FakeOutcome outcome;
     static int integrity;  // DlkStdGetSectionIntegrity2's answer
-    static std::vector<std::string> calls;  // "Download ini|section", "Download2 ini|section|file", ...
+    static std::vector<std::string>
+        calls;  // "Download ini|section", "Download2 ini|section|file", ...
 };
 
 class AppTest : public ::testing::Test {

@@ -39,12 +39,14 @@ TEST_F(DlkBinding, LibraryTwoLevelsUpIsBoundAndReleased)
 {
     ASSERT_TRUE(LoadDLKFunctions());
     EXPECT_NE(nullptr, GetModuleHandleW(LibraryPath().c_str()));
-    EXPECT_TRUE(g_pfnDlkInitStdDownload && g_pfnDlkExitStdDownload && g_pfnDlkSetStdParameter && g_pfnDlkStdDownload &&
-                g_pfnDlkStdDownload2 && g_pfnDlkStdGetSectionIntegrity && g_pfnDlkStdGetSectionIntegrity2);
+    EXPECT_TRUE(g_pfnDlkInitStdDownload && g_pfnDlkExitStdDownload && g_pfnDlkSetStdParameter &&
+                g_pfnDlkStdDownload && g_pfnDlkStdDownload2 && g_pfnDlkStdGetSectionIntegrity &&
+                g_pfnDlkStdGetSectionIntegrity2);
     EXPECT_TRUE(LoadDLKFunctions()) << "a second binding keeps the first";
     FreeDLKFunctions();
     EXPECT_EQ(nullptr, g_pfnDlkStdDownload);
-    EXPECT_EQ(nullptr, GetModuleHandleW(L"ieksdlk.dll")) << "the library this code loaded is released";
+    EXPECT_EQ(nullptr, GetModuleHandleW(L"ieksdlk.dll"))
+        << "the library this code loaded is released";
 }
 
 TEST_F(DlkBinding, ExtensionIsTakenOnlyWhenTheLibraryLoadedIt)

@@ -30,14 +30,16 @@ std::vector<std::string> LaunchLines()
 {
     std::vector<std::string> lines;
     std::ifstream file(LaunchLogPath().c_str(), std::ios::binary);
-    for (std::string line; std::getline(file, line) && !file.eof();) lines.push_back(line);
+    for (std::string line; std::getline(file, line) && !file.eof();)
+        lines.push_back(line);
     return lines;
 }
 
 // Waits until the log holds count lines; the shell starts programs without waiting.
 std::vector<std::string> WaitForLaunches(size_t count)
 {
-    for (int i = 0; i < 2000 && LaunchLines().size() < count; ++i) Sleep(10);
+    for (int i = 0; i < 2000 && LaunchLines().size() < count; ++i)
+        Sleep(10);
     return LaunchLines();
 }
 
@@ -51,7 +53,8 @@ HWND WaitForHiddenWindow()
     HWND hwnd = nullptr;
     for (int i = 0; i < 3000 && hwnd == nullptr; ++i) {
         hwnd = FindWindowW(kHiddenWindowClass, kHiddenWindowTitle);
-        if (hwnd == nullptr) Sleep(10);
+        if (hwnd == nullptr)
+            Sleep(10);
     }
     return hwnd;
 }
@@ -68,8 +71,10 @@ protected:
 
 TEST(IsCheckModeCommandLine, OnlyTheWholeOptionInAnyCase)
 {
-    for (const wchar_t* yes : {L"/check", L"/CHECK", L"/ChEcK"}) EXPECT_TRUE(IsCheckModeCommandLine(yes)) << yes;
-    for (const wchar_t* no : {L"/check ", L"/check /x", L" /check", L""}) EXPECT_FALSE(IsCheckModeCommandLine(no)) << no;
+    for (const wchar_t* yes : {L"/check", L"/CHECK", L"/ChEcK"})
+        EXPECT_TRUE(IsCheckModeCommandLine(yes)) << yes;
+    for (const wchar_t* no : {L"/check ", L"/check /x", L" /check", L""})
+        EXPECT_FALSE(IsCheckModeCommandLine(no)) << no;
     EXPECT_FALSE(IsCheckModeCommandLine(nullptr));
 }
 
@@ -92,7 +97,8 @@ TEST_F(EntryTest, WithoutServerTheConfigurationProgramRunsThenTheAgentOrTheContr
         EXPECT_TRUE(Names(lines[expected - 2], "mvcfg.exe", "")) << lines[expected - 2];
         EXPECT_TRUE(Names(lines.back(), row.program, row.args)) << lines.back();
         EXPECT_EQ(nullptr, g_pAgtApp);
-        EXPECT_EQ(nullptr, FindWindowW(kHiddenWindowClass, kHiddenWindowTitle)) << "window not destroyed";
+        EXPECT_EQ(nullptr, FindWindowW(kHiddenWindowClass, kHiddenWindowTitle))
+            << "window not destroyed";
     }
 }
 
@@ -106,7 +112,8 @@ TEST_F(EntryTest, AShutdownQueryOrACloseFromOutsideEndsTheRunInOrder)
         const wchar_t* cmdLine;
         const char* program;
         const char* args;
-    } rows[] = {{WM_QUERYENDSESSION, TRUE, L"", "ksagtctl.exe", "/start2"}, {WM_CLOSE, 0, L"/check", "mvagtx.exe", ""}};
+    } rows[] = {{WM_QUERYENDSESSION, TRUE, L"", "ksagtctl.exe", "/start2"},
+                {WM_CLOSE, 0, L"/check", "mvagtx.exe", ""}};
     size_t expected = 0;
     for (const auto& row : rows) {
         std::thread run([&] { RunUpdater(GetModuleHandleW(nullptr), row.cmdLine, 0); });

@@ -26,10 +26,14 @@ TEST_F(AppTest, EachWaitingStatusMovesOnOnlyPastItsLimit)
         bool awaitsAnswer;     // the answer that comes too late must be dropped
     } rows[] = {
         {"idle", STATUS_IDLE, 10000, STATUS_QUIT, nullptr, false},
-        {"version check", STATUS_CHECKING_VERSION, 30000, STATUS_IDLE, L"Getting downloading info time out.", true},
-        {"INI download", STATUS_DOWNLOADING_INI, 30000, STATUS_IDLE, L"Getting dlk ini file time out.", true},
-        {"download start", STATUS_READY_TO_DOWNLOAD, 1000, STATUS_DOWNLOADING, L"normal download...", false},
-        {"download", STATUS_DOWNLOADING, 600000, STATUS_IDLE, L"Downlaoding/Version-Checking time out.", false},
+        {"version check", STATUS_CHECKING_VERSION, 30000, STATUS_IDLE,
+         L"Getting downloading info time out.", true},
+        {"INI download", STATUS_DOWNLOADING_INI, 30000, STATUS_IDLE,
+         L"Getting dlk ini file time out.", true},
+        {"download start", STATUS_READY_TO_DOWNLOAD, 1000, STATUS_DOWNLOADING,
+         L"normal download...", false},
+        {"download", STATUS_DOWNLOADING, 600000, STATUS_IDLE,
+         L"Downlaoding/Version-Checking time out.", false},
     };
     FakeDlk::Install(FakeOutcome::Nothing);
     for (const auto& row : rows) {
@@ -42,7 +46,8 @@ TEST_F(AppTest, EachWaitingStatusMovesOnOnlyPastItsLimit)
         app->SetStatus(row.status);
         Tick(row.limit);
         EXPECT_EQ(row.status, app->GetStatus()) << row.name << ": the limit is strict";
-        if (late != nullptr) TheUrlMgr().RequestDone(late);  // the answer comes with the last tick
+        if (late != nullptr)
+            TheUrlMgr().RequestDone(late);  // the answer comes with the last tick
         Tick(1);
         EXPECT_EQ(row.next, app->GetStatus()) << row.name;
         if (row.trace != nullptr) {
@@ -75,27 +80,99 @@ TEST_F(AppTest, DownloadAttemptOutcomes)
         int32_t then;   // and the one the next tick sets
         const wchar_t* trace;
     } rows[] = {
-        {"nothing needed", 0, Bound, FakeOutcome::NothingNeeded, 0, {download}, STATUS_DONE, STATUS_QUIT,
+        {"nothing needed",
+         0,
+         Bound,
+         FakeOutcome::NothingNeeded,
+         0,
+         {download},
+         STATUS_DONE,
+         STATUS_QUIT,
          L"DLKAPI DlkStdDownloadNotify: Meeting download succeed."},
-        {"check, agent intact", 1, Bound, FakeOutcome::Succeed, 1, {integrity2}, STATUS_DONE, STATUS_QUIT, nullptr},
-        {"check, agent outdated", 1, Bound, FakeOutcome::Succeed, 0, {integrity2, download2}, STATUS_DONE, STATUS_QUIT,
+        {"check, agent intact",
+         1,
+         Bound,
+         FakeOutcome::Succeed,
+         1,
+         {integrity2},
+         STATUS_DONE,
+         STATUS_QUIT,
+         nullptr},
+        {"check, agent outdated",
+         1,
+         Bound,
+         FakeOutcome::Succeed,
+         0,
+         {integrity2, download2},
+         STATUS_DONE,
+         STATUS_QUIT,
          L"download mvagtx.exe..."},
-        {"check, no single-file download", 1, NoDownload2, FakeOutcome::Succeed, 0, {integrity2, download}, STATUS_DONE,
-         STATUS_QUIT, L"can't download one file, download whole section"},
-        {"check, no single-file check", 1, NoIntegrity2, FakeOutcome::Succeed, 0, {download}, STATUS_DONE, STATUS_QUIT,
+        {"check, no single-file download",
+         1,
+         NoDownload2,
+         FakeOutcome::Succeed,
+         0,
+         {integrity2, download},
+         STATUS_DONE,
+         STATUS_QUIT,
+         L"can't download one file, download whole section"},
+        {"check, no single-file check",
+         1,
+         NoIntegrity2,
+         FakeOutcome::Succeed,
+         0,
+         {download},
+         STATUS_DONE,
+         STATUS_QUIT,
          L"can't check mvagtx.exe version, normal download..."},
+        // A refusal comes with no notification: the attempt fails at once.
+        {"refused",
+         0,
+         Bound,
+         FakeOutcome::Refuse,
+         0,
+         {download},
+         STATUS_DOWNLOAD_FAILED,
+         STATUS_READY_TO_DOWNLOAD,
+         L"DlkStdDownload refused the download: -3"},
+        {"check, single-file download refused",
+         1,
+         Bound,
+         FakeOutcome::Refuse,
+         0,
+         {integrity2, download2},
+         STATUS_DONE,
+         STATUS_QUIT,
+         L"DlkStdDownload2 refused the download: -3"},
         // Check mode starts the agent it has rather than retry.
-        {"check, failure", 1, Bound, FakeOutcome::Fail, 0, {integrity2, download2}, STATUS_DONE, STATUS_QUIT,
+        {"check, failure",
+         1,
+         Bound,
+         FakeOutcome::Fail,
+         0,
+         {integrity2, download2},
+         STATUS_DONE,
+         STATUS_QUIT,
          L"DLKAPI DlkStdDownloadNotify: section download fail."},
-        {"check, unbound", 1, Unbound, FakeOutcome::Nothing, 0, {}, STATUS_DONE, STATUS_QUIT,
+        {"check, unbound",
+         1,
+         Unbound,
+         FakeOutcome::Nothing,
+         0,
+         {},
+         STATUS_DONE,
+         STATUS_QUIT,
          L"DlkStdDownload is not available: download failed."},
     };
     for (const auto& row : rows) {
         FakeDlk::Clear();
         CMVAgtApp::ResetRunCounters();
-        if (row.library != Unbound) FakeDlk::Install(row.outcome);
-        if (row.library == NoDownload2) g_pfnDlkStdDownload2 = nullptr;
-        if (row.library == NoIntegrity2) g_pfnDlkStdGetSectionIntegrity2 = nullptr;
+        if (row.library != Unbound)
+            FakeDlk::Install(row.outcome);
+        if (row.library == NoDownload2)
+            g_pfnDlkStdDownload2 = nullptr;
+        if (row.library == NoIntegrity2)
+            g_pfnDlkStdGetSectionIntegrity2 = nullptr;
         FakeDlk::integrity = row.integrity;
         app->SetCheckFlag(row.checkFlag);
         app->SetDownloadTarget(L"i.ini", L"S");
@@ -129,10 +206,12 @@ TEST_F(AppTest, RetryCounterResetsOnSuccessAndWhenTheFourthFailureGivesUp)
 
     FakeDlk::outcome = FakeOutcome::Fail;
     app->SetStatus(STATUS_READY_TO_DOWNLOAD);
-    for (int i = 0; i < 4; ++i) attempt();
+    for (int i = 0; i < 4; ++i)
+        attempt();
     Tick(10001);
     const StatusList all = Statuses();
-    EXPECT_EQ((StatusList{3, 4, 6, 3, 4, 6, 3, 4, 6, 3, 4, 6, 0, 8}), StatusList(all.begin() + 7, all.end()));
+    EXPECT_EQ((StatusList{3, 4, 6, 3, 4, 6, 3, 4, 6, 3, 4, 6, 0, 8}),
+              StatusList(all.begin() + 7, all.end()));
     EXPECT_EQ(0, CMVAgtApp::GetDownloadRetryCount());
 }
 
@@ -197,7 +276,8 @@ TEST_F(AppTest, HeartbeatAtMostOncePerThreeMinutes)
     app->SetStatus(STATUS_DOWNLOADING);
     Tick(0);
     EXPECT_EQ(1u, CountTraced(beat));
-    for (int i = 0; i < 3599; ++i) Tick(50);  // 179.95 s later
+    for (int i = 0; i < 3599; ++i)
+        Tick(50);  // 179.95 s later
     EXPECT_EQ(1u, CountTraced(beat));
     Tick(51);
     EXPECT_EQ(2u, CountTraced(beat));

@@ -28,7 +28,8 @@ TEST(VersionCheckUrl, TemplatesByOperatingSystemClassLanguageAndToken)
         // WOW64 matters only from Vista on.
         {7, true, kNoLanguage, L"", L"http://s/hx30/smt.php?AT=RV&OS=WIN2K&isUTF8=1&TK="},
         // The language is signed, the token verbatim.
-        {9, false, 0xFFFFFFFEu, L"a&b c%s", L"http://s/smt.php?AT=RV&OS=WINVISTA&isUTF8=1&LID=-2&TK=a&b c%s"},
+        {9, false, 0xFFFFFFFEu, L"a&b c%s",
+         L"http://s/smt.php?AT=RV&OS=WINVISTA&isUTF8=1&LID=-2&TK=a&b c%s"},
     };
     for (const auto& row : rows) {
         wchar_t url[kUrlSize];
@@ -39,16 +40,18 @@ TEST(VersionCheckUrl, TemplatesByOperatingSystemClassLanguageAndToken)
 
 TEST(IsSafeLocalFileName, PlainNamesOnly)
 {
-    for (const wchar_t* good : {L"dlk.php", L"a..b.ini", L"x", L"caution.ini", L"com10", L"console.txt", L" nul.txt",
-                                L"nulx .ini", L"a.nul", L"nu l.ini", L"com10 .log", L"con2 .ini"}) {
+    for (const wchar_t* good :
+         {L"dlk.php", L"a..b.ini", L"x", L"caution.ini", L"com10", L"console.txt", L" nul.txt",
+          L"nulx .ini", L"a.nul", L"nu l.ini", L"com10 .log", L"con2 .ini"}) {
         EXPECT_TRUE(IsSafeLocalFileName(good)) << good;
     }
-    for (const wchar_t* bad : {L"", L".", L"..", L"..\\x.ini", L"../x.ini", L"a/b", L"C:x.ini", L"C:\\x",
-                               L"\\\\server\\share\\x", L"con", L"CON.txt", L"nul", L"Aux.ini", L"com1", L"LPT9.log",
-                               L"prn", L"conin$", L"x.ini:stream", L"a*b", L"trailing.", L"blank ", L"tab\tname",
-                               // Found by fuzzing: blanks between a device name and its extension still name the device.
-                               L"nul .ini", L"NUL  .txt", L"con .ini", L"aux  .x.y", L"com1 .log", L"nul . txt",
-                               L"CONIN$ .txt", L"lpt2               .ini"}) {
+    for (const wchar_t* bad :
+         {L"", L".", L"..", L"..\\x.ini", L"../x.ini", L"a/b", L"C:x.ini", L"C:\\x",
+          L"\\\\server\\share\\x", L"con", L"CON.txt", L"nul", L"Aux.ini", L"com1", L"LPT9.log",
+          L"prn", L"conin$", L"x.ini:stream", L"a*b", L"trailing.", L"blank ", L"tab\tname",
+          // Found by fuzzing: blanks between a device name and its extension still name the device.
+          L"nul .ini", L"NUL  .txt", L"con .ini", L"aux  .x.y", L"com1 .log", L"nul . txt",
+          L"CONIN$ .txt", L"lpt2               .ini"}) {
         EXPECT_FALSE(IsSafeLocalFileName(bad)) << bad;
     }
     EXPECT_FALSE(IsSafeLocalFileName(nullptr));
@@ -60,7 +63,8 @@ TEST(MaskTokenInText, HidesEveryTokenParameterToItsLineEnd)
         const wchar_t* text;
         const wchar_t* traced;
     } rows[] = {
-        {L"Not found: /u/smt.php?AT=RV&TK=s3cr&t0k</p>\r\nnext line", L"Not found: /u/smt.php?AT=RV&TK=********\r\nnext line"},
+        {L"Not found: /u/smt.php?AT=RV&TK=s3cr&t0k</p>\r\nnext line",
+         L"Not found: /u/smt.php?AT=RV&TK=********\r\nnext line"},
         {L"TK=abc", L"TK=********"},
         {L"?TK=a\n&TK=b\nend", L"?TK=********\n&TK=********\nend"},
         // Not a parameter: a word that merely ends in TK=.

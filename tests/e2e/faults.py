@@ -4,13 +4,24 @@ seconds, what, spec): run() sets the run up as spec says, check() makes the chec
 and those its spec names. Messages reach the hidden window once the trace shows the status a row
 wants (trigger; 5 and 8 last one 50 ms tick: not aimed at)."""
 
-import glob, os, pathlib, re, shutil, subprocess, time  # noqa: E401
+import glob
+import os
+import pathlib
+import re
+import shutil
+import subprocess
+import time
 
 from mvmachine import RELEASE, Machine, Outcome, Release, Rig, crash_signs, sha256, version_answer
+from signedsite import SignedSite
 
 TRIGGER = "C:\\mvfaults\\go"  # the trigger file as the machine names it
 # Status paths: the version check or the INI download failed, four download attempts failed, success.
-V_FAILS, I_FAILS, ALL_FAILS = [0, 1, 0, 8, 0], [0, 1, 2, 0, 8, 0], [0, 1, 2] + [3, 4, 6] * 4 + [0, 8, 0]
+V_FAILS, I_FAILS, ALL_FAILS = (
+    [0, 1, 0, 8, 0],
+    [0, 1, 2, 0, 8, 0],
+    [0, 1, 2] + [3, 4, 6] * 4 + [0, 8, 0],
+)
 SUCCESS = [0, 1, 2, 3, 4, 5, 8, 0]
 CONTROLLER = [("ksagtctl.exe", "/start2")]
 QUERY_END, LOGOFF = "queryendsession:0:0", 0x80000000
@@ -19,12 +30,15 @@ V_FAILED, I_FAILED = "Get version info failed. Result = ", "Get dlk_ini_file fai
 # status 0, and 10 s more at most before the final launch and the exit.
 RUN_BOUND = 30 + 30 + 10 + 10
 TOKEN = "t0k&en"
+ECHOED_TOKEN, PROXY_PASSWORD, SERVER_PASSWORD = "Echo7Secret9", "Pr0xyPa55", "S3rverPa55"
 FILES = ["/rel/dlk.php", "/rel/agent/%s/mvagtx.exe" % RELEASE, "/rel/data/data.bin"]
 
 
 class Lane:
-    """A machine and its server on 127.83.number.1 (update.<label>.mvtest.invalid); .2 has a certificate
-    for another name (wrong.<label>...), .3 an expired one, nothing listens on .9 (dead.<label>...)."""
+    """A machine and its server on 127.83.number.1 (update.<label>.mvtest.invalid, also named
+    mirror.<label>...); .2 has a certificate for another name (wrong.<label>...), .3 an expired one,
+    nothing listens on .9 (dead.<label>...).
+    """
 
     def __init__(self, build, folder, number, label=None, machine=None):
         self.build, self.case_dir = build, os.path.join(folder, "case")
@@ -33,17 +47,36 @@ class Lane:
         self.host = "update.%s.mvtest.invalid" % label
         q = "/update/smt.php" + build.version_query()
         self.names = dict(host=self.host, query=build.version_query(), q=q, v=q + "&TK=")
-        for kind, n in (("wrong", 2), ("expired", 3), ("dead", 9)):
-            self.names.update({kind: "%s.%s.mvtest.invalid" % (kind, label), kind + "_address": "127.83.%d.%d" % (number, n)})
-        hosts = [self.host] + ["%s=%s" % (self.names[k], self.names[k + "_address"]) for k in ("wrong", "expired", "dead")]
-        self.rig = Rig("127.83.%d.1" % number, hosts, os.path.join(folder, "rig"), [
-            "--wrong-name-address", self.names["wrong_address"], "--expired-address", self.names["expired_address"]])
+        for kind, n in (("mirror", 1), ("wrong", 2), ("expired", 3), ("dead", 9)):
+            self.names.update(
+                {
+                    kind: "%s.%s.mvtest.invalid" % (kind, label),
+                    kind + "_address": "127.83.%d.%d" % (number, n),
+                }
+            )
+        hosts = [self.host] + [
+            "%s=%s" % (self.names[k], self.names[k + "_address"])
+            for k in ("mirror", "wrong", "expired", "dead")
+        ]
+        self.rig = Rig(
+            "127.83.%d.1" % number,
+            hosts,
+            os.path.join(folder, "rig"),
+            [
+                "--wrong-name-address",
+                self.names["wrong_address"],
+                "--expired-address",
+                self.names["expired_address"],
+            ],
+        )
         self.release = Release(build, os.path.join(folder, "release"))
         self.sendmsg = build.path("tests", "e2e", "tools", "mvsendmsg.exe")
 
     def scrambled(self, text):
         """The stored form of text, as the product's other software writes it."""
-        out = self.machine.wine(self.build.path("standins", "scrambler", "mvscramble.exe"), "-s", "200", text)
+        out = self.machine.wine(
+            self.build.path("standins", "scrambler", "mvscramble.exe"), "-s", "200", text
+        )
         return out.stdout.decode("ascii").strip().splitlines()[-1].strip()
 
     def fill(self, value):
@@ -55,10 +88,14 @@ class Lane:
 
 # --- what the server sends: each part is called with the lane -------------------------------
 
+
 def V(body=None, at="host", root=None, **lines):
     """A version answer (the release's, its URL root on the server named root) for the server named at."""
-    return lambda lane: lane.rig.answer(version_answer(lane.names[root or at]) if body is None else lane.given(body),
-                                        prefix="/" + lane.names[at].split(".")[0] + "/", **lines)
+    return lambda lane: lane.rig.answer(
+        version_answer(lane.names[root or at]) if body is None else lane.given(body),
+        prefix="/" + lane.names[at].split(".")[0] + "/",
+        **lines,
+    )
 
 
 def changed(**tags):
@@ -68,22 +105,38 @@ def changed(**tags):
 
 def I(body=None, **lines):
     """The INI (by default the release's) at its path, or under a prefix= the lines give."""
-    return lambda lane: lane.rig.answer(lane.release.ini() if body is None else lane.given(body),
-                                        **(lines if "prefix" in lines else dict(lines, path=FILES[0])))
+    return lambda lane: lane.rig.answer(
+        lane.release.ini() if body is None else lane.given(body),
+        **(lines if "prefix" in lines else dict(lines, path=FILES[0])),
+    )
 
 
 def F(**data_lines):
     """The agent, and the data file (from disk unless data_lines give a body)."""
+
     def part(lane):
         lane.rig.answer(path=FILES[1], body_file=lane.release.agent_file)
-        data = data_lines if "body" in data_lines else dict(data_lines, body_file=lane.release.data_file)
+        data = (
+            data_lines
+            if "body" in data_lines
+            else dict(data_lines, body_file=lane.release.data_file)
+        )
         lane.rig.answer(path=FILES[2], **data)
+
     return part
 
 
 def TLS(mode, skip=0):
     """HTTPS handshakes broken (plain, garbage or close) after skip of them."""
     return lambda lane: lane.rig.control("/tls-fault", "mode: %s\nskip: %d\n" % (mode, skip))
+
+
+def moved(location, **where):
+    """A redirect (302, its connection closed) to location (names filled in) for the requests where
+    names (path= or prefix=)."""
+    return lambda lane: lane.rig.answer(
+        "moved", status=302, close=1, header="Location: " + lane.fill(location), **where
+    )
 
 
 def nothing_needed(lane):
@@ -107,7 +160,9 @@ def padded_ini(ini, total):
     full, part = divmod(total - len(ini), 100)
     if 0 < part < 3:
         full, part = full - 1, part + 100
-    lines = [b";" + b"p" * 97 + b"\r\n"] * full + ([b";" + b"p" * (part - 3) + b"\r\n"] if part else [])
+    lines = [b";" + b"p" * 97 + b"\r\n"] * full + (
+        [b";" + b"p" * (part - 3) + b"\r\n"] if part else []
+    )
     out = first + b"\r\n" + b"".join(lines) + rest
     assert len(out) == total
     return out
@@ -118,8 +173,10 @@ def hundred_kb_ini(lane):
     ini, others = lane.release.ini(), []
     while len(ini) + sum(len(o) for o in others) < 100000 - 200:
         n = len(others)
-        others.append(b"[Other%04d]\r\nfile=x%04d.bin|other/x%04d.bin|%d|%s|MV\\bin\\other\r\n"
-                      % (n, n, n, n, sha256(b"%d" % n).encode()))
+        others.append(
+            b"[Other%04d]\r\nfile=x%04d.bin|other/x%04d.bin|%d|%s|MV\\bin\\other\r\n"
+            % (n, n, n, n, sha256(b"%d" % n).encode())
+        )
     return padded_ini(b"".join(others) + ini, 100000)
 
 
@@ -129,7 +186,11 @@ def bad_utf8_ini(lane):
 
 def as_stored(ini):
     """The INI as the program stores it: CR CR LF for CR LF, each byte that is no UTF-8 as U+FFFD."""
-    for bad, good in ((b"\xe9", b"\xef\xbf\xbd"), (b"\xff\xfe", b"\xef\xbf\xbd" * 2), (b"\xc3(", b"\xef\xbf\xbd(")):
+    for bad, good in (
+        (b"\xe9", b"\xef\xbf\xbd"),
+        (b"\xff\xfe", b"\xef\xbf\xbd" * 2),
+        (b"\xc3(", b"\xef\xbf\xbd("),
+    ):
         ini = ini.replace(bad, good)
     return ini.replace(b"\r\n", b"\r\r\n")
 
@@ -152,27 +213,44 @@ def run(lane, name, spec):
         part(lane)
 
     timeout, trigger = spec.get("timeout", 240), spec.get("trigger")
-    output_file, tool_file = (os.path.join(lane.case_dir, n) for n in ("program-output.txt", "mvsendmsg-output.txt"))
+    output_file, tool_file = (
+        os.path.join(lane.case_dir, n) for n in ("program-output.txt", "mvsendmsg-output.txt")
+    )
     facts = {"fired_at": None, "fired_time": None, "peak_kb": 0, "tool": None}
 
     def watch(process):
         if spec.get("messages"):
-            wait = [] if spec.get("send_now") else ["--wait-file", TRIGGER, "--wait-ms", str(timeout * 1000)]
+            wait = (
+                []
+                if spec.get("send_now")
+                else ["--wait-file", TRIGGER, "--wait-ms", str(timeout * 1000)]
+            )
             facts["tool"] = machine.start_program(lane.sendmsg, wait + spec["messages"], tool_file)
         ends = time.monotonic() + timeout
         while process.poll() is None and time.monotonic() < ends:
             # The loader runs the program in the process it was started as.
             status = Machine.read("/proc/%d/status" % process.pid) or b""
-            facts["peak_kb"] = max([facts["peak_kb"]] + [int(n) for n in re.findall(rb"VmHWM:\s*(\d+)", status)])
-            path = [0] + machine.status_path() if trigger is not None and facts["fired_at"] is None else []
+            facts["peak_kb"] = max(
+                [facts["peak_kb"]] + [int(n) for n in re.findall(rb"VmHWM:\s*(\d+)", status)]
+            )
+            path = (
+                [0] + machine.status_path()
+                if trigger is not None and facts["fired_at"] is None
+                else []
+            )
             if trigger is not None and len(path) >= len(trigger):
                 pathlib.Path(trigger_file).write_text("go\n")
                 facts["fired_at"], facts["fired_time"] = path, time.monotonic()
             time.sleep(0.02)
 
     watched = trigger or spec.get("messages") or spec.get("memory")
-    code, seconds, by_itself = machine.run_updater(spec.get("args", ()), watch if watched else None, output_file,
-                                                   spec["cwd"](lane) if "cwd" in spec else None, timeout)
+    code, seconds, by_itself = machine.run_updater(
+        spec.get("args", ()),
+        watch if watched else None,
+        output_file,
+        spec["cwd"](lane) if "cwd" in spec else None,
+        timeout,
+    )
     ended, tool = time.monotonic(), facts["tool"]
     try:
         tool_code = tool and tool.wait(timeout=60)
@@ -186,12 +264,24 @@ def run(lane, name, spec):
         machine.end_all()
 
     out = Outcome(name)
-    out.facts = dict(exit=code, seconds=round(seconds, 1), peak_kb=facts["peak_kb"], path=[0] + machine.status_path(),
-                     after_trigger=round(ended - facts["fired_time"], 1) if facts["fired_time"] is not None else None,
-                     requests=rig.requests(), launches=machine.launches(), tool_code=tool_code,
-                     crash=crash_signs(Machine.read(output_file).decode("utf-8", "replace")),
-                     tool_output=tool and Machine.read(tool_file).decode("utf-8", "replace").strip(),
-                     **{source: machine.records(source) for source in ("trace", "modules", "library", "library_log")})
+    out.facts = dict(
+        exit=code,
+        seconds=round(seconds, 1),
+        peak_kb=facts["peak_kb"],
+        path=[0] + machine.status_path(),
+        after_trigger=round(ended - facts["fired_time"], 1)
+        if facts["fired_time"] is not None
+        else None,
+        requests=rig.requests(),
+        launches=machine.launches(),
+        tool_code=tool_code,
+        crash=crash_signs(Machine.read(output_file).decode("utf-8", "replace")),
+        tool_output=tool and Machine.read(tool_file).decode("utf-8", "replace").strip(),
+        **{
+            source: machine.records(source)
+            for source in ("trace", "modules", "library", "library_log")
+        },
+    )
     out.facts["errors"] = [r.get("error", "") for r in out.facts["requests"]]
     out.check("run ended by itself", by_itself, "still running after %d s" % timeout)
     out.check("machine quiet afterwards", quiet, "programs still running 120 s after the run")
@@ -209,8 +299,15 @@ def found(lines, wanted, lane):
     at = 0
     for item in wanted if isinstance(wanted, list) else [wanted]:
         options = item if isinstance(item, tuple) else (item,)
-        at = next((i + 1 for i in range(at, len(lines)) for o in options
-                   if (o.search(lines[i]) if hasattr(o, "search") else lane.fill(o) in lines[i])), None)
+        at = next(
+            (
+                i + 1
+                for i in range(at, len(lines))
+                for o in options
+                if (o.search(lines[i]) if hasattr(o, "search") else lane.fill(o) in lines[i])
+            ),
+            None,
+        )
         if at is None:
             return False
     return True
@@ -223,60 +320,116 @@ def check(out, lane, spec):
     asked = [r.get("path", "") for r in facts["requests"] if r.get("method")]
     downloads = [c for c in lib if c.startswith("DlkStdDownload")]
     out.expect_equal("programs started", spec.get("launches", CONTROLLER), facts["launches"])
-    out.check("every request over TLS", all(r.get("listener") == "https" for r in facts["requests"] if r.get("method")),
-              facts["requests"])
+    out.check(
+        "every request over TLS",
+        all(r.get("listener") == "https" for r in facts["requests"] if r.get("method")),
+        facts["requests"],
+    )
     if spec["path"] is not None:  # None: a run without its trace libraries shows no path
         out.expect_equal("status path", spec["path"], path)
         if 2 not in path:
             out.check("no INI asked", FILES[0] not in asked, asked)
         if 4 not in path:
             out.expect_equal("no library download", [], downloads)
-    out.expect_equal("the run's folder removed afterwards", [],
-                     [d for t in machine.temp_dirs() for d in os.listdir(t) if d.startswith("mvu-")])
+    # Without a temporary directory the check below would hold whatever the program did.
+    out.check("the machine's temporary directories found", machine.temp_dirs(), "none")
+    out.expect_equal(
+        "the run's folder removed afterwards",
+        [],
+        [d for t in machine.temp_dirs() for d in os.listdir(t) if d.startswith("mvu-")],
+    )
     if "asked" in spec:  # the version request first, the rest in any order
         want = [lane.fill(p) for p in spec["asked"]]
         out.expect_equal("requests", want[:1] + sorted(want[1:]), asked[:1] + sorted(asked[1:]))
     if "local" in spec:
-        out.check("every request to " + lane.fill(spec["local"]),
-                  asked and all(r.get("local") == lane.fill(spec["local"]) for r in facts["requests"]), facts["requests"])
+        out.check(
+            "every request to " + lane.fill(spec["local"]),
+            asked and all(r.get("local") == lane.fill(spec["local"]) for r in facts["requests"]),
+            facts["requests"],
+        )
     # Texts that must be in the records (source: ...), or must not (no_source: ...).
     for source in ("trace", "modules", "library", "library_log", "errors"):
         lines = facts[source]
         for text in spec.get(source, ()):
-            out.check("%s: %s" % (source, getattr(text, "pattern", text)), found(lines, text, lane), lines[-8:])
+            out.check(
+                "%s: %s" % (source, getattr(text, "pattern", text)),
+                found(lines, text, lane),
+                lines[-8:],
+            )
+        if spec.get("no_" + source) and source in ("trace", "modules") and spec["path"] is not None:
+            # A missing or empty record file would hold no secret either.
+            out.check("%s records written" % source, lines, "none")
         for text in spec.get("no_" + source, ()):
-            out.check("not in %s: %s" % (source, getattr(text, "pattern", text)), not found(lines, text, lane),
-                      [t for t in lines if found([t], text, lane)][:3])
+            out.check(
+                "not in %s: %s" % (source, getattr(text, "pattern", text)),
+                not found(lines, text, lane),
+                [t for t in lines if found([t], text, lane)][:3],
+            )
     if "failed" in spec:  # the failure record with a nonzero code after it
         texts = [t for t in trace if spec["failed"] in t]
         codes = [t.split(spec["failed"], 1)[1].rstrip(".") for t in texts]
-        out.check("traced %s<failure code>" % spec["failed"],
-                  codes and all(c.lstrip("-").isdigit() and int(c) != 0 for c in codes), texts)
+        out.check(
+            "traced %s<failure code>" % spec["failed"],
+            codes and all(c.lstrip("-").isdigit() and int(c) != 0 for c in codes),
+            texts,
+        )
     if "attempts" in spec:
         out.expect_equal("download attempts", spec["attempts"], len(downloads))
         if FILES[2] in asked:
-            out.expect_equal("data file fetched at each attempt", spec["attempts"], asked.count(FILES[2]))
+            out.expect_equal(
+                "data file fetched at each attempt", spec["attempts"], asked.count(FILES[2])
+            )
     if "notified" in spec:
-        out.expect_equal("outcomes notified", spec["notified"],
-                         len([x for x in facts["library_log"] if "notify event=1 " in x]))
+        out.expect_equal(
+            "outcomes notified",
+            spec["notified"],
+            len([x for x in facts["library_log"] if "notify event=1 " in x]),
+        )
     if "installed" in spec:
-        want = {"release": (release.agent, release.data), "agent": (release.agent, None),
-                "old": (release.old_agent, None)}[spec["installed"]]
-        have = [machine.read(machine.program_path(p)) for p in ("mvagtx.exe", os.path.join("data", "data.bin"))]
-        out.expect_equal("agent and data file installed", [d and sha256(d) for d in want], [d and sha256(d) for d in have])
-        leftovers = [n for _r, _d, files in os.walk(machine.orvik()) for n in files if n.endswith((".dlknew", ".dlkold"))]
+        want = {
+            "release": (release.agent, release.data),
+            "agent": (release.agent, None),
+            "old": (release.old_agent, None),
+        }[spec["installed"]]
+        have = [
+            machine.read(machine.program_path(p))
+            for p in ("mvagtx.exe", os.path.join("data", "data.bin"))
+        ]
+        out.expect_equal(
+            "agent and data file installed",
+            [d and sha256(d) for d in want],
+            [d and sha256(d) for d in have],
+        )
+        leftovers = [
+            n
+            for _r, _d, files in os.walk(machine.orvik())
+            for n in files
+            if n.endswith((".dlknew", ".dlkold"))
+        ]
         out.expect_equal("nothing half-installed", [], leftovers)
     if "stored" in spec:
         stored, want = machine.read(machine.orvik("ieksdlk.received.ini")), spec["stored"](lane)
-        out.check("stored INI", stored == want, "%s bytes stored, %d expected" % (len(stored or b""), len(want)))
+        out.check(
+            "stored INI",
+            stored == want,
+            "%s bytes stored, %d expected" % (len(stored or b""), len(want)),
+        )
     for name, value in spec.get("after", {}).items():
         out.expect_equal("%s afterwards" % name, lane.fill(value), machine.setting(name))
     if "within" in spec:
         what, bound = spec["within"]
-        out.check("%s within %d s" % (what, bound), facts[what] is not None and facts[what] <= bound, facts[what])
+        out.check(
+            "%s within %d s" % (what, bound),
+            facts[what] is not None and facts[what] <= bound,
+            facts[what],
+        )
     if "memory" in spec:
         out.facts["note"] = "peak RSS %d MB" % (facts["peak_kb"] // 1024)
-        out.check("memory stays low", 0 < facts["peak_kb"] < spec["memory"] * 1024, "%d KB" % facts["peak_kb"])
+        out.check(
+            "memory stays low",
+            0 < facts["peak_kb"] < spec["memory"] * 1024,
+            "%d KB" % facts["peak_kb"],
+        )
     for pattern in spec.get("no_files", ()):  # on the machine's drive C:
         out.expect_equal("no file " + pattern, [], glob.glob(os.path.join(machine.drive, pattern)))
     if "check" in spec:
@@ -301,8 +454,11 @@ def crash_detector(lane):
     code = lane.machine.start_program(lane.sendmsg, ["--page-fault"], output_file).wait(timeout=120)
     lane.machine.wait_quiet(120)
     out.facts = {"seconds": round(time.monotonic() - started, 1), "path": [], "exit": code}
-    out.check("crash reported", crash_signs(Machine.read(output_file).decode("utf-8", "replace")),
-              "nothing recognised in the output")
+    out.check(
+        "crash reported",
+        crash_signs(Machine.read(output_file).decode("utf-8", "replace")),
+        "nothing recognised in the output",
+    )
     out.check("nonzero exit code", code != 0, code)
     return out
 
@@ -319,12 +475,16 @@ def plant_trace_libraries(lane):
 
 def plant_ini(kind):
     """A file, or a link to another file, under the INI's name in every temporary directory."""
+
     def prepare(lane):
         victim = os.path.join(lane.machine.drive, "victim.txt")
         pathlib.Path(victim).write_bytes(b"victim\n")
         lane.planted = (kind, [os.path.join(temp, "dlk.php") for temp in lane.machine.temp_dirs()])
         for path in lane.planted[1]:
-            os.symlink(victim, path) if kind == "link" else pathlib.Path(path).write_bytes(b"planted\n")
+            os.symlink(victim, path) if kind == "link" else pathlib.Path(path).write_bytes(
+                b"planted\n"
+            )
+
     return prepare
 
 
@@ -332,232 +492,1119 @@ def planted_ini_unused(out, lane):
     kind, planted = lane.planted
     out.check("a temporary directory to plant in", planted, "none found")
     # Read through a link, the planted name shows its target.
-    out.expect_equal("link target and planted files untouched",
-                     [b"victim\n"] + [b"victim\n" if kind == "link" else b"planted\n"] * len(planted),
-                     [Machine.read(p) for p in [os.path.join(lane.machine.drive, "victim.txt")] + planted])
+    out.expect_equal(
+        "link target and planted files untouched",
+        [b"victim\n"] + [b"victim\n" if kind == "link" else b"planted\n"] * len(planted),
+        [Machine.read(p) for p in [os.path.join(lane.machine.drive, "victim.txt")] + planted],
+    )
     given = [c for c in out.facts["library"] if c.startswith("DlkStdDownload ")]
-    out.check("the library never given the planted path", given and all("\\mvu-" in c for c in given), given)
+    out.check(
+        "the library never given the planted path",
+        given and all("\\mvu-" in c for c in given),
+        given,
+    )
 
 
 # --- the table -------------------------------------------------------------------------------
 
 # Serving that keeps a run in a status, and the road there.
-HOLD_IN = {0: dict(serve=(changed(Status="FAILED"),)), 1: dict(serve=(V(hold=1),)), 2: dict(serve=(V(), I(hold=1))),
-           3: dict(serve=FULL), 4: dict(serve=FULL, fault="never-notify")}
+HOLD_IN = {
+    0: dict(serve=(changed(Status="FAILED"),)),
+    1: dict(serve=(V(hold=1),)),
+    2: dict(serve=(V(), I(hold=1))),
+    3: dict(serve=FULL),
+    4: dict(serve=FULL, fault="never-notify"),
+}
 ROAD_TO = {0: [0, 1, 0], 1: [0, 1], 2: [0, 1, 2], 3: [0, 1, 2, 3], 4: [0, 1, 2, 3, 4]}
-NORMAL_LIB = ['DlkInitStdDownload urlRoot="https://{host}/rel" unpackVersion="7.2" extVersion="7.2" vendor="Orvik" build="319"',
-              'DlkSetStdParameter name="DlkLocalSetting" value="OQ=="',
-              'DlkSetStdParameter name="DlkProgressBarTitle" value="TWlycm9ydmFsZSB3aXJkIGVpbmdlcmljaHRldA=="',
-              'DlkSetStdParameter name="DlkMovingInSubdir" value="Wanta"',
-              re.compile(r"iniPath=\S*\\mvu-[0-9a-f]{16}\\+dlk\.php")]
+NORMAL_LIB = [
+    'DlkInitStdDownload urlRoot="https://{host}/rel" unpackVersion="7.2" extVersion="7.2" vendor="Orvik" build="319"',
+    'DlkSetStdParameter name="DlkLocalSetting" value="OQ=="',
+    'DlkSetStdParameter name="DlkProgressBarTitle" value="TWlycm9ydmFsZSB3aXJkIGVpbmdlcmljaHRldA=="',
+    'DlkSetStdParameter name="DlkMovingInSubdir" value="Wanta"',
+    re.compile(r"iniPath=\S*\\mvu-[0-9a-f]{16}\\+dlk\.php"),
+]
 # Unusable values read as absent: no language nor token sent, the default section, LANGUAGEID filled.
-DEFAULTS_KEPT = dict(serve=LIGHT, path=SUCCESS, asked=["{v}", FILES[0]], after={"LANGUAGEID": "9"},
-                     library=[re.compile(r'^DlkStdDownload .*section="ZEInstall"')])
+DEFAULTS_KEPT = dict(
+    serve=LIGHT,
+    path=SUCCESS,
+    asked=["{v}", FILES[0]],
+    after={"LANGUAGEID": "9"},
+    library=[re.compile(r'^DlkStdDownload .*section="ZEInstall"')],
+)
 
 
 def rows(long_rows=False):
     """The rows: the normal runs (n-), then the faults, by the status they hit."""
     table = [
-        ("n-success", 45, "normal mode, full success", dict(
-            serve=FULL, path=SUCCESS, asked=["{v}"] + FILES, installed="release", after={"LANGUAGEID": "9"},
-            stored=lambda lane: as_stored(lane.release.ini()), library=NORMAL_LIB)),
-        ("n-missing", 75, "normal mode, package missing four times", dict(
-            serve=(V(), I(), F(body="<html>gone</html>", status=404)), path=ALL_FAILS, attempts=4, installed="old")),
-        ("n-intact", 40, "check mode, agent intact", dict(
-            args=("/check",), serve=LIGHT, path=SUCCESS, asked=["{v}", FILES[0]],
-            library=[re.compile(r'^DlkStdGetSectionIntegrity2 .*fileName="mvagtx\.exe"')], launches=[("mvagtx.exe", "")])),
-        ("n-outdated", 40, "check mode, agent outdated", dict(
-            args=("/CHECK",), serve=FULL, path=SUCCESS, asked=["{v}"] + FILES[:2], installed="agent",
-            launches=[("mvagtx.exe", "")])),
+        (
+            "n-success",
+            45,
+            "normal mode, full success",
+            dict(
+                serve=FULL,
+                path=SUCCESS,
+                asked=["{v}"] + FILES,
+                installed="release",
+                after={"LANGUAGEID": "9"},
+                stored=lambda lane: as_stored(lane.release.ini()),
+                library=NORMAL_LIB,
+            ),
+        ),
+        (
+            "n-missing",
+            75,
+            "normal mode, package missing four times",
+            dict(
+                serve=(V(), I(), F(body="<html>gone</html>", status=404)),
+                path=ALL_FAILS,
+                attempts=4,
+                installed="old",
+            ),
+        ),
+        (
+            "n-intact",
+            40,
+            "check mode, agent intact",
+            dict(
+                args=("/check",),
+                serve=LIGHT,
+                path=SUCCESS,
+                asked=["{v}", FILES[0]],
+                library=[re.compile(r'^DlkStdGetSectionIntegrity2 .*fileName="mvagtx\.exe"')],
+                launches=[("mvagtx.exe", "")],
+            ),
+        ),
+        (
+            "n-outdated",
+            40,
+            "check mode, agent outdated",
+            dict(
+                args=("/CHECK",),
+                serve=FULL,
+                path=SUCCESS,
+                asked=["{v}"] + FILES[:2],
+                installed="agent",
+                launches=[("mvagtx.exe", "")],
+            ),
+        ),
         # A library without the single-file download: the whole section comes instead.
-        ("n-outdated-whole", 45, "check mode, agent outdated, library without single-file download", dict(
-            args=("/check",), serve=FULL, path=SUCCESS, asked=["{v}"] + FILES, installed="release",
-            prepare=lambda lane: shutil.copyfile(lane.build.path("standins", "ieksdlk", "no-download2", "ieksdlk.dll"),
-                                                 lane.machine.orvik("ieksdlk.dll")),
-            trace=["can't download one file, download whole section"], launches=[("mvagtx.exe", "")])),
-        ("n-status-failed", 45, "server answers: status FAILED", dict(HOLD_IN[0], path=V_FAILS, asked=["{v}"])),
-        ("n-empty-body", 45, "server answers: empty body", dict(serve=(V(""),), path=V_FAILS, asked=["{v}"])),
-        ("n-surl-token", 45, "SURL with scheme and /Orvik, scrambled token", dict(
-            settings=lambda lane: {"SURL": "https://{host}/Orvik", "RTN": lane.scrambled(TOKEN)}, serve=FULL,
-            path=SUCCESS, asked=["{v}" + TOKEN] + FILES, after={"SURL": "{host}/Orvik", "LANGUAGEID": "9"},
-            no_trace=[TOKEN], no_modules=[TOKEN])),
-        ("n-language", 45, "LANGUAGEID present: sent, not overwritten", dict(
-            settings={"SURL": "{host}", "LANGUAGEID": "13"}, serve=FULL, path=SUCCESS,
-            asked=["{q}&LID=13&TK="] + FILES, after={"LANGUAGEID": "13"},
-            library=['DlkSetStdParameter name="DlkProgressBarTitle" value="SW5zdGFsYWNpw7NuIGRlIE1pcnJvcnZhbGU="'])),
+        (
+            "n-outdated-whole",
+            45,
+            "check mode, agent outdated, library without single-file download",
+            dict(
+                args=("/check",),
+                serve=FULL,
+                path=SUCCESS,
+                asked=["{v}"] + FILES,
+                installed="release",
+                prepare=lambda lane: shutil.copyfile(
+                    lane.build.path("standins", "ieksdlk", "no-download2", "ieksdlk.dll"),
+                    lane.machine.orvik("ieksdlk.dll"),
+                ),
+                trace=["can't download one file, download whole section"],
+                launches=[("mvagtx.exe", "")],
+            ),
+        ),
+        (
+            "n-status-failed",
+            45,
+            "server answers: status FAILED",
+            dict(HOLD_IN[0], path=V_FAILS, asked=["{v}"]),
+        ),
+        (
+            "n-empty-body",
+            45,
+            "server answers: empty body",
+            dict(serve=(V(""),), path=V_FAILS, asked=["{v}"]),
+        ),
+        (
+            "n-surl-token",
+            45,
+            "SURL with scheme and /Orvik, scrambled token",
+            dict(
+                settings=lambda lane: {
+                    "SURL": "https://{host}/Orvik",
+                    "RTN": lane.scrambled(TOKEN),
+                },
+                serve=FULL,
+                path=SUCCESS,
+                asked=["{v}" + TOKEN] + FILES,
+                after={"SURL": "{host}/Orvik", "LANGUAGEID": "9"},
+                no_trace=[TOKEN],
+                no_modules=[TOKEN],
+            ),
+        ),
+        (
+            "n-language",
+            45,
+            "LANGUAGEID present: sent, not overwritten",
+            dict(
+                settings={"SURL": "{host}", "LANGUAGEID": "13"},
+                serve=FULL,
+                path=SUCCESS,
+                asked=["{q}&LID=13&TK="] + FILES,
+                after={"LANGUAGEID": "13"},
+                library=[
+                    'DlkSetStdParameter name="DlkProgressBarTitle" value="SW5zdGFsYWNpw7NuIGRlIE1pcnJvcnZhbGU="'
+                ],
+            ),
+        ),
+        (
+            "n-settings",
+            45,
+            "install section and trace level from the settings",
+            dict(
+                settings={"SURL": "{host}", "InstallSectionName": "Other", "TraceLevel": "0"},
+                serve=(
+                    V(),
+                    I(lambda lane: lane.release.ini().replace(b"[ZEInstall]", b"[Other]")),
+                    F(),
+                ),
+                path=SUCCESS,
+                installed="release",
+                library=[re.compile(r'^DlkStdDownload .*section="Other"')],
+                # Progress records (level -1) pass a threshold of 0, detail records (0) do not.
+                trace=["normal download..."],
+                no_trace=["The length of return value result"],
+            ),
+        ),
         ("self-crash", 5, "crash reports are seen (self-check)", dict(special=crash_detector)),
         # Status 1: the version check.
-        ("v-refused", 45, "version check: nothing listens", dict(
-            settings={"SURL": "{dead}"}, path=V_FAILS, failed=V_FAILED, asked=[])),
-        ("v-cut", 45, "version check: connection cut mid-body", dict(
-            serve=(V(lambda lane: padded(version_answer(lane.host), 4000, False), cut_after=200),),
-            path=V_FAILS, failed=V_FAILED)),
+        (
+            "v-refused",
+            45,
+            "version check: nothing listens",
+            dict(settings={"SURL": "{dead}"}, path=V_FAILS, failed=V_FAILED, asked=[]),
+        ),
+        (
+            "v-cut",
+            45,
+            "version check: connection cut mid-body",
+            dict(
+                serve=(
+                    V(lambda lane: padded(version_answer(lane.host), 4000, False), cut_after=200),
+                ),
+                path=V_FAILS,
+                failed=V_FAILED,
+            ),
+        ),
     ]
-    table += [("v-tls-" + mode, 45, "version check: TLS handshake broken (%s)" % mode, dict(
-        serve=LIGHT + (TLS(mode),), path=V_FAILS, failed=V_FAILED, asked=[], errors=["TLS fault: " + mode]))
-        for mode in ("plain", "garbage", "close")]
+    table += [
+        (
+            "v-tls-" + mode,
+            45,
+            "version check: TLS handshake broken (%s)" % mode,
+            dict(
+                serve=LIGHT + (TLS(mode),),
+                path=V_FAILS,
+                failed=V_FAILED,
+                asked=[],
+                errors=["TLS fault: " + mode],
+            ),
+        )
+        for mode in ("plain", "garbage", "close")
+    ]
     for kind, key, relaxed in (("wrong", "wrongname", "1"), ("expired", "expired", ("dword", 1))):
         serve = (V(at=kind), I(nothing_needed))
         table += [
-            ("v-" + key, 45, "certificate: %s, refused" % kind, dict(
-                settings={"SURL": "{%s}" % kind}, serve=serve, path=V_FAILS, failed=V_FAILED, asked=[],
-                modules=["server certificate refused"])),
-            ("v-%s-ok" % key, 40, "certificate: %s, accepted with MVRelaxedTls" % kind, dict(
-                settings={"SURL": "{%s}" % kind, "MVRelaxedTls": relaxed}, serve=serve, path=SUCCESS,
-                asked=["/%s/smt.php{query}&TK=" % kind, FILES[0]], local="{%s_address}:443" % kind)),
+            (
+                "v-" + key,
+                45,
+                "certificate: %s, refused" % kind,
+                dict(
+                    settings={"SURL": "{%s}" % kind},
+                    serve=serve,
+                    path=V_FAILS,
+                    failed=V_FAILED,
+                    asked=[],
+                    modules=["server certificate refused"],
+                ),
+            ),
+            (
+                "v-%s-ok" % key,
+                40,
+                "certificate: %s, accepted with MVRelaxedTls" % kind,
+                dict(
+                    settings={"SURL": "{%s}" % kind, "MVRelaxedTls": relaxed},
+                    serve=serve,
+                    path=SUCCESS,
+                    asked=["/%s/smt.php{query}&TK=" % kind, FILES[0]],
+                    local="{%s_address}:443" % kind,
+                ),
+            ),
         ]
-    table += [(key, 50, "version answer: " + what, dict(serve=(V(b"", **lines),), path=V_FAILS, trace=[V_FAILED + "223."],
-                                                        memory=160)) for key, what, lines in (
-        ("v-300mb", "300 MB announced", dict(body_size=300 * 1024 * 1024)),
-        ("v-endless", "endless, no length", dict(body_size=10 ** 12, no_length=1)))] + [
-        ("v-token-echo", 75, "error page echoing the token", dict(
-            settings=lambda lane: {"SURL": "{host}", "RTN": lane.scrambled("s3cr&t0k3n")},
-            serve=(V(lambda lane: "<html><body>Not found: %ss3cr&t0k3n</body></html>\r\n" % lane.names["v"], status=404),),
-            path=V_FAILS, asked=["{v}s3cr&t0k3n"], trace=["Not found: "], no_trace=["s3cr&t0k3n"],
-            no_modules=["s3cr&t0k3n"])),
-        ("planted-trace", 40, "trace libraries planted in the working directory", dict(
-            serve=LIGHT, path=None, asked=["{v}", FILES[0]], cwd=plant_trace_libraries,
-            no_files=["planted/*.log"])),
-        ("planted-ini", 40, "INI name planted in the temporary directory (file)", dict(
-            serve=FULL, path=SUCCESS, prepare=plant_ini("file"), check=planted_ini_unused)),
-        ("planted-link", 40, "INI name planted in the temporary directory (link)", dict(
-            serve=FULL, path=SUCCESS, prepare=plant_ini("link"), check=planted_ini_unused)),
+    # Redirects: followed over TLS only, at most five times. One that leaves TLS is refused before
+    # anything is sent (a plain request shows as a request not over TLS), its location traced with
+    # the token masked; the run then ends as after any failed request.
+    leaving = "http://{host}:443/update/%s/smt.php{query}&TK=%s" % (TOKEN, TOKEN)
+    table += [
+        (
+            "v-redirect-http",
+            45,
+            "version check: redirected to plain HTTP on the TLS port",
+            dict(
+                settings=lambda lane: {"SURL": "{host}", "RTN": lane.scrambled(TOKEN)},
+                serve=(moved(leaving, prefix="/update/"),),
+                path=V_FAILS,
+                asked=["{v}" + TOKEN],
+                trace=[V_FAILED + "12040."],
+                modules=[
+                    "MVUrl redirect refused: it leaves TLS; location: "
+                    + leaving.replace(TOKEN, "********")
+                ],
+                no_trace=[TOKEN],
+                no_modules=[TOKEN],
+            ),
+        ),
+        (
+            "i-redirect-http",
+            45,
+            "INI download: redirected to plain HTTP",
+            dict(
+                serve=(V(), moved("http://{host}/dl/dlk.php", path=FILES[0])),
+                path=I_FAILS,
+                asked=["{v}", FILES[0]],
+                trace=[I_FAILED + "12040."],
+                modules=[
+                    "MVUrl redirect refused: it leaves TLS; location: http://{host}/dl/dlk.php"
+                ],
+            ),
+        ),
+        (
+            "v-redirect-https",
+            45,
+            "version check: redirected to HTTPS on another host",
+            dict(
+                serve=(
+                    moved("https://{mirror}/mirror/smt.php{query}&TK=", prefix="/update/"),
+                    V(at="mirror", root="host"),
+                    I(nothing_needed),
+                ),
+                path=SUCCESS,
+                asked=["{v}", "/mirror/smt.php{query}&TK=", FILES[0]],
+                modules=["MVUrl redirected to https://{mirror}/mirror/smt.php{query}&TK=********"],
+            ),
+        ),
+        (
+            "v-redirect-loop",
+            45,
+            "version check: redirected back to itself for good",
+            dict(
+                serve=(moved("{v}", prefix="/update/"),),
+                path=V_FAILS,
+                asked=["{v}"] * 6,
+                trace=[V_FAILED + "12156."],
+                modules=["MVUrl redirect refused: more than 5 redirects"],
+            ),
+        ),
     ]
+    table += (
+        [
+            (
+                key,
+                50,
+                "version answer: " + what,
+                dict(
+                    serve=(V(b"", **lines),),
+                    path=V_FAILS,
+                    trace=[V_FAILED + "223."],
+                    modules=["MVUrl answer body passes its limit of 1048576 bytes"],
+                    memory=160,
+                ),
+            )
+            for key, what, lines in (
+                ("v-300mb", "300 MB announced", dict(body_size=300 * 1024 * 1024)),
+                ("v-endless", "endless, no length", dict(body_size=10**12, no_length=1)),
+                (
+                    "v-limit-plus-1",
+                    "1 MiB and 1 byte, no length",
+                    dict(body_size=2**20 + 1, no_length=1),
+                ),
+            )
+        ]
+        + [
+            # Exactly at the limit the body arrives whole; the program then finds it too long to use.
+            (
+                "v-limit",
+                75,
+                "version answer: 1 MiB exactly",
+                dict(
+                    serve=(V(b"", body_size=2**20),),
+                    path=V_FAILS,
+                    trace=["OnUrlReturn result= 1048576"],
+                    no_modules=["passes its limit"],
+                ),
+            ),
+        ]
+        + [
+            (
+                "v-token-echo",
+                75,
+                "error page echoing the token",
+                dict(
+                    settings=lambda lane: {"SURL": "{host}", "RTN": lane.scrambled("s3cr&t0k3n")},
+                    serve=(
+                        V(
+                            lambda lane: "<html><body>Not found: %ss3cr&t0k3n</body></html>\r\n"
+                            % lane.names["v"],
+                            status=404,
+                        ),
+                    ),
+                    path=V_FAILS,
+                    asked=["{v}s3cr&t0k3n"],
+                    trace=["Not found: "],
+                    no_trace=["s3cr&t0k3n"],
+                    no_modules=["s3cr&t0k3n"],
+                ),
+            ),
+            # Secrets are masked by their values, wherever a text brings them back.
+            (
+                "v-token-echo-accepted",
+                45,
+                "accepted answer echoing the token HTML-escaped and bare",
+                dict(
+                    settings=lambda lane: {"SURL": "{host}", "RTN": lane.scrambled(ECHOED_TOKEN)},
+                    serve=(
+                        changed(
+                            Echo="https://{host}/update/smt.php?LID=9&amp;TK=%s" % ECHOED_TOKEN,
+                            Note="TK=%s" % ECHOED_TOKEN,
+                        ),
+                        I(),
+                        F(),
+                    ),
+                    path=SUCCESS,
+                    installed="release",
+                    trace=["<Note>TK=********</Note>"],
+                    no_trace=[ECHOED_TOKEN],
+                    no_modules=[ECHOED_TOKEN],
+                ),
+            ),
+            (
+                "v-password-echo",
+                45,
+                "error page echoing the stored proxy and server passwords",
+                dict(
+                    settings=lambda lane: {
+                        "SURL": "{host}",
+                        "ProxyUserName": "proxy-user",
+                        "ProxyPassword": lane.scrambled(PROXY_PASSWORD),
+                        "ServerAuthUserName": "server-user",
+                        "ServerAuthPassword": lane.scrambled(SERVER_PASSWORD),
+                    },
+                    serve=(
+                        V(
+                            "<html><body>Denied: %s / %s</body></html>\r\n"
+                            % (PROXY_PASSWORD, SERVER_PASSWORD),
+                            status=404,
+                        ),
+                    ),
+                    path=V_FAILS,
+                    trace=["Denied: ******** / ********"],
+                    no_trace=[PROXY_PASSWORD, SERVER_PASSWORD],
+                    no_modules=[PROXY_PASSWORD, SERVER_PASSWORD],
+                ),
+            ),
+            (
+                "planted-trace",
+                40,
+                "trace libraries planted in the working directory",
+                dict(
+                    serve=LIGHT,
+                    path=None,
+                    asked=["{v}", FILES[0]],
+                    cwd=plant_trace_libraries,
+                    no_files=["planted/*.log"],
+                ),
+            ),
+            (
+                "planted-ini",
+                40,
+                "INI name planted in the temporary directory (file)",
+                dict(serve=FULL, path=SUCCESS, prepare=plant_ini("file"), check=planted_ini_unused),
+            ),
+            (
+                "planted-link",
+                40,
+                "INI name planted in the temporary directory (link)",
+                dict(serve=FULL, path=SUCCESS, prepare=plant_ini("link"), check=planted_ini_unused),
+            ),
+        ]
+    )
     for status, header in ((401, "WWW-Authenticate"), (407, "Proxy-Authenticate")):
-        asks = dict(body="<html>credentials</html>", status=status, header=header + ': Basic realm="mv"')
-        table += [("v-%d" % status, 45, "version check: %d" % status, dict(
-            serve=(V(**asks),), path=V_FAILS, failed=V_FAILED, trace=[V_FAILED + "%d." % status])),
-                  ("i-%d" % status, 45, "INI download: %d" % status, dict(
-                      serve=(V(), I(**asks)), path=I_FAILS, failed=I_FAILED, trace=[I_FAILED + "%d." % status]))]
+        asks = dict(
+            body="<html>credentials</html>", status=status, header=header + ': Basic realm="mv"'
+        )
+        table += [
+            (
+                "v-%d" % status,
+                45,
+                "version check: %d" % status,
+                dict(
+                    serve=(V(**asks),),
+                    path=V_FAILS,
+                    failed=V_FAILED,
+                    trace=[V_FAILED + "%d." % status],
+                ),
+            ),
+            (
+                "i-%d" % status,
+                45,
+                "INI download: %d" % status,
+                dict(
+                    serve=(V(), I(**asks)),
+                    path=I_FAILS,
+                    failed=I_FAILED,
+                    trace=[I_FAILED + "%d." % status],
+                ),
+            ),
+        ]
     for status in (404, 500):
         page = "<html><body><h1>%d</h1>%s</body></html>" % (status, "sorry " * 200)
         ini_page = b"<html><body><h1>%d</h1></body></html>\r\n" % status
-        table += [("v-%d-page" % status, 75, "version check: %d with a page" % status, dict(
-            serve=(V(page, status=status),), path=V_FAILS, trace=["Getting downloading info time out."])),
-                  ("i-%d-page" % status, 50, "INI download: %d with a page: stored, refused by the library" % status, dict(
-                      serve=(V(), I(ini_page, status=status), F()), path=ALL_FAILS, attempts=4,
-                      stored=lambda lane, p=ini_page: as_stored(p)))]
+        table += [
+            (
+                "v-%d-page" % status,
+                75,
+                "version check: %d with a page" % status,
+                dict(
+                    serve=(V(page, status=status),),
+                    path=V_FAILS,
+                    trace=["Getting downloading info time out."],
+                ),
+            ),
+            (
+                "i-%d-page" % status,
+                50,
+                "INI download: %d with a page: stored, refused by the library" % status,
+                dict(
+                    serve=(V(), I(ini_page, status=status), F()),
+                    path=ALL_FAILS,
+                    attempts=4,
+                    stored=lambda lane, p=ini_page: as_stored(p),
+                ),
+            ),
+        ]
     table += [
-        ("v-102399", 40, "version answer of 102399 bytes", dict(
-            serve=(V(lambda lane: padded(version_answer(lane.host), 102399)), I(nothing_needed)), path=SUCCESS,
-            trace=["The length of return value result = 102399"])),
-        ("v-102400", 75, "version check: answer of 102400 bytes", dict(
-            serve=(V(lambda lane: padded(version_answer(lane.host), 102400)), I(nothing_needed)),
-            path=V_FAILS, trace=["Getting downloading info time out.", "OnUrlReturn result= 102400"])),
-        ("v-hold", 75, "version check: no answer, held for good", dict(
-            HOLD_IN[1], path=V_FAILS, trace=[(V_FAILED, "Getting downloading info time out.")], within=("seconds", RUN_BOUND))),
-        ("v-no-close", 45, "version check: envelope without its closing mark", dict(
-            serve=(changed(closed=False),), path=V_FAILS, trace=["Getting version info error."])),
-        ("v-env-4100", 45, "version check: envelope content over 4096 chars", dict(
-            serve=(changed(DlkProductDescription="d" * 4100),), path=V_FAILS, trace=["Getting version info error."])),
-        ("v-nul", 45, "version check: NUL byte inside the envelope", dict(
-            serve=(changed(DlkProductDescription=b"Mirror\0vale"),), path=V_FAILS, trace=["Getting version info error."])),
+        (
+            "v-102399",
+            40,
+            "version answer of 102399 bytes",
+            dict(
+                serve=(
+                    V(lambda lane: padded(version_answer(lane.host), 102399)),
+                    I(nothing_needed),
+                ),
+                path=SUCCESS,
+                trace=["The length of return value result = 102399"],
+            ),
+        ),
+        (
+            "v-102400",
+            75,
+            "version check: answer of 102400 bytes",
+            dict(
+                serve=(
+                    V(lambda lane: padded(version_answer(lane.host), 102400)),
+                    I(nothing_needed),
+                ),
+                path=V_FAILS,
+                trace=["Getting downloading info time out.", "OnUrlReturn result= 102400"],
+            ),
+        ),
+        (
+            "v-hold",
+            75,
+            "version check: no answer, held for good",
+            dict(
+                HOLD_IN[1],
+                path=V_FAILS,
+                trace=[(V_FAILED, "Getting downloading info time out.")],
+                within=("seconds", RUN_BOUND),
+            ),
+        ),
+        (
+            "v-no-close",
+            45,
+            "version check: envelope without its closing mark",
+            dict(
+                serve=(changed(closed=False),), path=V_FAILS, trace=["Getting version info error."]
+            ),
+        ),
+        (
+            "v-env-4100",
+            45,
+            "version check: envelope content over 4096 chars",
+            dict(
+                serve=(changed(DlkProductDescription="d" * 4100),),
+                path=V_FAILS,
+                trace=["Getting version info error."],
+            ),
+        ),
+        (
+            "v-nul",
+            45,
+            "version check: NUL byte inside the envelope",
+            dict(
+                serve=(changed(DlkProductDescription=b"Mirror\0vale"),),
+                path=V_FAILS,
+                trace=["Getting version info error."],
+            ),
+        ),
         # Values longer than their buffers fall back to their defaults; one that just fits is kept.
-        ("v-long-tags", 40, "version answer: tags longer than their buffers", dict(
-            serve=(changed(DlkProductVersion="7" * 300, DlkProductDescription="d" * 1000, DlkIniName="n" * 300 + ".php",
-                           DlkUnpackVersion="u" * 256, DlkExtVersion="e" * 255, SupportDelta="1" * 40, LID="9" * 40),
-                   I(nothing_needed)), path=SUCCESS, asked=["{v}", FILES[0]], after={"LANGUAGEID": ""},
-            library=['unpackVersion="" extVersion="%s"' % ("e" * 255), 'DlkSetStdParameter name="SupportDelta" value=""'])),
-        ("v-bad-utf8", 40, "version answer: invalid UTF-8 in a value", dict(
-            serve=(changed(DlkProductDescription=b"Mirror\xff\xfevale \xc3("), I(nothing_needed)), path=SUCCESS)),
+        (
+            "v-long-tags",
+            40,
+            "version answer: tags longer than their buffers",
+            dict(
+                serve=(
+                    changed(
+                        DlkProductVersion="7" * 300,
+                        DlkProductDescription="d" * 1000,
+                        DlkIniName="n" * 300 + ".php",
+                        DlkUnpackVersion="u" * 256,
+                        DlkExtVersion="e" * 255,
+                        SupportDelta="1" * 40,
+                        LID="9" * 40,
+                    ),
+                    I(nothing_needed),
+                ),
+                path=SUCCESS,
+                asked=["{v}", FILES[0]],
+                after={"LANGUAGEID": ""},
+                library=[
+                    'unpackVersion="" extVersion="%s"' % ("e" * 255),
+                    'DlkSetStdParameter name="SupportDelta" value=""',
+                ],
+            ),
+        ),
+        (
+            "v-bad-utf8",
+            40,
+            "version answer: invalid UTF-8 in a value",
+            dict(
+                serve=(
+                    changed(DlkProductDescription=b"Mirror\xff\xfevale \xc3("),
+                    I(nothing_needed),
+                ),
+                path=SUCCESS,
+            ),
+        ),
         # An INI name that climbs out of the temporary directory: fetched, never written there.
-        ("v-ini-escape", 45, "version answer: INI name leading out of the temp folder", dict(
-            serve=(changed(DlkIniName="..\\..\\..\\..\\Orvik\\MV\\bin\\mvagtx.exe"), I(prefix="/rel/")),
-            path=I_FAILS, trace=["Create file "], installed="old", no_library=[re.compile("^DlkInit")])),
+        (
+            "v-ini-escape",
+            45,
+            "version answer: INI name leading out of the temp folder",
+            dict(
+                serve=(
+                    changed(DlkIniName="..\\..\\..\\..\\Orvik\\MV\\bin\\mvagtx.exe"),
+                    I(prefix="/rel/"),
+                ),
+                path=I_FAILS,
+                trace=["Create file "],
+                installed="old",
+                no_library=[re.compile("^DlkInit")],
+            ),
+        ),
         # Status 2: the INI download.
-        ("i-refused", 45, "INI download: nothing listens", dict(serve=(V(root="dead"),), path=I_FAILS, failed=I_FAILED)),
-        ("i-cut", 45, "INI download: connection cut mid-body", dict(
-            serve=(V(), I(lambda lane: padded_ini(lane.release.ini(), 8000), cut_after=300)),
-            path=I_FAILS, failed=I_FAILED)),
+        (
+            "i-refused",
+            45,
+            "INI download: nothing listens",
+            dict(serve=(V(root="dead"),), path=I_FAILS, failed=I_FAILED),
+        ),
+        (
+            "i-cut",
+            45,
+            "INI download: connection cut mid-body",
+            dict(
+                serve=(V(), I(lambda lane: padded_ini(lane.release.ini(), 8000), cut_after=300)),
+                path=I_FAILS,
+                failed=I_FAILED,
+            ),
+        ),
         # The version answer closes its connection, so the INI request needs a handshake of its own.
-        ("i-tls-garbage", 45, "INI download: TLS handshake broken (garbage byte)", dict(
-            serve=(V(close=1), TLS("garbage", skip=1)), path=I_FAILS, failed=I_FAILED, asked=["{v}"],
-            errors=["TLS fault: garbage"])),
-        ("i-102399", 40, "INI download: INI of 102399 bytes", dict(
-            serve=(V(), I(lambda lane: padded_ini(lane.release.ini(), 102399)), F()), path=SUCCESS,
-            installed="release", stored=lambda lane: as_stored(padded_ini(lane.release.ini(), 102399)))),
-        ("i-102400", 75, "INI download: INI of 102400 bytes", dict(
-            serve=(V(), I(lambda lane: padded_ini(lane.release.ini(), 102400))), path=I_FAILS,
-            trace=["Getting dlk ini file time out.", "OnUrlReturn result= 102400"])),
-        ("i-hold", 75, "INI download: no answer, held for good", dict(
-            HOLD_IN[2], path=I_FAILS, trace=[(I_FAILED, "Getting dlk ini file time out.")], within=("seconds", RUN_BOUND))),
-        ("i-empty", 45, "INI download: INI of 0 bytes", dict(serve=(V(), I("")), path=I_FAILS, trace=[I_FAILED + "0."])),
-        ("i-100kb", 40, "INI download: INI of 100 KB, many sections", dict(
-            serve=(V(), I(hundred_kb_ini), F()), path=SUCCESS, installed="release",
-            stored=lambda lane: as_stored(hundred_kb_ini(lane)))),
-        ("i-nul-first", 50, "INI download: NUL as the first byte: stored empty", dict(
-            serve=(V(), I(lambda lane: b"\0" + lane.release.ini()), F()), path=ALL_FAILS, attempts=4,
-            stored=lambda lane: b"")),
-        ("i-bad-utf8", 40, "INI download: invalid UTF-8 in a comment", dict(
-            serve=(V(), I(bad_utf8_ini), F()), path=SUCCESS, installed="release",
-            stored=lambda lane: as_stored(bad_utf8_ini(lane)))),
+        (
+            "i-tls-garbage",
+            45,
+            "INI download: TLS handshake broken (garbage byte)",
+            dict(
+                serve=(V(close=1), TLS("garbage", skip=1)),
+                path=I_FAILS,
+                failed=I_FAILED,
+                asked=["{v}"],
+                errors=["TLS fault: garbage"],
+            ),
+        ),
+        (
+            "i-102399",
+            40,
+            "INI download: INI of 102399 bytes",
+            dict(
+                serve=(V(), I(lambda lane: padded_ini(lane.release.ini(), 102399)), F()),
+                path=SUCCESS,
+                installed="release",
+                stored=lambda lane: as_stored(padded_ini(lane.release.ini(), 102399)),
+            ),
+        ),
+        (
+            "i-102400",
+            75,
+            "INI download: INI of 102400 bytes",
+            dict(
+                serve=(V(), I(lambda lane: padded_ini(lane.release.ini(), 102400))),
+                path=I_FAILS,
+                trace=["Getting dlk ini file time out.", "OnUrlReturn result= 102400"],
+            ),
+        ),
+        (
+            "i-hold",
+            75,
+            "INI download: no answer, held for good",
+            dict(
+                HOLD_IN[2],
+                path=I_FAILS,
+                trace=[(I_FAILED, "Getting dlk ini file time out.")],
+                within=("seconds", RUN_BOUND),
+            ),
+        ),
+        (
+            "i-empty",
+            45,
+            "INI download: INI of 0 bytes",
+            dict(serve=(V(), I("")), path=I_FAILS, trace=[I_FAILED + "0."]),
+        ),
+        (
+            "i-100kb",
+            40,
+            "INI download: INI of 100 KB, many sections",
+            dict(
+                serve=(V(), I(hundred_kb_ini), F()),
+                path=SUCCESS,
+                installed="release",
+                stored=lambda lane: as_stored(hundred_kb_ini(lane)),
+            ),
+        ),
+        (
+            "i-nul-first",
+            50,
+            "INI download: NUL as the first byte: stored empty",
+            dict(
+                serve=(V(), I(lambda lane: b"\0" + lane.release.ini()), F()),
+                path=ALL_FAILS,
+                attempts=4,
+                stored=lambda lane: b"",
+            ),
+        ),
+        (
+            "i-bad-utf8",
+            40,
+            "INI download: invalid UTF-8 in a comment",
+            dict(
+                serve=(V(), I(bad_utf8_ini), F()),
+                path=SUCCESS,
+                installed="release",
+                stored=lambda lane: as_stored(bad_utf8_ini(lane)),
+            ),
+        ),
         # Status 4: the download library.
-        ("d-cut", 50, "package download: connection cut mid-body", dict(
-            serve=(V(), I(), F(cut_after=1000)), path=ALL_FAILS, attempts=4, installed="old")),
-        ("d-twice", 40, "library notifies twice: success", dict(
-            serve=FULL, fault="notify-twice", path=SUCCESS, installed="release", notified=2)),
-        ("d-twice-fail", 50, "library notifies each failure twice", dict(
-            serve=(V(), I(), F(body="<html>gone</html>", status=404)), fault="notify-twice", path=ALL_FAILS,
-            attempts=4, notified=8)),
+        (
+            "d-cut",
+            50,
+            "package download: connection cut mid-body",
+            dict(serve=(V(), I(), F(cut_after=1000)), path=ALL_FAILS, attempts=4, installed="old"),
+        ),
+        (
+            "d-twice",
+            40,
+            "library notifies twice: success",
+            dict(serve=FULL, fault="notify-twice", path=SUCCESS, installed="release", notified=2),
+        ),
+        (
+            "d-twice-fail",
+            50,
+            "library notifies each failure twice",
+            dict(
+                serve=(V(), I(), F(body="<html>gone</html>", status=404)),
+                fault="notify-twice",
+                path=ALL_FAILS,
+                attempts=4,
+                notified=8,
+            ),
+        ),
         # The library holds its outcome until the program ends it, then notifies from its thread
         # while the program is inside DlkExitStdDownload: that must change nothing.
-        ("d-late", 40, "library notifies late, during its exit", dict(
-            serve=FULL, fault="notify-late", trigger=ROAD_TO[4], messages=[QUERY_END], path=[0, 1, 2, 3, 4, 8, 0],
-            library_log=["late notify after exit began: event=1"],
-            no_trace=["DLKAPI DlkStdDownloadNotify: Meeting download succeed."])),
+        (
+            "d-late",
+            40,
+            "library notifies late, during its exit",
+            dict(
+                serve=FULL,
+                fault="notify-late",
+                trigger=ROAD_TO[4],
+                messages=[QUERY_END],
+                path=[0, 1, 2, 3, 4, 8, 0],
+                library_log=["late notify after exit began: event=1"],
+                no_trace=["DLKAPI DlkStdDownloadNotify: Meeting download succeed."],
+            ),
+        ),
     ]
     # Messages to the hidden window: the close command traced, then status 8.
     for status in (0, 1, 2, 3, 4):
-        table.append(("qes-%d" % status, 45, "WM_QUERYENDSESSION in status %d%s" % (
-            status, " (library never notifies)" if status == 4 else ""), dict(
-            HOLD_IN[status], trigger=ROAD_TO[status], messages=[QUERY_END], path=ROAD_TO[status] + [8, 0],
-            library=["DlkExitStdDownload"], trace=[["Command : ID_MENU_CLOSE.", "Change AgtApp status to 8."]])))
+        table.append(
+            (
+                "qes-%d" % status,
+                45,
+                "WM_QUERYENDSESSION in status %d%s"
+                % (status, " (library never notifies)" if status == 4 else ""),
+                dict(
+                    HOLD_IN[status],
+                    trigger=ROAD_TO[status],
+                    messages=[QUERY_END],
+                    path=ROAD_TO[status] + [8, 0],
+                    library=["DlkExitStdDownload"],
+                    trace=[["Command : ID_MENU_CLOSE.", "Change AgtApp status to 8."]],
+                ),
+            )
+        )
     # The end of the session (any request held for good): cleaned up, the library stopped, exit
     # within 10 s of the message, nothing started.
-    for key, status, wparam, fault in (("es-0", 0, 1, None), ("es-1", 1, 1, None), ("es-2", 2, 1, None),
-                                       ("es-3", 3, 1, None), ("es-4-wp0", 4, 0, None), ("es-4-progress", 4, 1, "notify-progress")):
-        table.append((key, 45, "WM_ENDSESSION (wParam %d) in status %d%s" % (
-                          wparam, status, " (library notifying progress)" if fault else ""),
-                      dict(HOLD_IN[status], fault=fault or HOLD_IN[status].get("fault"), trigger=ROAD_TO[status],
-                           messages=["endsession:%d:0" % wparam], path=ROAD_TO[status] + [0], launches=[],
-                           library=["DlkExitStdDownload"], within=("after_trigger", 10),
-                           library_log=["fault notify-progress: stopped by the exit"] if fault else [])))
-    table += [
-        # No download library: every attempt fails at once, no wait for a notification.
-        ("d-no-library", 60, "no download library", dict(
-            serve=FULL, prepare=lambda lane: os.remove(lane.machine.orvik("ieksdlk.dll")), path=ALL_FAILS,
-            within=("seconds", RUN_BOUND))),
-        ("logoff-3", 40, "log-off query and end in status 3: ignored", dict(
-            serve=FULL, trigger=ROAD_TO[3], messages=["queryendsession:0:%#x" % LOGOFF, "endsession:1:%#x" % LOGOFF],
-            path=SUCCESS, no_trace=["Command : ID_MENU_CLOSE."])),
-        ("close-4", 40, "WM_CLOSE in status 4: the run ends in order", dict(
-            HOLD_IN[4], trigger=ROAD_TO[4], messages=["close"], path=[0, 1, 2, 3, 4, 8, 0])),
-        ("pre-window", 40, "shutdown messages before the window exists", dict(
-            serve=LIGHT, messages=[QUERY_END, "endsession:1:0"], send_now=True, tool_code=3, path=SUCCESS)),
-        # Settings in the registry: an SURL that is no usable text reads as none.
-    ] + [(key, 40, "SURL " + what, dict(settings=lambda lane, v=value: {"SURL": v(lane)}, path=[0, 8, 0], asked=[],
-                                          launches=[("mvcfg.exe", "")] + CONTROLLER)) for key, what, value in (
-        ("r-surl-dword", "as REG_DWORD", lambda lane: ("dword", 5)),
-        ("r-surl-binary", "as REG_BINARY of its text", lambda lane: ("binary", lane.host.encode("utf-16-le") + b"\0\0")),
-        ("r-surl-300", "of 300 chars", lambda lane: (lane.host + "/" + "x" * 300)[:300]))] + [
-        ("r-surl-scheme", 45, "SURL of nothing but https://", dict(
-            settings={"SURL": "https://"}, path=V_FAILS, failed=V_FAILED, after={"SURL": ""})),
-        ("r-long", 40, "RTN of 10000, section and language of 300 chars", dict(
-            DEFAULTS_KEPT, settings={"SURL": "{host}", "RTN": "0000" + "41" * 4998, "InstallSectionName": "S" * 300,
-                                     "LANGUAGEID": "9" * 300})),
-        ("r-types", 40, "values of the wrong type read as absent", dict(
-            DEFAULTS_KEPT, settings={"SURL": "{host}", "LANGUAGEID": ("dword", 13), "InstallSectionName": ("binary", b"Other\0"),
-                                     "RTN": ("dword", 1), "SystemTrayIcon": ("multi_sz", ["1"])})),
-        # A number where the proxy's name should be names no proxy that works.
-        ("r-proxy", 45, "proxy server stored as a number", dict(
-            settings={"SURL": "{host}", "MVProxyEnable": ("dword", 1), "MVProxyServer": ("dword", 0x31)}, serve=LIGHT,
-            path=V_FAILS, failed=V_FAILED)),
-    ]
+    for key, status, wparam, fault in (
+        ("es-0", 0, 1, None),
+        ("es-1", 1, 1, None),
+        ("es-2", 2, 1, None),
+        ("es-3", 3, 1, None),
+        ("es-4-wp0", 4, 0, None),
+        ("es-4-progress", 4, 1, "notify-progress"),
+    ):
+        table.append(
+            (
+                key,
+                45,
+                "WM_ENDSESSION (wParam %d) in status %d%s"
+                % (wparam, status, " (library notifying progress)" if fault else ""),
+                dict(
+                    HOLD_IN[status],
+                    fault=fault or HOLD_IN[status].get("fault"),
+                    trigger=ROAD_TO[status],
+                    messages=["endsession:%d:0" % wparam],
+                    path=ROAD_TO[status] + [0],
+                    launches=[],
+                    library=["DlkExitStdDownload"],
+                    within=("after_trigger", 10),
+                    library_log=["fault notify-progress: stopped by the exit"] if fault else [],
+                ),
+            )
+        )
+    table += (
+        [
+            # No download library: every attempt fails at once, no wait for a notification.
+            (
+                "d-no-library",
+                60,
+                "no download library",
+                dict(
+                    serve=FULL,
+                    prepare=lambda lane: os.remove(lane.machine.orvik("ieksdlk.dll")),
+                    path=ALL_FAILS,
+                    within=("seconds", RUN_BOUND),
+                ),
+            ),
+            # A library that refuses every download at once: four quick attempts, no time-out.
+            (
+                "d-refused",
+                55,
+                "library refuses every download",
+                dict(
+                    serve=FULL,
+                    fault="refuse-start",
+                    path=ALL_FAILS,
+                    attempts=4,
+                    installed="old",
+                    trace=["DlkStdDownload refused the download: -3"],
+                    within=("seconds", RUN_BOUND),
+                ),
+            ),
+            (
+                "logoff-3",
+                40,
+                "log-off query and end in status 3: ignored",
+                dict(
+                    serve=FULL,
+                    trigger=ROAD_TO[3],
+                    messages=["queryendsession:0:%#x" % LOGOFF, "endsession:1:%#x" % LOGOFF],
+                    path=SUCCESS,
+                    no_trace=["Command : ID_MENU_CLOSE."],
+                ),
+            ),
+            (
+                "close-4",
+                40,
+                "WM_CLOSE in status 4: the run ends in order",
+                dict(
+                    HOLD_IN[4], trigger=ROAD_TO[4], messages=["close"], path=[0, 1, 2, 3, 4, 8, 0]
+                ),
+            ),
+            (
+                "pre-window",
+                40,
+                "shutdown messages before the window exists",
+                dict(
+                    serve=LIGHT,
+                    messages=[QUERY_END, "endsession:1:0"],
+                    send_now=True,
+                    tool_code=3,
+                    path=SUCCESS,
+                ),
+            ),
+            # Settings in the registry: an SURL that is no usable text reads as none.
+        ]
+        + [
+            (
+                key,
+                40,
+                "SURL " + what,
+                dict(
+                    settings=lambda lane, v=value: {"SURL": v(lane)},
+                    path=[0, 8, 0],
+                    asked=[],
+                    launches=[("mvcfg.exe", "")] + CONTROLLER,
+                ),
+            )
+            for key, what, value in (
+                ("r-surl-dword", "as REG_DWORD", lambda lane: ("dword", 5)),
+                (
+                    "r-surl-binary",
+                    "as REG_BINARY of its text",
+                    lambda lane: ("binary", lane.host.encode("utf-16-le") + b"\0\0"),
+                ),
+                ("r-surl-300", "of 300 chars", lambda lane: (lane.host + "/" + "x" * 300)[:300]),
+            )
+        ]
+        + [
+            (
+                "r-surl-scheme",
+                45,
+                "SURL of nothing but https://",
+                dict(
+                    settings={"SURL": "https://"}, path=V_FAILS, failed=V_FAILED, after={"SURL": ""}
+                ),
+            ),
+            (
+                "r-long",
+                40,
+                "RTN of 10000, section and language of 300 chars",
+                dict(
+                    DEFAULTS_KEPT,
+                    settings={
+                        "SURL": "{host}",
+                        "RTN": "0000" + "41" * 4998,
+                        "InstallSectionName": "S" * 300,
+                        "LANGUAGEID": "9" * 300,
+                    },
+                ),
+            ),
+            (
+                "r-types",
+                40,
+                "values of the wrong type read as absent",
+                dict(
+                    DEFAULTS_KEPT,
+                    settings={
+                        "SURL": "{host}",
+                        "LANGUAGEID": ("dword", 13),
+                        "InstallSectionName": ("binary", b"Other\0"),
+                        "RTN": ("dword", 1),
+                        "SystemTrayIcon": ("multi_sz", ["1"]),
+                    },
+                ),
+            ),
+            # A number where the proxy's name should be names no proxy that works.
+            (
+                "r-proxy",
+                45,
+                "proxy server stored as a number",
+                dict(
+                    settings={
+                        "SURL": "{host}",
+                        "MVProxyEnable": ("dword", 1),
+                        "MVProxyServer": ("dword", 0x31),
+                    },
+                    serve=LIGHT,
+                    path=V_FAILS,
+                    failed=V_FAILED,
+                ),
+            ),
+        ]
+    )
+    table += signed_answer_rows()
     if long_rows:
         # The library keeps its outcome until the program ends it: the download's own 600 s
         # time-out ends the run, and the late notification comes in status 8.
-        table.append(("d-silent-600s", 700, "library silent for the whole 600 s time-out", dict(
-            serve=FULL, fault="notify-late", timeout=900, path=[0, 1, 2, 3, 4, 0, 8, 0],
-            trace=["Downlaoding/Version-Checking time out."],
-            no_trace=["DLKAPI DlkStdDownloadNotify: Meeting download succeed."])))
+        table.append(
+            (
+                "d-silent-600s",
+                700,
+                "library silent for the whole 600 s time-out",
+                dict(
+                    serve=FULL,
+                    fault="notify-late",
+                    timeout=900,
+                    path=[0, 1, 2, 3, 4, 0, 8, 0],
+                    trace=["Downlaoding/Version-Checking time out."],
+                    no_trace=["DLKAPI DlkStdDownloadNotify: Meeting download succeed."],
+                ),
+            )
+        )
     return table
+
+
+# --- signed answers: a release published by tools/mvpublish, served by nginx -----------------
+
+REFUSED = "Update answer refused: "
+NO_LIBRARY = ["DlkInitStdDownload", "DlkSetStdParameter", "DlkStdDownload "]
+
+
+def signed_run(key, name, spec):
+    """Publishes as spec says (publish: key and mvpublish options; alter: a change to the site),
+    serves it with nginx and runs the row against it; settings take {key_a} and {key_b}."""
+
+    def special(lane):
+        site = lane.signed_site = getattr(lane, "signed_site", None) or SignedSite(lane)
+        lane.names.update(key_a=site.keys["a"][1], key_b=site.keys["b"][1])
+        site.publish(*spec.get("publish", ("a",)))
+        spec.get("alter", lambda site: None)(site)
+        site.start()
+        try:
+            settings = {"SURL": "{signed}", **lane.given(spec["settings"])}
+            out = run(lane, name, dict(spec, settings=settings))
+        finally:
+            site.stop()
+        check(out, lane, spec)
+        asked = site.asked()
+        out.expect_equal("files nginx was asked for", spec["served"], asked)
+        return out
+
+    return (key, 50, name, dict(special=special))
+
+
+def edit_site(relative, old, new):
+    def alter(site):
+        path = site.path(relative)
+        data = pathlib.Path(path).read_bytes()
+        assert old in data, (old, relative)
+        pathlib.Path(path).write_bytes(data.replace(old, new, 1))
+
+    return alter
+
+
+def signed_answer_rows():
+    answer, ini = "/signed/smt.php", "/rel/dlk.php"
+    files = [answer, ini, "/rel/agent/%s/mvagtx.exe" % RELEASE, "/rel/data/data.bin"]
+    accepted = dict(path=SUCCESS, served=files, installed="release", after={"LANGUAGEID": "9"})
+    # Refused: nothing written, nothing given to the library, the reason traced, controller started.
+    refused = dict(path=V_FAILS, served=[answer], after={"LANGUAGEID": None}, no_library=NO_LIBRARY)
+    return [
+        signed_run(key, what, dict(base, **spec))
+        for key, what, base, spec in (
+            (
+                "s-signed",
+                "signed answer, its key set: accepted",
+                accepted,
+                dict(
+                    settings={"MVUpdateKey": "{key_a}"},
+                    trace=["Update answer signature verified with key 1."],
+                ),
+            ),
+            (
+                "s-second-key",
+                "signed by the second of two keys: accepted",
+                accepted,
+                dict(
+                    settings={"MVUpdateKey": " {key_b} ; {key_a}"},
+                    trace=["Update answer signature verified with key 2."],
+                ),
+            ),
+            (
+                "s-no-key",
+                "signed answer, no key set: accepted as before",
+                accepted,
+                dict(settings={}, no_trace=["Update answer"]),
+            ),
+            (
+                "s-wrong-key",
+                "signed with another key: refused",
+                refused,
+                dict(
+                    settings=lambda lane: {"MVUpdateKey": "{key_b}", "RTN": lane.scrambled(TOKEN)},
+                    trace=[REFUSED + "signature invalid."],
+                    no_trace=[TOKEN],
+                    no_modules=[TOKEN],
+                ),
+            ),
+            (
+                "s-no-digest",
+                "signed answer without the INI's digest: refused",
+                refused,
+                dict(
+                    settings={"MVUpdateKey": "{key_a}"},
+                    alter=lambda site: site.resign(
+                        lambda e: re.sub(rb"\s*<DlkIniSha256>.*?</DlkIniSha256>", b"", e)
+                    ),
+                    trace=[REFUSED + "INI digest missing."],
+                ),
+            ),
+            (
+                "s-unsigned",
+                "signature missing: refused",
+                refused,
+                dict(
+                    settings={"MVUpdateKey": "{key_a}"},
+                    alter=edit_site(answer, b"<MVSignature>", b"<MVSignatur>"),
+                    trace=[REFUSED + "signature missing."],
+                ),
+            ),
+            (
+                "s-expired",
+                "answer expired: refused",
+                refused,
+                dict(
+                    settings={"MVUpdateKey": "{key_a}"},
+                    publish=("a", "--expires", "2001-01-01T00:00:00Z"),
+                    trace=[REFUSED + "answer expired."],
+                ),
+            ),
+            (
+                "s-envelope",
+                "a byte of the envelope changed: refused",
+                refused,
+                dict(
+                    settings={"MVUpdateKey": "{key_a}"},
+                    alter=edit_site(answer, b"<LID>9</LID>", b"<LID>7</LID>"),
+                    trace=[REFUSED + "signature invalid."],
+                ),
+            ),
+            (
+                "s-key-junk",
+                "MVUpdateKey holding no usable key: refused",
+                refused,
+                dict(
+                    settings={"MVUpdateKey": "not;a key"}, trace=[REFUSED + "update key unusable."]
+                ),
+            ),
+            (
+                "s-ini-changed",
+                "INI changed after signing: refused",
+                accepted,
+                dict(
+                    settings={"MVUpdateKey": "{key_a}"},
+                    alter=edit_site(ini, b"[ZEInstall]", b"[ZEInstall]\r\n; changed"),
+                    path=I_FAILS,
+                    served=[answer, ini],
+                    installed="old",
+                    no_library=NO_LIBRARY,
+                    trace=[REFUSED + "INI digest mismatch.", I_FAILED + "0."],
+                ),
+            ),
+        )
+    ]

@@ -3,7 +3,12 @@
 Wine machine and a server of its own on 127.83.N.x (N from 30 for the normal group, else from 60),
 the longest rows dealt out first; prints the rows and their outcomes, exits 1 when any failed."""
 
-import argparse, concurrent.futures, os, shutil, sys, traceback  # noqa: E401
+import argparse
+import concurrent.futures
+import os
+import shutil
+import sys
+import traceback
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
@@ -12,20 +17,42 @@ from mvmachine import SOURCE, Build, Outcome  # noqa: E402
 
 # Files of the emulator's own system that no run changes: shared between the lanes' machines
 # by hard links instead of copies (the rest of a machine is copied).
-SHARED_SUFFIXES = (".dll", ".exe", ".drv", ".sys", ".acm", ".ocx", ".cpl", ".tlb", ".nls", ".ax", ".ds", ".com",
-                   ".msstyles", ".ttf", ".fon", ".mui")
+SHARED_SUFFIXES = (
+    ".dll",
+    ".exe",
+    ".drv",
+    ".sys",
+    ".acm",
+    ".ocx",
+    ".cpl",
+    ".tlb",
+    ".nls",
+    ".ax",
+    ".ds",
+    ".com",
+    ".msstyles",
+    ".ttf",
+    ".fon",
+    ".mui",
+)
 
 
 def clone_machine(source, target):
     """A new Wine machine made from a booted one (without C:\\Orvik), much faster than booting it."""
+
     def copy(src, dst):
         shared = os.path.relpath(src, source).startswith(os.path.join("drive_c", "windows"))
         (os.link if shared and src.lower().endswith(SHARED_SUFFIXES) else shutil.copy2)(src, dst)
 
     partial = target + ".partial"
     shutil.rmtree(partial, ignore_errors=True)
-    shutil.copytree(source, partial, symlinks=True, copy_function=copy,
-                    ignore=lambda folder, names: ["Orvik"] if folder == os.path.join(source, "drive_c") else [])
+    shutil.copytree(
+        source,
+        partial,
+        symlinks=True,
+        copy_function=copy,
+        ignore=lambda folder, names: ["Orvik"] if folder == os.path.join(source, "drive_c") else [],
+    )
     shutil.rmtree(target, ignore_errors=True)
     os.rename(partial, target)
 
@@ -62,10 +89,21 @@ def print_table(results):
     print("\n%-16s %-56s %-7s %6s  %s" % ("row", "what", "result", "secs", "status path"))
     for key, out in results:
         path, note = ",".join(str(s) for s in out.facts.get("path", [])), out.facts.get("note")
-        print("%-16s %-56s %-7s %6s  %s%s" % (key, out.name[:56], "pass" if out.passed else "FAIL",
-                                              out.facts.get("seconds", "-"), path, "  (%s)" % note if note else ""))
+        print(
+            "%-16s %-56s %-7s %6s  %s%s"
+            % (
+                key,
+                out.name[:56],
+                "pass" if out.passed else "FAIL",
+                out.facts.get("seconds", "-"),
+                path,
+                "  (%s)" % note if note else "",
+            )
+        )
     failed = [(key, out) for key, out in results if not out.passed]
-    print("\n%d rows, %d passed, %d failed" % (len(results), len(results) - len(failed), len(failed)))
+    print(
+        "\n%d rows, %d passed, %d failed" % (len(results), len(results) - len(failed), len(failed))
+    )
     for key, out in failed:
         for what, ok, detail in out.checks:
             if not ok:
@@ -77,25 +115,41 @@ def print_table(results):
 def main():
     parser = argparse.ArgumentParser(description=__doc__)
     parser.add_argument("--build-dir", default=os.path.join(SOURCE, "build", "x86"))
-    parser.add_argument("--program", help="the mvupdate.exe to run (the release build's); default: the build's own")
+    parser.add_argument(
+        "--program", help="the mvupdate.exe to run (the release build's); default: the build's own"
+    )
     parser.add_argument("--lanes", type=int, default=8)
-    parser.add_argument("--group", choices=("normal", "fault"), help="the normal rows only, or the others only")
-    parser.add_argument("--only", default="", help="rows whose key starts with one of these (comma-separated)")
-    parser.add_argument("--long", action="store_true", help="add the row that waits out the download's 600 s time-out")
+    parser.add_argument(
+        "--group", choices=("normal", "fault"), help="the normal rows only, or the others only"
+    )
+    parser.add_argument(
+        "--only", default="", help="rows whose key starts with one of these (comma-separated)"
+    )
+    parser.add_argument(
+        "--long",
+        action="store_true",
+        help="add the row that waits out the download's 600 s time-out",
+    )
     parser.add_argument("--work-dir", help="default: <build>/e2e/<group>")
     args = parser.parse_args()
     if "MVU_TEST_NETWORK_DIR" not in os.environ:
         parser.error("run_faults.py runs inside tools/with-test-network")
     build = Build(args.build_dir, args.program)
     print("program under test: %s" % build.program)
-    jobs = [r for r in faults.rows(args.long) if r[0].startswith(tuple(args.only.split(",")))
-            and (args.group is None or (args.group == "normal") == r[0].startswith("n-"))]
+    jobs = [
+        r
+        for r in faults.rows(args.long)
+        if r[0].startswith(tuple(args.only.split(",")))
+        and (args.group is None or (args.group == "normal") == r[0].startswith("n-"))
+    ]
     if not jobs:
         parser.error("no row matches %r" % args.only)
     dealt = deal(jobs, max(1, min(args.lanes, 10, len(jobs))))  # 10: 127.83.60-69.x
     work = args.work_dir or build.path("e2e", args.group or "all")
     base = 30 if args.group == "normal" else 60
-    lanes = [faults.Lane(build, os.path.join(work, "lane%d" % n), base + n) for n in range(len(dealt))]
+    lanes = [
+        faults.Lane(build, os.path.join(work, "lane%d" % n), base + n) for n in range(len(dealt))
+    ]
     first = lanes[0].machine  # booted once, copied for the lanes that have no machine yet
     first.boot()
     first.wait_quiet(300)

@@ -24,25 +24,31 @@ std::string WithoutZeros(std::string s)
 // One byte per pair read, zero bytes included.
 std::string ModelUnscramble(const std::string& text, size_t maxPairs)
 {
-    auto pairAt = [&](size_t pos) { return static_cast<size_t>(std::stoi(text.substr(pos, 2), nullptr, 16)); };
+    auto pairAt = [&](size_t pos) {
+        return static_cast<size_t>(std::stoi(text.substr(pos, 2), nullptr, 16));
+    };
     std::string plain;
-    if (text.size() < 4) return plain;
+    if (text.size() < 4)
+        return plain;
     size_t key = pairAt(0);
-    for (size_t pos = 4 + 2 * (pairAt(2) & 3); pos < text.size() && plain.size() < maxPairs; pos += 2)
+    for (size_t pos = 4 + 2 * (pairAt(2) & 3); pos < text.size() && plain.size() < maxPairs;
+         pos += 2)
         plain += static_cast<char>(pairAt(pos) ^ ScrambleKeyAt(key++));
     return plain;
 }
 
 void CheckStoredText(const std::string& text, size_t outSize)
 {
-    const std::vector<char> exact(text.begin(), text.end());  // no terminator: ASan sees a read past len
+    const std::vector<char> exact(text.begin(),
+                                  text.end());  // no terminator: ASan sees a read past len
     fuzz::GuardedBuffer<char> core(outSize);
     const size_t pairs = UnscrambleHexBytes(exact.data(), exact.size(), core.data(), outSize);
     FUZZ_CHECK(core.GuardIntact() && pairs <= outSize && pairs <= (text.size() + 1) / 2,
                "core writes and reads at most maxPairs, and only the text's pairs");
     if (text.find_first_not_of("0123456789abcdefABCDEF") == std::string::npos) {
         const std::string model = ModelUnscramble(text, outSize), plain = WithoutZeros(model);
-        FUZZ_CHECK(pairs == model.size() && std::memcmp(core.data(), plain.data(), plain.size()) == 0,
+        FUZZ_CHECK(pairs == model.size() &&
+                       std::memcmp(core.data(), plain.data(), plain.size()) == 0,
                    "pairs read and plain bytes as the stored form describes");
     }
 
@@ -50,9 +56,11 @@ void CheckStoredText(const std::string& text, size_t outSize)
     const std::string terminated(text.c_str());
     fuzz::GuardedBuffer<char> narrow(outSize);
     const int narrowPairs = UnscrambleHexText(terminated.c_str(), narrow.data(), outSize);
-    FUZZ_CHECK(narrow.GuardIntact() && narrow.data()[outSize - 1] == '\0', "narrow form stays within, terminated");
+    FUZZ_CHECK(narrow.GuardIntact() && narrow.data()[outSize - 1] == '\0',
+               "narrow form stays within, terminated");
     std::string expected(outSize, '\0');
-    const size_t expectedPairs = UnscrambleHexBytes(terminated.data(), terminated.size(), &expected[0], outSize - 1);
+    const size_t expectedPairs =
+        UnscrambleHexBytes(terminated.data(), terminated.size(), &expected[0], outSize - 1);
     FUZZ_CHECK(narrowPairs >= 0 && static_cast<size_t>(narrowPairs) == expectedPairs &&
                    std::memcmp(narrow.data(), expected.data(), outSize) == 0,
                "narrow form counts as the core and holds its bytes, zero-filled");
@@ -67,7 +75,8 @@ void CheckRoundTrip(fuzz::InputReader& in, size_t outSize)
     options.headerBits = in.Byte();
     const uint8_t layout = in.Byte();
     options.lowerCase = (layout & 4) != 0;
-    for (unsigned i = 0; i < (layout & 3u); ++i) options.fillers.push_back(in.Byte());
+    for (unsigned i = 0; i < (layout & 3u); ++i)
+        options.fillers.push_back(in.Byte());
     const std::string plain = in.Rest();
     const std::string stored = ScrambleHexText(plain, options);
 

@@ -14,38 +14,47 @@ namespace {
 // trailing dot or blank, no device name ("nul .txt" opens the null device too).
 bool ModelIsSafeLocalFileName(const std::wstring& name)
 {
-    if (name.empty() || name.back() == L'.' || name.back() == L' ') return false;
+    if (name.empty() || name.back() == L'.' || name.back() == L' ')
+        return false;
     for (wchar_t c : name) {
-        if (c < 32 || std::wstring(L"\\/:*?\"<>|").find(c) != std::wstring::npos) return false;
+        if (c < 32 || std::wstring(L"\\/:*?\"<>|").find(c) != std::wstring::npos)
+            return false;
     }
-    static const std::wregex device(L"(con|prn|aux|nul|conin\\$|conout\\$|(com|lpt)[0-9\u00b9\u00b2\u00b3]) *");
+    static const std::wregex device(
+        L"(con|prn|aux|nul|conin\\$|conout\\$|(com|lpt)[0-9\u00b9\u00b2\u00b3]) *");
     return !std::regex_match(fuzz::AsciiLower(name.substr(0, name.find(L'.'))), device);
 }
 
 template <size_t N>
-void CheckField(const wchar_t (&field)[N], const std::wstring& envelope, const wchar_t* tag, const wchar_t* def = L"")
+void CheckField(const wchar_t (&field)[N], const std::wstring& envelope, const wchar_t* tag,
+                const wchar_t* def = L"")
 {
     FUZZ_CHECK(wcsnlen(field, N) < N, "answer value terminated within its capacity");
-    FUZZ_CHECK(fuzz::ModelTag(envelope, tag, N, def).output == field, "answer value as the tag reader gives it");
+    FUZZ_CHECK(fuzz::ModelTag(envelope, tag, N, def).output == field,
+               "answer value as the tag reader gives it");
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    if (size < 1 || size > 102399) return 0;
+    if (size < 1 || size > 102399)
+        return 0;
     const std::wstring text = fuzz::Wide(std::string(reinterpret_cast<const char*>(data), size));
     const size_t mark = text.find(L"<MVHostVersion>");
-    if (mark == std::wstring::npos) return 0;
+    if (mark == std::wstring::npos)
+        return 0;
     const std::wstring fromMark = text.substr(mark);
 
     // On the heap and alone, so a write past the last value reaches a red zone.
     auto answer = std::make_unique<VersionAnswer>();
     const bool accepted = ParseVersionAnswer(fromMark.c_str(), *answer);
     const std::wstring envelope = fuzz::ModelTag(fromMark, L"MVHostVersion", 4096, L"").output;
-    FUZZ_CHECK(accepted == (fuzz::AsciiLower(fuzz::ModelTag(envelope, L"Status", 64, L"").output) == L"success"),
+    FUZZ_CHECK(accepted == (fuzz::AsciiLower(fuzz::ModelTag(envelope, L"Status", 64, L"").output) ==
+                            L"success"),
                "accepted exactly when the envelope's Status is SUCCESS in any case");
-    if (!accepted) return 0;
+    if (!accepted)
+        return 0;
 
     const VersionAnswer& a = *answer;
     CheckField(a.status, envelope, L"Status");
@@ -64,11 +73,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 
     fuzz::GuardedBuffer<wchar_t> url(kUrlSize);
     BuildIniUrl(url.AsArray<kUrlSize>(), a.urlRoot, a.iniName, a.urlRootEx);
-    FUZZ_CHECK(url.GuardIntact() && url.Terminated(), "INI URL stays within its buffer, terminated");
+    FUZZ_CHECK(url.GuardIntact() && url.Terminated(),
+               "INI URL stays within its buffer, terminated");
     const std::wstring second = a.urlRootEx[0] != L'\0' ? a.urlRootEx : a.iniName;
-    FUZZ_CHECK(url.Text() == fuzz::CutTo(std::wstring(a.urlRoot) + L"/" + second, kUrlSize), "INI URL is root, slash, root ex or INI name");
+    FUZZ_CHECK(url.Text() == fuzz::CutTo(std::wstring(a.urlRoot) + L"/" + second, kUrlSize),
+               "INI URL is root, slash, root ex or INI name");
     for (const wchar_t* name : {a.iniName, a.urlRootEx, a.unpackName, a.extName}) {
-        FUZZ_CHECK(IsSafeLocalFileName(name) == ModelIsSafeLocalFileName(name), "file name judged as a plain name in the directory");
+        FUZZ_CHECK(IsSafeLocalFileName(name) == ModelIsSafeLocalFileName(name),
+                   "file name judged as a plain name in the directory");
     }
     return 0;
 }

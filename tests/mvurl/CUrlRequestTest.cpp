@@ -17,7 +17,8 @@ int32_t NoCompletion(CUrlRequest*, int32_t, const uint8_t*)
 std::string Pattern(size_t n, size_t offset)
 {
     std::string s(n, '\0');
-    for (size_t i = 0; i < n; ++i) s[i] = static_cast<char>((offset + i) % 251);
+    for (size_t i = 0; i < n; ++i)
+        s[i] = static_cast<char>((offset + i) % 251);
     return s;
 }
 
@@ -50,13 +51,15 @@ TEST(CUrlRequest, ContentGrowsInWholeStepsAndStaysIntact)
     const size_t sizes[] = {1, 8190, 1, 1, 8192, 3, 40000, 8192, 0, 100};
     for (size_t n : sizes) {
         const std::string piece = Pattern(n, expected.size());
-        ASSERT_EQ(1, r->AppendContent(reinterpret_cast<const uint8_t*>(piece.data()), static_cast<uint32_t>(n)));
+        ASSERT_EQ(1, r->AppendContent(reinterpret_cast<const uint8_t*>(piece.data()),
+                                      static_cast<uint32_t>(n)));
         expected += piece;
         EXPECT_EQ(expected.size(), r->GetContentLength());
         EXPECT_EQ(0u, r->GetContentCapacity() % 8192) << "capacity not in whole 8 KB steps";
         EXPECT_GE(r->GetContentCapacity(), r->GetContentLength());
     }
-    EXPECT_EQ(expected, std::string(reinterpret_cast<const char*>(r->GetContent()), r->GetContentLength()));
+    EXPECT_EQ(expected,
+              std::string(reinterpret_cast<const char*>(r->GetContent()), r->GetContentLength()));
     r->Release();
 }
 
@@ -107,7 +110,8 @@ std::vector<Delivery> g_deliveries;
 int32_t Deliver(CUrlRequest* request, int32_t value, const uint8_t* content)
 {
     Delivery d{request, value, {}, content == nullptr};
-    if (content != nullptr && value > 0) d.content.assign(reinterpret_cast<const char*>(content), value);
+    if (content != nullptr && value > 0)
+        d.content.assign(reinterpret_cast<const char*>(content), value);
     g_deliveries.push_back(d);
     return 0;
 }
@@ -119,7 +123,9 @@ protected:
     {
         CUrlRequest* r = CUrlRequest::Create(&mgr, url, 1, Deliver);
         r->SetResult(result);
-        if (body != nullptr) r->AppendContent(reinterpret_cast<const uint8_t*>(body), static_cast<uint32_t>(strlen(body)));
+        if (body != nullptr)
+            r->AppendContent(reinterpret_cast<const uint8_t*>(body),
+                             static_cast<uint32_t>(strlen(body)));
         mgr.RequestDone(r);
         return r;
     }
@@ -134,10 +140,13 @@ TEST_F(CUrlMgrDispatch, DeliversInFinishingOrderWithTheResultTable)
         const char* body;
         int32_t value;
         const char* delivered;  // null: no content
-    } rows[] = {{0, "body", 4, "body"}, {0, nullptr, 0, nullptr}, {401, "ignored page", 401, nullptr},
+    } rows[] = {{0, "body", 4, "body"},
+                {0, nullptr, 0, nullptr},
+                {401, "ignored page", 401, nullptr},
                 {12029, "partial", 12029, nullptr}};
     std::vector<CUrlRequest*> finished;
-    for (const auto& row : rows) finished.push_back(Finished("u", row.result, row.body));
+    for (const auto& row : rows)
+        finished.push_back(Finished("u", row.result, row.body));
     EXPECT_EQ(4u, mgr.GetCompletedCount());
     mgr.DispatchResults();
     ASSERT_EQ(4u, g_deliveries.size());

@@ -13,7 +13,9 @@ Control: one request per connection, answered in HTTP/1.0. Bodies both ways are 
 GET  /ping        -> "ok", "pid: <n>"
 POST /answer      -> "id: <n>". The lines, an empty line, the literal body. The newest matching answer
                   wins, none: 404. Matching: method, path (path and query, exactly, also for the
-                  proxy), prefix, listener (http, https, proxy; connect: through a tunnel), times.
+                  proxy), prefix, listener (http, https, proxy; connect: through a tunnel;
+                  plain-on-tls: plain HTTP sent to an HTTPS listener, recorded and answered as
+                  such), times.
                   Answer: status (200), reason, version (default: the request's if 1.1, else 1.0),
                   header "Name: value" (repeatable; a Content-Length or Connection given replaces
                   the rig's), body-size N (byte i is i % 251), body-file (else the literal body),
@@ -34,8 +36,25 @@ GET  /requests    the records, oldest first, separated by empty lines: id, liste
                   the first MiB, if any), status (0: none sent), answer (id, 0: none), error (if any).
 """
 
-import argparse, base64, contextlib, datetime, http.server, ipaddress, os, re, signal  # noqa: E401
-import socket, socketserver, ssl, subprocess, sys, tempfile, threading, time, urllib.parse, urllib.request  # noqa: E401
+import argparse
+import base64
+import contextlib
+import datetime
+import http.server
+import ipaddress
+import os
+import re
+import signal
+import socket
+import socketserver
+import ssl
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+import urllib.parse
+import urllib.request
 
 # Whole periods of 251, so consecutive blocks continue the pattern without a seam.
 PATTERN = memoryview(bytes(range(251)) * 4096)
@@ -43,15 +62,29 @@ KEPT_BODY = 1 << 20
 TEXTS = ("method", "path", "prefix", "listener", "version", "body-file", "auth", "reason", "realm")
 NUMBERS = ("times", "status", "body-size", "delay-ms", "cut-after")
 FLAGS = ("hold", "silent", "no-length", "close")
-BLANK_RECORD = dict(method="", target="", path="", version="", headers=(), body=b"", length=0, status=0, answer=0,
-                    error="")
-PLAIN_ANSWER = b"HTTP/1.0 200 OK\r\nContent-Length: 26\r\nConnection: close\r\n\r\nmvrig: plain HTTP, no TLS\n"
+BLANK_RECORD = dict(
+    method="",
+    target="",
+    path="",
+    version="",
+    headers=(),
+    body=b"",
+    length=0,
+    status=0,
+    answer=0,
+    error="",
+)
+PLAIN_ANSWER = (
+    b"HTTP/1.0 200 OK\r\nContent-Length: 26\r\nConnection: close\r\n\r\nmvrig: plain HTTP, no TLS\n"
+)
 
 
 def parse_fields(data):
     """The "key: value" lines of a control body, and the bytes behind its first empty line."""
     text, *rest = re.split(rb"\r?\n\r?\n", data, maxsplit=1)
-    lines = [line.partition(":") for line in text.decode("utf-8", "replace").splitlines() if line.strip()]
+    lines = [
+        line.partition(":") for line in text.decode("utf-8", "replace").splitlines() if line.strip()
+    ]
     if not all(sep for _, sep, _ in lines):
         raise ValueError("a line without a colon in %r" % text)
     return [(key.strip().lower(), value.strip()) for key, _, value in lines], b"".join(rest)
@@ -105,14 +138,20 @@ class Answer:
         self.status = 200 if self.status is None else self.status
         self.reason, self.realm = self.reason or phrase(self.status), self.realm or "mvrig"
         self.delay_ms = self.delay_ms or 0
-        self.headers = [(n.strip(), v.strip()) for n, v in (h.split(":", 1) for k, h in fields if k == "header")]
+        self.headers = [
+            (n.strip(), v.strip()) for n, v in (h.split(":", 1) for k, h in fields if k == "header")
+        ]
         if self.body_file is not None and not os.path.isfile(self.body_file):
             raise ValueError("no such body file: %s" % self.body_file)
 
     def matches(self, method, path, listener):
-        return ((self.times is None or self.times > 0) and self.method in (None, method)
-                and self.listener in (None, listener) and self.path in (None, path)
-                and (self.prefix is None or path.startswith(self.prefix)))
+        return (
+            (self.times is None or self.times > 0)
+            and self.method in (None, method)
+            and self.listener in (None, listener)
+            and self.path in (None, path)
+            and (self.prefix is None or path.startswith(self.prefix))
+        )
 
 
 class Rig:
@@ -120,12 +159,23 @@ class Rig:
 
     def __init__(self):
         self.cond = threading.Condition()
-        self.answers, self.records, self.next_answer, self.proxy_auth, self.tls_fault = [], [], 1, None, None
-        self.proxy_realm, self.tunnel_peers = "mvrig", set()  # the rig's own ends of its tunnels to its HTTPS listeners
+        self.answers, self.records, self.next_answer, self.proxy_auth, self.tls_fault = (
+            [],
+            [],
+            1,
+            None,
+            None,
+        )
+        self.proxy_realm, self.tunnel_peers = (
+            "mvrig",
+            set(),
+        )  # the rig's own ends of its tunnels to its HTTPS listeners
 
     def take_answer(self, method, path, listener):
         with self.cond:
-            answer = next((a for a in reversed(self.answers) if a.matches(method, path, listener)), None)
+            answer = next(
+                (a for a in reversed(self.answers) if a.matches(method, path, listener)), None
+            )
             if answer is not None and answer.times is not None:
                 answer.times -= 1
             return answer
@@ -137,8 +187,13 @@ class Rig:
         log("%(listener)s %(method)s %(target)s -> %(status)d %(error)s" % record)
 
     def count(self, method, path, listener):
-        return sum(1 for r in self.records if method in (None, r["method"]) and path in (None, r["path"])
-                   and listener in (None, r["listener"]))
+        return sum(
+            1
+            for r in self.records
+            if method in (None, r["method"])
+            and path in (None, r["path"])
+            and listener in (None, r["listener"])
+        )
 
     def take_tls_fault(self, address):
         """The fault this handshake on address gets, or None to let it through."""
@@ -161,12 +216,20 @@ class Rig:
                 self.next_answer += 1
                 return "id: %d\n" % self.answers[-1].id
             if path == "/wait":
-                count, keys = number(fields, "count", 1), [first(fields, k) for k in ("method", "path", "listener")]
-                self.cond.wait_for(lambda: self.count(*keys) >= count, number(fields, "timeout-ms", 30000) / 1000.0)
+                count, keys = number(fields, "count", 1), [
+                    first(fields, k) for k in ("method", "path", "listener")
+                ]
+                self.cond.wait_for(
+                    lambda: self.count(*keys) >= count, number(fields, "timeout-ms", 30000) / 1000.0
+                )
                 return "count: %d\n" % self.count(*keys)
             if path in ("/release", "/reset"):  # a reset releases every hold
                 answer_id, answer_path = number(fields, "id"), first(fields, "path")
-                chosen = [a for a in self.answers if answer_id in (None, a.id) and answer_path in (None, a.path)]
+                chosen = [
+                    a
+                    for a in self.answers
+                    if answer_id in (None, a.id) and answer_path in (None, a.path)
+                ]
                 for answer in chosen:
                     answer.released.set()
                 if path == "/release":
@@ -180,8 +243,15 @@ class Rig:
                 mode = first(fields, "mode")
                 if mode not in (None, "none", "plain", "garbage", "close"):
                     raise ValueError("unknown TLS fault: %r" % mode)
-                self.tls_fault = None if mode in (None, "none") else {
-                    "mode": mode, "skip": number(fields, "skip", 0), "address": first(fields, "address")}
+                self.tls_fault = (
+                    None
+                    if mode in (None, "none")
+                    else {
+                        "mode": mode,
+                        "skip": number(fields, "skip", 0),
+                        "address": first(fields, "address"),
+                    }
+                )
             else:
                 raise ValueError("unknown command %s" % path)
         return "ok\n"
@@ -196,6 +266,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
     protocol_version = "HTTP/1.1"
     timeout = 300
     disable_nagle_algorithm = True
+    listener_name = None  # the listener's role decides
 
     def parse_request(self):
         # A client may send a line end after a body: blank lines before a request are skipped.
@@ -213,18 +284,26 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if role == "control":
             return self.control()
         path = "" if self.command == "CONNECT" else origin_path(self.target)
-        listener = "connect" if role == "https" and self.client_address[:2] in RIG.tunnel_peers else role
+        listener = self.listener_name or (
+            "connect" if role == "https" and self.client_address[:2] in RIG.tunnel_peers else role
+        )
         demand = RIG.proxy_auth if role == "proxy" else None
-        if demand is not None and not credentials_match(self.headers.get("Proxy-Authorization"), *demand):
+        if demand is not None and not credentials_match(
+            self.headers.get("Proxy-Authorization"), *demand
+        ):
             return self.challenge(listener, path, 407, "Proxy-Authenticate", RIG.proxy_realm)
         if role == "proxy" and self.command == "CONNECT":
             return self.tunnel()
         answer = RIG.take_answer(self.command, path, listener)
         if answer is None:
             self.record(listener, path, 404)
-            return self.simple(404, ("mvrig: no answer scripted for %s %s\n" % (self.command, path)).encode("utf-8"))
-        if answer.auth is not None and not credentials_match(self.headers.get("Authorization"),
-                                                             *answer.auth.partition(":")[::2]):
+            return self.simple(
+                404,
+                ("mvrig: no answer scripted for %s %s\n" % (self.command, path)).encode("utf-8"),
+            )
+        if answer.auth is not None and not credentials_match(
+            self.headers.get("Authorization"), *answer.auth.partition(":")[::2]
+        ):
             return self.challenge(listener, path, 401, "WWW-Authenticate", answer.realm)
         self.record(listener, path, 0 if answer.silent else answer.status, answer.id)
         self.scripted(answer)
@@ -232,17 +311,36 @@ class Handler(http.server.BaseHTTPRequestHandler):
     do_GET = do_POST = do_HEAD = do_PUT = do_DELETE = do_OPTIONS = do_CONNECT = dispatch
 
     def record(self, listener, path, status, answer=0, error=""):
-        RIG.add_record(dict(listener=listener, local=self.server.local, peer="%s:%d" % self.client_address[:2],
-                            method=self.command, target=self.target, path=path, version=self.request_version,
-                            headers=[(n.strip(), v.strip()) for n, v in self.headers.items()],
-                            body=self.body[:KEPT_BODY], length=self.body_length, status=status, answer=answer,
-                            error=error))
+        RIG.add_record(
+            dict(
+                listener=listener,
+                local=self.server.local,
+                peer="%s:%d" % self.client_address[:2],
+                method=self.command,
+                target=self.target,
+                path=path,
+                version=self.request_version,
+                headers=[(n.strip(), v.strip()) for n, v in self.headers.items()],
+                body=self.body[:KEPT_BODY],
+                length=self.body_length,
+                status=status,
+                answer=answer,
+                error=error,
+            )
+        )
 
     def head(self, status, reason, headers, length, version=None, close=False):
         """Writes the head; the connection stays open if the request asks and nothing given closes it."""
         names = {name.lower(): value.lower() for name, value in reversed(headers)}
-        proxy_keep = self.server.role == "proxy" and "keep-alive" in self.headers.get("Proxy-Connection", "").lower()
-        keep = (proxy_keep or not self.close_connection) and not close and "close" not in names.get("connection", "")
+        proxy_keep = (
+            self.server.role == "proxy"
+            and "keep-alive" in self.headers.get("Proxy-Connection", "").lower()
+        )
+        keep = (
+            (proxy_keep or not self.close_connection)
+            and not close
+            and "close" not in names.get("connection", "")
+        )
         version = version or ("HTTP/1.1" if self.request_version == "HTTP/1.1" else "HTTP/1.0")
         lines = ["%s %d %s" % (version, status, reason)] + ["%s: %s" % h for h in headers]
         if length is not None and "content-length" not in names:
@@ -253,13 +351,21 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self.close_connection = not keep
 
     def simple(self, status, body, headers=(), close=False):
-        self.head(status, phrase(status), list(headers) + [("Content-Type", "text/plain")], len(body), close=close)
+        self.head(
+            status,
+            phrase(status),
+            list(headers) + [("Content-Type", "text/plain")],
+            len(body),
+            close=close,
+        )
         if self.command != "HEAD":
             self.wfile.write(body)
 
     def challenge(self, listener, path, status, header, realm):
         self.record(listener, path, status)
-        self.simple(status, b"mvrig: credentials required\n", [(header, 'Basic realm="%s"' % realm)])
+        self.simple(
+            status, b"mvrig: credentials required\n", [(header, 'Basic realm="%s"' % realm)]
+        )
 
     def scripted(self, answer):
         time.sleep(answer.delay_ms / 1000.0)
@@ -268,15 +374,30 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if answer.silent:
             self.close_connection = True
             return
-        length = answer.body_size if answer.body_size is not None else (
-            os.path.getsize(answer.body_file) if answer.body_file is not None else len(answer.body))
+        length = (
+            answer.body_size
+            if answer.body_size is not None
+            else (
+                os.path.getsize(answer.body_file)
+                if answer.body_file is not None
+                else len(answer.body)
+            )
+        )
         cut = answer.cut_after is not None
-        self.head(answer.status, answer.reason, answer.headers, None if answer.no_length else length,
-                  answer.version, answer.close or answer.no_length or cut)
+        self.head(
+            answer.status,
+            answer.reason,
+            answer.headers,
+            None if answer.no_length else length,
+            answer.version,
+            answer.close or answer.no_length or cut,
+        )
         count = 0 if self.command == "HEAD" else min(length, answer.cut_after) if cut else length
         if answer.body_size is not None:
-            for sent in range(0, count, len(PATTERN)):  # an endless body: until the client goes away
-                self.connection.sendall(PATTERN[:min(count - sent, len(PATTERN))])
+            for sent in range(
+                0, count, len(PATTERN)
+            ):  # an endless body: until the client goes away
+                self.connection.sendall(PATTERN[: min(count - sent, len(PATTERN))])
         elif answer.body_file is not None and count > 0:
             with open(answer.body_file, "rb") as f:
                 self.connection.sendfile(f, 0, count)
@@ -288,7 +409,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
     def tunnel(self):
         host, _, port = self.target.rpartition(":")
         try:
-            address = socket.getaddrinfo(host.strip("[]"), int(port), socket.AF_INET, socket.SOCK_STREAM)[0][4]
+            address = socket.getaddrinfo(
+                host.strip("[]"), int(port), socket.AF_INET, socket.SOCK_STREAM
+            )[0][4]
             if not ipaddress.ip_address(address[0]).is_loopback:  # no test ever leaves the machine
                 raise ValueError("%s is not a loopback address" % address[0])
             upstream = socket.create_connection(address)
@@ -314,8 +437,28 @@ class Handler(http.server.BaseHTTPRequestHandler):
         except ValueError as e:
             status, text = 400, "error: %s\n" % one_line(e)
         data = text.encode("utf-8")
-        self.head(status, phrase(status), [("Content-Type", "text/plain; charset=utf-8")], len(data), "HTTP/1.0", True)
+        self.head(
+            status,
+            phrase(status),
+            [("Content-Type", "text/plain; charset=utf-8")],
+            len(data),
+            "HTTP/1.0",
+            True,
+        )
         self.wfile.write(data)
+
+
+class PlainOnTlsHandler(Handler):
+    """A connection to an HTTPS listener that opened with plain HTTP instead of a handshake."""
+
+    listener_name = "plain-on-tls"
+
+
+def opens_plain(sock):
+    """Whether a connection opens with a letter (a request line) where a TLS handshake belongs."""
+    with contextlib.suppress(OSError):
+        return sock.recv(1, socket.MSG_PEEK).isalpha()
+    return False
 
 
 class Listener(socketserver.ThreadingTCPServer):
@@ -329,10 +472,13 @@ class Listener(socketserver.ThreadingTCPServer):
 
     def finish_request(self, sock, peer):
         """In the connection's own thread: the TLS handshake or the fault that breaks it, then the requests."""
+        handler = Handler
         if self.tls_context is not None:
             sock.settimeout(30)
             error = RIG.take_tls_fault(self.server_address[0])
-            if error is not None:  # read the client's hello, answer it as the fault says, close
+            if error is None and opens_plain(sock):
+                handler = PlainOnTlsHandler
+            elif error is not None:  # read the client's hello, answer it as the fault says, close
                 with contextlib.suppress(OSError):
                     sock.recv(1 << 16)
                     sock.sendall({"plain": PLAIN_ANSWER, "garbage": b"\xff"}.get(error, b""))
@@ -345,13 +491,22 @@ class Listener(socketserver.ThreadingTCPServer):
                 except (ssl.SSLError, OSError) as e:  # the failed wrap has closed the socket
                     error = "TLS handshake: " + (str(e) or e.__class__.__name__)
             if error is not None:
-                return RIG.add_record(dict(BLANK_RECORD, listener="https", local=self.local,
-                                           peer="%s:%d" % peer[:2], error=error))
+                return RIG.add_record(
+                    dict(
+                        BLANK_RECORD,
+                        listener="https",
+                        local=self.local,
+                        peer="%s:%d" % peer[:2],
+                        error=error,
+                    )
+                )
         try:
-            Handler(sock, peer, self)
+            handler(sock, peer, self)
         except (OSError, ValueError) as e:
             log("%s: connection from %s ended: %s" % (self.role, peer[0], e))
-        self.shutdown_request(sock)  # the TLS socket; the plain one under it is closed again harmlessly
+        self.shutdown_request(
+            sock
+        )  # the TLS socket; the plain one under it is closed again harmlessly
 
 
 def pump(read, sink):
@@ -385,50 +540,93 @@ def network_dir():
 def openssl(*args):
     result = subprocess.run(("openssl",) + args, stdin=subprocess.DEVNULL, capture_output=True)
     if result.returncode != 0:
-        raise ValueError("openssl %s failed: %s" % (args[0], result.stderr.decode("utf-8", "replace")))
+        raise ValueError(
+            "openssl %s failed: %s" % (args[0], result.stderr.decode("utf-8", "replace"))
+        )
 
 
 def issue_certificates(args, hosts):
     """A certificate from the run's CA for each HTTPS address: (address, TLS context) pairs."""
     net = network_dir()
     work = tempfile.mkdtemp(prefix="rig-%s-" % args.address, dir=net)
-    key, config, request = (os.path.join(work, name) for name in ("key.pem", "ca.cnf", "request.csr"))
+    key, config, request = (
+        os.path.join(work, name) for name in ("key.pem", "ca.cnf", "request.csr")
+    )
     openssl("genpkey", "-algorithm", "RSA", "-pkeyopt", "rsa_keygen_bits:2048", "-out", key)
     with open(config, "w") as f:
-        f.write("[req]\ndistinguished_name = dn\n[dn]\n[ca]\ndefault_ca = rigca\n[rigca]\ndatabase = {w}/index\n"
-                "new_certs_dir = {w}\nserial = {w}/serial\ndefault_md = sha256\npolicy = anything\n"
-                "unique_subject = no\ncopy_extensions = none\n[anything]\ncommonName = supplied\n[server]\n"
-                "basicConstraints = critical, CA:FALSE\nkeyUsage = critical, digitalSignature, keyEncipherment\n"
-                "extendedKeyUsage = serverAuth\nsubjectKeyIdentifier = hash\nauthorityKeyIdentifier = keyid\n"
-                "subjectAltName = $ENV::MVRIG_NAMES\n".format(w=work))
+        f.write(
+            "[req]\ndistinguished_name = dn\n[dn]\n[ca]\ndefault_ca = rigca\n[rigca]\ndatabase = {w}/index\n"
+            "new_certs_dir = {w}\nserial = {w}/serial\ndefault_md = sha256\npolicy = anything\n"
+            "unique_subject = no\ncopy_extensions = none\n[anything]\ncommonName = supplied\n[server]\n"
+            "basicConstraints = critical, CA:FALSE\nkeyUsage = critical, digitalSignature, keyEncipherment\n"
+            "extendedKeyUsage = serverAuth\nsubjectKeyIdentifier = hash\nauthorityKeyIdentifier = keyid\n"
+            "subjectAltName = $ENV::MVRIG_NAMES\n".format(w=work)
+        )
     open(os.path.join(work, "index"), "w").close()
     with open(os.path.join(work, "serial"), "w") as f:
         f.write("%016X\n" % int.from_bytes(os.urandom(8), "big"))
     os.environ["MVRIG_NAMES"] = "DNS:rig"  # the names of the certificate being issued
     openssl("req", "-new", "-config", config, "-key", key, "-subj", "/CN=rig", "-out", request)
     now, day = datetime.datetime.now(datetime.timezone.utc), datetime.timedelta(days=1)
-    wanted = [(args.address, -1, 7), (args.wrong_name_address, -1, 7), (args.expired_address, -30, -1)]
+    wanted = [
+        (args.address, -1, 7),
+        (args.wrong_name_address, -1, 7),
+        (args.expired_address, -30, -1),
+    ]
     for address, start, end in (w for w in wanted if w[0]):
         dns = [n for n, a in hosts if a == address] + [address]
         os.environ["MVRIG_NAMES"] = "DNS:%s, IP:%s" % (", DNS:".join(dns), address)
         if address == args.wrong_name_address:
-            dns, os.environ["MVRIG_NAMES"] = ["not-this-host.mvtest.invalid"], "DNS:not-this-host.mvtest.invalid"
-        openssl("ca", "-batch", "-notext", "-config", config, "-extensions", "server", "-in", request,
-                "-subj", "/CN=" + dns[0], "-cert", os.path.join(net, "ca.pem"), "-keyfile", os.path.join(net, "ca.key"),
-                "-startdate", (now + start * day).strftime("%Y%m%d%H%M%SZ"),
-                "-enddate", (now + end * day).strftime("%Y%m%d%H%M%SZ"), "-out", os.path.join(work, address + ".pem"))
+            dns, os.environ["MVRIG_NAMES"] = [
+                "not-this-host.mvtest.invalid"
+            ], "DNS:not-this-host.mvtest.invalid"
+        openssl(
+            "ca",
+            "-batch",
+            "-notext",
+            "-config",
+            config,
+            "-extensions",
+            "server",
+            "-in",
+            request,
+            "-subj",
+            "/CN=" + dns[0],
+            "-cert",
+            os.path.join(net, "ca.pem"),
+            "-keyfile",
+            os.path.join(net, "ca.key"),
+            "-startdate",
+            (now + start * day).strftime("%Y%m%d%H%M%SZ"),
+            "-enddate",
+            (now + end * day).strftime("%Y%m%d%H%M%SZ"),
+            "-out",
+            os.path.join(work, address + ".pem"),
+        )
         context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
         context.load_cert_chain(os.path.join(work, address + ".pem"), key)
         yield address, context
 
 
 def serve(args):
-    hosts = [(name, address or args.address) for name, _, address in (h.partition("=") for h in args.host or [])]
+    hosts = [
+        (name, address or args.address)
+        for name, _, address in (h.partition("=") for h in args.host or [])
+    ]
     with open(os.path.join(network_dir(), "hosts"), "a") as f:  # the run's private hosts file
         f.writelines("%s %s\n" % (address, name) for name, address in hosts)
-    listeners = [Listener(a, args.https_port, "https", context) for a, context in issue_certificates(args, hosts)]
-    listeners += [Listener(args.address, port, role) for port, role in
-                  ((args.http_port, "http"), (args.proxy_port, "proxy"), (args.control_port, "control"))]
+    listeners = [
+        Listener(a, args.https_port, "https", context)
+        for a, context in issue_certificates(args, hosts)
+    ]
+    listeners += [
+        Listener(args.address, port, role)
+        for port, role in (
+            (args.http_port, "http"),
+            (args.proxy_port, "proxy"),
+            (args.control_port, "control"),
+        )
+    ]
     for listener in listeners:
         threading.Thread(target=listener.serve_forever, daemon=True).start()
     log("serving %s (pid %d)" % (args.address, os.getpid()))
@@ -468,8 +666,13 @@ def start(args, argv):
     end_rig(args.pidfile)
     os.makedirs(os.path.dirname(os.path.abspath(args.log)), exist_ok=True)
     with open(args.log, "ab") as log_file:
-        child = subprocess.Popen([sys.executable, os.path.abspath(__file__), "serve"] + argv[1:],
-                                 stdin=subprocess.DEVNULL, stdout=log_file, stderr=log_file, start_new_session=True)
+        child = subprocess.Popen(
+            [sys.executable, os.path.abspath(__file__), "serve"] + argv[1:],
+            stdin=subprocess.DEVNULL,
+            stdout=log_file,
+            stderr=log_file,
+            start_new_session=True,
+        )
     for pidfile in (args.pidfile, os.path.join(net, "pids", "%d.pid" % child.pid)):
         os.makedirs(os.path.dirname(os.path.abspath(pidfile)), exist_ok=True)
         with open(pidfile, "w") as f:
@@ -477,7 +680,9 @@ def start(args, argv):
     deadline = time.monotonic() + args.wait
     while time.monotonic() < deadline and child.poll() is None:
         try:
-            with urllib.request.urlopen("http://%s:%d/ping" % (args.address, args.control_port), timeout=2) as answer:
+            with urllib.request.urlopen(
+                "http://%s:%d/ping" % (args.address, args.control_port), timeout=2
+            ) as answer:
                 if answer.read().startswith(b"ok"):
                     print("mvrig: %s ready (pid %d)" % (args.address, child.pid))
                     return 0
@@ -485,14 +690,18 @@ def start(args, argv):
             time.sleep(0.1)
     end_rig(args.pidfile)
     with open(args.log, "rb") as f:
-        sys.stderr.write("mvrig: %s did not start; its log %s says:\n%s" % (
-            args.address, args.log, f.read()[-4000:].decode("utf-8", "replace")))
+        sys.stderr.write(
+            "mvrig: %s did not start; its log %s says:\n%s"
+            % (args.address, args.log, f.read()[-4000:].decode("utf-8", "replace"))
+        )
     return 1
 
 
 def stop(args):
     pid, net = end_rig(args.pidfile), os.environ.get("MVU_TEST_NETWORK_DIR")
-    for path in [args.pidfile] + ([os.path.join(net, "pids", "%d.pid" % pid)] if pid and net else []):
+    for path in [args.pidfile] + (
+        [os.path.join(net, "pids", "%d.pid" % pid)] if pid and net else []
+    ):
         if os.path.exists(path):
             os.remove(path)
     print("mvrig: stopped %s" % (pid or "nothing"))
@@ -500,22 +709,35 @@ def stop(args):
 
 
 def main(argv):
-    parser = argparse.ArgumentParser(description="Scriptable HTTP, HTTPS and proxy server for the network tests.")
+    parser = argparse.ArgumentParser(
+        description="Scriptable HTTP, HTTPS and proxy server for the network tests."
+    )
     sub = parser.add_subparsers(dest="command", required=True)
     sub.add_parser("stop").add_argument("--pidfile", required=True)
     for name in ("serve", "start"):
         p = sub.add_parser(name)
         p.add_argument("--address", required=True)
-        p.add_argument("--host", action="append", help="NAME or NAME=ADDRESS for the private hosts file")
+        p.add_argument(
+            "--host", action="append", help="NAME or NAME=ADDRESS for the private hosts file"
+        )
         for option in ("--wrong-name-address", "--expired-address", "--pidfile", "--log"):
             # serve takes --pidfile and --log too: start runs it with its own arguments.
             p.add_argument(option, required=name == "start" and option in ("--pidfile", "--log"))
-        for option, default in (("--http-port", 80), ("--https-port", 443), ("--proxy-port", 8080),
-                                ("--control-port", 8079), ("--wait", 60)):
+        for option, default in (
+            ("--http-port", 80),
+            ("--https-port", 443),
+            ("--proxy-port", 8080),
+            ("--control-port", 8079),
+            ("--wait", 60),
+        ):
             p.add_argument(option, type=float if option == "--wait" else int, default=default)
     args = parser.parse_args(argv)
     try:
-        return start(args, argv) if args.command == "start" else (serve if args.command == "serve" else stop)(args)
+        return (
+            start(args, argv)
+            if args.command == "start"
+            else (serve if args.command == "serve" else stop)(args)
+        )
     except ValueError as e:
         sys.stderr.write("mvrig: %s\n" % e)
         return 1

@@ -18,13 +18,15 @@ std::vector<RigRecord> Records(const std::string& text)
     for (std::string line; std::getline(lines, line);) {
         const size_t colon = line.find(':');
         if (!line.empty()) {
-            const size_t value = colon == std::string::npos ? line.size() : std::min(colon + 2, line.size());
+            const size_t value =
+                colon == std::string::npos ? line.size() : std::min(colon + 2, line.size());
             records.back().fields.emplace_back(line.substr(0, colon), line.substr(value));
         } else if (!records.back().fields.empty()) {
             records.emplace_back();
         }
     }
-    if (records.back().fields.empty()) records.pop_back();
+    if (records.back().fields.empty())
+        records.pop_back();
     return records;
 }
 
@@ -33,7 +35,8 @@ std::vector<RigRecord> Records(const std::string& text)
 std::string RigRecord::Get(const std::string& key) const
 {
     for (const auto& field : fields) {
-        if (field.first == key) return field.second;
+        if (field.first == key)
+            return field.second;
     }
     return "";
 }
@@ -58,7 +61,8 @@ Rig::Rig() : address(Env("MVU_RIG_ADDRESS")), host(Env("MVU_RIG_HOST", address.c
 
 Rig::~Rig()
 {
-    if (m_winsock) WSACleanup();
+    if (m_winsock)
+        WSACleanup();
 }
 
 std::string Rig::Env(const char* name, const char* fallback)
@@ -77,29 +81,37 @@ bool Rig::Command(const std::string& request, const std::string& body, std::stri
     hints.ai_family = AF_INET;
     hints.ai_socktype = SOCK_STREAM;
     addrinfo* ai = nullptr;
-    if (!m_winsock || getaddrinfo(address.c_str(), Env("MVU_RIG_CONTROL_PORT", "8079").c_str(), &hints, &ai) != 0) {
+    if (!m_winsock || getaddrinfo(address.c_str(), Env("MVU_RIG_CONTROL_PORT", "8079").c_str(),
+                                  &hints, &ai) != 0) {
         error = request + ": no address for the control port";
         return false;
     }
-    const std::string text = request + " HTTP/1.0\r\nHost: " + address + "\r\nContent-Length: " +
-                             std::to_string(body.size()) + "\r\n\r\n" + body;
+    const std::string text = request + " HTTP/1.0\r\nHost: " + address +
+                             "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" +
+                             body;
     const SOCKET s = socket(ai->ai_family, ai->ai_socktype, ai->ai_protocol);
     // Longer than any wait a command asks of the server.
     const DWORD timeoutMs = 60000;
-    setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeoutMs), sizeof(timeoutMs));
-    bool ok = s != INVALID_SOCKET && connect(s, ai->ai_addr, static_cast<int>(ai->ai_addrlen)) == 0 &&
-              send(s, text.data(), static_cast<int>(text.size()), 0) == static_cast<int>(text.size());
+    setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeoutMs),
+               sizeof(timeoutMs));
+    bool ok =
+        s != INVALID_SOCKET && connect(s, ai->ai_addr, static_cast<int>(ai->ai_addrlen)) == 0 &&
+        send(s, text.data(), static_cast<int>(text.size()), 0) == static_cast<int>(text.size());
     std::string reply;
     char buffer[16384];
     int n = 0;
-    while (ok && (n = recv(s, buffer, sizeof(buffer), 0)) > 0) reply.append(buffer, static_cast<size_t>(n));
+    while (ok && (n = recv(s, buffer, sizeof(buffer), 0)) > 0)
+        reply.append(buffer, static_cast<size_t>(n));
     ok = ok && n == 0;
     error = ok ? "" : request + ": Winsock error " + std::to_string(WSAGetLastError());
-    if (s != INVALID_SOCKET) closesocket(s);
+    if (s != INVALID_SOCKET)
+        closesocket(s);
     freeaddrinfo(ai);
     const size_t head = reply.find("\r\n\r\n");
-    if (ok && head == std::string::npos) error = request + ": no HTTP answer";
-    if (!error.empty()) return false;
+    if (ok && head == std::string::npos)
+        error = request + ": no HTTP answer";
+    if (!error.empty())
+        return false;
     std::string content = reply.substr(head + 4);
     content.erase(std::remove(content.begin(), content.end(), '\r'), content.end());
     // "HTTP/1.0 200 OK"
@@ -107,7 +119,8 @@ bool Rig::Command(const std::string& request, const std::string& body, std::stri
         error = request + ": " + content;
         return false;
     }
-    if (answer) *answer = content;
+    if (answer)
+        *answer = content;
     return true;
 }
 
@@ -119,9 +132,11 @@ bool Rig::Script(const std::string& lines, const std::string& body)
 bool Rig::WaitFor(const std::string& path)
 {
     std::string answer;
-    if (!Command("POST /wait", "path: " + path + "\n", &answer)) return false;
+    if (!Command("POST /wait", "path: " + path + "\n", &answer))
+        return false;
     for (const RigRecord& r : Records(answer)) {
-        if (std::atoi(r.Get("count").c_str()) > 0) return true;
+        if (std::atoi(r.Get("count").c_str()) > 0)
+            return true;
     }
     error = "no request to " + path + " arrived";
     return false;
@@ -130,10 +145,13 @@ bool Rig::WaitFor(const std::string& path)
 std::vector<RigRecord> Rig::Requests(const std::string& path)
 {
     std::string text;
-    if (!Command("GET /requests", "", &text)) return {};
+    if (!Command("GET /requests", "", &text))
+        return {};
     std::vector<RigRecord> records = Records(text);
     if (!path.empty()) {
-        const auto other = [&](const RigRecord& r) { return r.Get("path") != path; };
+        const auto other = [&](const RigRecord& r) {
+            return r.Get("path") != path;
+        };
         records.erase(std::remove_if(records.begin(), records.end(), other), records.end());
     }
     return records;

@@ -29,7 +29,8 @@ public:
 
     // One control command ("POST /reset") with its body; the answer's body into answer.
     // False when the server cannot be reached or refuses the command: error says why.
-    bool Command(const std::string& request, const std::string& body = "", std::string* answer = nullptr);
+    bool Command(const std::string& request, const std::string& body = "",
+                 std::string* answer = nullptr);
     // An answer scripted by its "key: value" lines ("path: /a\nstatus: 404") and its body.
     bool Script(const std::string& lines, const std::string& body = "");
     // Waits (at most 30 s) until a request to path has arrived.

@@ -22,7 +22,8 @@ TEST(CKSSyncQueue, PriorityItemsOvertakeNormalOnesEachListFifo)
     q.Put(0xC, TRUE);
     q.Put(0xD, TRUE);
     EXPECT_EQ(4u, q.GetCount());
-    for (ULONG_PTR expected : {0xC, 0xD, 0xA, 0xB}) EXPECT_EQ(expected, q.Get(nullptr));
+    for (ULONG_PTR expected : {0xC, 0xD, 0xA, 0xB})
+        EXPECT_EQ(expected, q.Get(nullptr));
     EXPECT_EQ(0u, q.GetCount());
 }
 
@@ -47,7 +48,8 @@ TEST(CKSSyncQueue, BlockedGetEndsOnAnItemOrItsWakeHandle)
             s->got = s->queue.Get(row.byWake ? s->wake.h : nullptr);
             SetEvent(s->done.h);
         });
-        EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(s->done.h, 100)) << row.name << ": returned with nothing queued";
+        EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(s->done.h, 100))
+            << row.name << ": returned with nothing queued";
         row.byWake ? SetEvent(s->wake.h) : s->queue.Put(0x77, FALSE);
         const bool returned = WaitForSingleObject(s->done.h, 10000) == WAIT_OBJECT_0;
         EXPECT_TRUE(returned) << row.name << ": the consumer was not woken";
@@ -73,7 +75,8 @@ TEST(CKSSyncQueue, ManyProducersOneConsumerLoseNothing)
     std::vector<std::thread> producers;
     for (size_t p = 0; p < kProducers; ++p) {
         producers.emplace_back([&q, p] {
-            for (ULONG_PTR i = 1; i <= kPerProducer; ++i) q.Put((p << 20) | i, FALSE);
+            for (ULONG_PTR i = 1; i <= kPerProducer; ++i)
+                q.Put((p << 20) | i, FALSE);
         });
     }
     std::vector<ULONG_PTR> last(kProducers, 0);
@@ -84,7 +87,8 @@ TEST(CKSSyncQueue, ManyProducersOneConsumerLoseNothing)
         inOrder = inOrder && item >> 20 < kProducers && (item & 0xFFFFF) == last[p] + 1;
         last[p] = item & 0xFFFFF;
     }
-    for (auto& t : producers) t.join();
+    for (auto& t : producers)
+        t.join();
     EXPECT_TRUE(inOrder);
     EXPECT_EQ(std::vector<ULONG_PTR>(kProducers, kPerProducer), last);
     EXPECT_EQ(0u, q.GetCount());

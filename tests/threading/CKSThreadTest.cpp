@@ -23,14 +23,16 @@ private:
 HANDLE Duplicate(HANDLE thread)
 {
     HANDLE dup = nullptr;
-    DuplicateHandle(GetCurrentProcess(), thread, GetCurrentProcess(), &dup, 0, FALSE, DUPLICATE_SAME_ACCESS);
+    DuplicateHandle(GetCurrentProcess(), thread, GetCurrentProcess(), &dup, 0, FALSE,
+                    DUPLICATE_SAME_ACCESS);
     return dup;
 }
 
 DWORD ExitCodeOnceEnded(HANDLE thread)
 {
     DWORD code = STILL_ACTIVE;
-    if (WaitForSingleObject(thread, kEndWithin) == WAIT_OBJECT_0) GetExitCodeThread(thread, &code);
+    if (WaitForSingleObject(thread, kEndWithin) == WAIT_OBJECT_0)
+        GetExitCodeThread(thread, &code);
     return code;
 }
 
@@ -39,7 +41,8 @@ TEST(CKSThread, StartFlagsApplyAndRunResultIsTheExitCode)
     CTestThread t([](CKSThread&) -> DWORD { return 7; });
     EXPECT_TRUE(t.Stop(0, FALSE)) << "no thread yet";
     ASSERT_TRUE(t.Start(CREATE_SUSPENDED));
-    EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(t.GetThreadHandle(), 0)) << "ran although suspended";
+    EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(t.GetThreadHandle(), 0))
+        << "ran although suspended";
     ResumeThread(t.GetThreadHandle());
     EXPECT_EQ(7u, ExitCodeOnceEnded(t.GetThreadHandle()));
     EXPECT_TRUE(t.Stop(INFINITE, FALSE));
@@ -56,7 +59,8 @@ TEST(CKSThread, RestartStopsTheOldThreadThroughItsEventAndLeavesItSignalled)
     const HANDLE first = Duplicate(t.GetThreadHandle());
     ASSERT_TRUE(t.Start(0));
     EXPECT_EQ(3u, ExitCodeOnceEnded(first)) << "the first thread was not stopped";
-    EXPECT_EQ(3u, ExitCodeOnceEnded(t.GetThreadHandle())) << "the second thread found the event reset";
+    EXPECT_EQ(3u, ExitCodeOnceEnded(t.GetThreadHandle()))
+        << "the second thread found the event reset";
     EXPECT_TRUE(t.Stop(kEndWithin, FALSE));
     CloseHandle(first);
 }
@@ -95,11 +99,13 @@ TEST(CKSThread, StoppingFromInsideRunIsRefused)
 // each would wait for the other.
 TEST(CKSThread, PumpingStopHandlesMessagesSentMeanwhile)
 {
-    HWND window = CreateWindowW(L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+    HWND window =
+        CreateWindowW(L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
     ASSERT_NE(nullptr, window);
     CTestThread t([window](CKSThread& self) -> DWORD {
         WaitForSingleObject(self.GetStopEvent(), INFINITE);
-        return static_cast<DWORD>(SendMessageW(window, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"sent")));
+        return static_cast<DWORD>(
+            SendMessageW(window, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"sent")));
     });
     ASSERT_TRUE(t.Start(0));
     EXPECT_TRUE(t.Stop(kEndWithin, TRUE));

@@ -16,7 +16,8 @@ namespace {
 TEST(CMVFuncTrace, WritesEnterThenLeaveWhateverWayTheScopeIsLeft)
 {
     std::wstring longName = L"CLong::";
-    while (longName.size() < 300) longName += static_cast<wchar_t>(L'a' + longName.size() % 26);
+    while (longName.size() < 300)
+        longName += static_cast<wchar_t>(L'a' + longName.size() % 26);
     // 255 characters in all: the prefix and 249 of the name.
     const std::wstring cut = longName.substr(0, 249);
     struct Row {
@@ -27,9 +28,16 @@ TEST(CMVFuncTrace, WritesEnterThenLeaveWhateverWayTheScopeIsLeft)
         std::vector<std::wstring> expected;
     };
     const Row rows[] = {
-        {"enter and leave", 7, L"CMVAgtApp::Run", false, {L"Enter CMVAgtApp::Run", L"Leave CMVAgtApp::Run"}},
+        {"enter and leave",
+         7,
+         L"CMVAgtApp::Run",
+         false,
+         {L"Enter CMVAgtApp::Run", L"Leave CMVAgtApp::Run"}},
         {"filtered at threshold 6", 6, L"CMVAgtApp::Run", false, {}},
-        {"left by an exception", 7, L"CMVAgtApp::OnUrlReturn", true,
+        {"left by an exception",
+         7,
+         L"CMVAgtApp::OnUrlReturn",
+         true,
          {L"Enter CMVAgtApp::OnUrlReturn", L"Leave CMVAgtApp::OnUrlReturn"}},
         {"null name: only the bare exit record", 7, nullptr, false, {L"Leave "}},
         {"long name cut", 7, longName.c_str(), false, {L"Enter " + cut, L"Leave " + cut}},
@@ -39,8 +47,10 @@ TEST(CMVFuncTrace, WritesEnterThenLeaveWhateverWayTheScopeIsLeft)
         CTraceLevelScope level(row.threshold);
         try {
             CMVFuncTrace trace(row.function);
-            EXPECT_EQ(row.expected.size() == 2 ? 1u : 0u, recorder.Calls().size()) << row.name << ": entry record at once";
-            if (row.throws) throw std::runtime_error("leaving early");
+            EXPECT_EQ(row.expected.size() == 2 ? 1u : 0u, recorder.Calls().size())
+                << row.name << ": entry record at once";
+            if (row.throws)
+                throw std::runtime_error("leaving early");
         } catch (const std::runtime_error&) {
         }
         EXPECT_EQ(row.expected, recorder.Texts()) << row.name;

@@ -26,7 +26,9 @@ int __cdecl COvkTraceRecorder::Record(uint32_t categoryBits, uint32_t reserved1,
 {
     // The Windows runtime's formatting, where %s takes a wide string.
     wchar_t text[1024] = {};
-    if (format != nullptr) _vsnwprintf(text, 1023, format, args);
-    s_pActive->m_calls.push_back({categoryBits, reserved1, reserved2, format != nullptr ? format : L"", text});
+    if (format != nullptr)
+        _vsnwprintf(text, 1023, format, args);
+    s_pActive->m_calls.push_back(
+        {categoryBits, reserved1, reserved2, format != nullptr ? format : L"", text});
     return kAnswer;
 }

@@ -30,7 +30,8 @@ public:
     std::vector<std::wstring> Texts() const
     {
         std::vector<std::wstring> texts;
-        for (const OvkTraceCall& call : m_calls) texts.push_back(call.text);
+        for (const OvkTraceCall& call : m_calls)
+            texts.push_back(call.text);
         return texts;
     }
 

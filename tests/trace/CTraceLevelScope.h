@@ -7,7 +7,10 @@
 
 class CTraceLevelScope {
 public:
-    explicit CTraceLevelScope(int32_t threshold) : m_previous(g_nTraceLevel.load()) { SetTraceLevel(threshold); }
+    explicit CTraceLevelScope(int32_t threshold) : m_previous(g_nTraceLevel.load())
+    {
+        SetTraceLevel(threshold);
+    }
     virtual ~CTraceLevelScope() { SetTraceLevel(m_previous); }
 
     CTraceLevelScope(const CTraceLevelScope&) = delete;

@@ -16,7 +16,8 @@ TEST(IncompleteModuleLibrary, ModulesGiveItUpWithoutRegistering)
 {
     CKSTraceModule extra("EXTRA", kLevels);
     EXPECT_FALSE(extra.Load());
-    EXPECT_FALSE(extra.IsLoaded() || GetKSBaseTraceModule().IsLoaded() || GetMVTraceModule().IsLoaded());
+    EXPECT_FALSE(extra.IsLoaded() || GetKSBaseTraceModule().IsLoaded() ||
+                 GetMVTraceModule().IsLoaded());
     EXPECT_EQ(nullptr, GetModuleHandleW(KSTRAC32_DLL_NAME)) << "left loaded";
 
     // The library does log every registration: a log holding only this one shows that none of
@@ -24,11 +25,13 @@ TEST(IncompleteModuleLibrary, ModulesGiveItUpWithoutRegistering)
     HMODULE library = LoadLibraryW(KSTRAC32_DLL_NAME);
     ASSERT_NE(nullptr, library) << "no library beside the program";
     EXPECT_EQ(nullptr, GetProcAddress(library, KSTRAC32_EXPORT_TRACE_STRING));
-    const auto registerModule = GetProcAs<PFN_STRegisterModule>(library, KSTRAC32_EXPORT_REGISTER_MODULE);
+    const auto registerModule =
+        GetProcAs<PFN_STRegisterModule>(library, KSTRAC32_EXPORT_REGISTER_MODULE);
     ASSERT_NE(nullptr, registerModule);
     registerModule("PROBE", kLevels);
     FreeLibrary(library);
-    EXPECT_EQ(std::vector<std::string>{"PROBE registered: 1 Information"}, OwnLogTexts(L"kstrac32.log"));
+    EXPECT_EQ(std::vector<std::string>{"PROBE registered: 1 Information"},
+              OwnLogTexts(L"kstrac32.log"));
 }
 
 }  // namespace

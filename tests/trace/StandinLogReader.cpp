@@ -29,18 +29,21 @@ CEarlierLogsRemover s_earlierLogsRemover MVU_INIT_PRIORITY(MVU_INIT_PRIORITY_TES
 std::wstring BesideProgram(const wchar_t* fileName)
 {
     wchar_t dir[MAX_PATH];
-    if (!GetModuleDir(nullptr, dir, MAX_PATH, 0)) return std::wstring();
+    if (!GetModuleDir(nullptr, dir, MAX_PATH, 0))
+        return std::wstring();
     return std::wstring(dir) + L"\\" + fileName;
 }
 
 std::vector<std::string> OwnLogTexts(const wchar_t* fileName)
 {
-    static const std::regex shape(R"(^\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2}\.\d{3} pid=(\d+) tid=\d+ (.*?)\r?$)");
+    static const std::regex shape(
+        R"(^\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2}\.\d{3} pid=(\d+) tid=\d+ (.*?)\r?$)");
     std::vector<std::string> texts;
     std::ifstream file(BesideProgram(fileName).c_str(), std::ios::binary);
     std::smatch match;
     for (std::string raw; std::getline(file, raw);) {
-        if (std::regex_match(raw, match, shape) && std::stoul(match[1].str()) == GetCurrentProcessId())
+        if (std::regex_match(raw, match, shape) &&
+            std::stoul(match[1].str()) == GetCurrentProcessId())
             texts.push_back(match[2].str());
     }
     return texts;

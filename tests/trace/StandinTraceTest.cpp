@@ -2,6 +2,7 @@
 #include "tests/trace/CTraceLevelScope.h"
 #include "tests/trace/StandinLogReader.h"
 #include "trace/CTraceLibrary.h"
+#include "trace/CTraceSecrets.h"
 #include "trace/TraceModules.h"
 #include "trace/TraceText.h"
 #include "util/Utf8.h"
@@ -28,7 +29,8 @@ std::string Utf8(const wchar_t* text)
 std::vector<std::string> NewTexts(const wchar_t* log, size_t skip)
 {
     std::vector<std::string> texts = OwnLogTexts(log);
-    texts.erase(texts.begin(), texts.begin() + static_cast<std::ptrdiff_t>(std::min(skip, texts.size())));
+    texts.erase(texts.begin(),
+                texts.begin() + static_cast<std::ptrdiff_t>(std::min(skip, texts.size())));
     return texts;
 }
 
@@ -51,7 +53,8 @@ TEST(LeveledChannel, RecordsArriveAsTheLibraryFormatsThem)
         EXPECT_EQ(-1, TraceCategory2(nullptr));
     }
     EXPECT_EQ(8, g_pfnOVKTRACERAW(4, L"raw %s %"));
-    EXPECT_EQ((std::vector<std::string>{"cat=2 " + Utf8(text), "cat=2 " + Utf8(L"\u00dcnic\u00f6de has 3 parts, narrow"),
+    EXPECT_EQ((std::vector<std::string>{"cat=2 " + Utf8(text),
+                                        "cat=2 " + Utf8(L"\u00dcnic\u00f6de has 3 parts, narrow"),
                                         "cat=4 raw %s %"}),
               NewTexts(kOvkLog, before));
 }
@@ -74,8 +77,30 @@ TEST(ModuleChannel, RecordsArriveUnderTheirModuleAndLevelName)
     TraceMV(MV_TRACE_FUNCTION, "function level is off in the map");
     GetKSBaseTraceModule().Trace(KSBASE_TRACE_ERROR, "base error");
     EXPECT_EQ((std::vector<std::string>{"MV Information: Create CUrlRequest object 0x1a2b0",
-                                        "MV Error: InternetConnect failed, error 12029", "KSBASE Error: base error"}),
+                                        "MV Error: InternetConnect failed, error 12029",
+                                        "KSBASE Error: base error"}),
               NewTexts(kKsLog, before));
+}
+
+// A known secret reaches neither library, whichever channel, argument or form (UTF-16 or
+// UTF-8) brings it: the token given as UTF-16, a password as UTF-8.
+TEST(Secrets, KnownValuesAreMaskedOnBothChannels)
+{
+    CTraceSecrets::Instance().Add(L"t0k\u00e9n-w1de");
+    CTraceSecrets::Instance().Add("pr0xy-pa55");
+    const size_t ovkBefore = OwnLogTexts(kOvkLog).size();
+    const size_t ksBefore = OwnLogTexts(kKsLog).size();
+    {
+        CTraceLevelScope level(0);
+        TraceText(-1, L"<E>&amp;TK=t0k\u00e9n-w1de</E><Note>t0k\u00e9n-w1de</Note>");
+        TraceCategory2(L"%hs|%s|pr0xy-pa5", "pr0xy-pa55", L"xpr0xy-pa55pr0xy-pa55");
+    }
+    TraceMV(MV_TRACE_ERROR, "page: t0k\xc3\xa9n-w1de, pr0xy-pa55.");
+    EXPECT_EQ((std::vector<std::string>{"cat=2 <E>&amp;TK=********</E><Note>********</Note>",
+                                        "cat=2 ********|x****************|pr0xy-pa5"}),
+              NewTexts(kOvkLog, ovkBefore));
+    EXPECT_EQ((std::vector<std::string>{"MV Error: page: ********, ********."}),
+              NewTexts(kKsLog, ksBefore));
 }
 
 }  // namespace

@@ -23,8 +23,12 @@ struct Observation {
 
 Observation Observe()
 {
-    return {true, GetKSBaseTraceModule().IsLoaded() != FALSE, GetMVTraceModule().IsLoaded() != FALSE,
-            g_hOvkTraceModule != nullptr, TraceText(-1, L"written by a static object"), g_nTraceLevel.load()};
+    return {true,
+            GetKSBaseTraceModule().IsLoaded() != FALSE,
+            GetMVTraceModule().IsLoaded() != FALSE,
+            g_hOvkTraceModule != nullptr,
+            TraceText(-1, L"written by a static object"),
+            g_nTraceLevel.load()};
 }
 
 Observation s_atUrlManager;
@@ -47,8 +51,9 @@ public:
         const bool modulesLeft = GetKSBaseTraceModule().IsLoaded() && GetMVTraceModule().IsLoaded();
         TraceMV(MV_TRACE_INFORMATION, "static order observer destroyed");
         if (!libraryKept || !modulesLeft) {
-            std::fprintf(stderr, "statics destroyed out of order (library kept %d, modules left %d)\n", libraryKept,
-                         modulesLeft);
+            std::fprintf(stderr,
+                         "statics destroyed out of order (library kept %d, modules left %d)\n",
+                         libraryKept, modulesLeft);
             std::fflush(stderr);
             std::_Exit(3);
         }

@@ -20,21 +20,28 @@ TEST(TraceText, ThresholdPassesOnlyLevelsBelowItAsWideStringRecords)
         bool detailPasses;    // level 0
         bool functionPasses;  // level 6
     };
-    const Row rows[] = {{7, true, true, true},   {6, true, true, false},   {3, true, true, false},
-                        {0, true, false, false}, {-1, false, false, false}, {INT_MIN, false, false, false}};
+    const Row rows[] = {{7, true, true, true},     {6, true, true, false},
+                        {3, true, true, false},    {0, true, false, false},
+                        {-1, false, false, false}, {INT_MIN, false, false, false}};
     const wchar_t progress[] = L"Set current directory to : C:\\100%d\\x";
     for (const Row& row : rows) {
         COvkTraceRecorder recorder;
         CTraceLevelScope level(row.threshold);
         const int passed = COvkTraceRecorder::kAnswer;
-        EXPECT_EQ(row.progressPasses ? passed : -1, TraceText(-1, progress)) << "threshold " << row.threshold;
-        EXPECT_EQ(row.detailPasses ? passed : -1, TraceText(0, L"detail")) << "threshold " << row.threshold;
-        EXPECT_EQ(row.functionPasses ? passed : -1, TraceText(6, nullptr)) << "threshold " << row.threshold;
+        EXPECT_EQ(row.progressPasses ? passed : -1, TraceText(-1, progress))
+            << "threshold " << row.threshold;
+        EXPECT_EQ(row.detailPasses ? passed : -1, TraceText(0, L"detail"))
+            << "threshold " << row.threshold;
+        EXPECT_EQ(row.functionPasses ? passed : -1, TraceText(6, nullptr))
+            << "threshold " << row.threshold;
 
         std::vector<std::wstring> expected;
-        if (row.progressPasses) expected.push_back(progress);
-        if (row.detailPasses) expected.push_back(L"detail");
-        if (row.functionPasses) expected.push_back(L"");  // a null text is an empty record
+        if (row.progressPasses)
+            expected.push_back(progress);
+        if (row.detailPasses)
+            expected.push_back(L"detail");
+        if (row.functionPasses)
+            expected.push_back(L"");  // a null text is an empty record
         EXPECT_EQ(expected, recorder.Texts()) << "threshold " << row.threshold;
         for (const OvkTraceCall& call : recorder.Calls()) {
             EXPECT_EQ((std::vector<uint32_t>{2, 0, 0}),

@@ -12,8 +12,7 @@ const wchar_t kScratch[] = L"CfgStoreTest";
 const wchar_t kScratchPath[] = L"SOFTWARE\\Orvik\\Config\\MV\\CfgStoreTest";
 
 // Every case works in its own scratch section, gone before and after it.
-class ConfigStoreTest : public ::testing::Test
-{
+class ConfigStoreTest : public ::testing::Test {
 protected:
     void SetUp() override { DeleteScratch(); }
     void TearDown() override { DeleteScratch(); }
@@ -27,8 +26,8 @@ protected:
     // Stores cb bytes of text under the scratch section, bypassing the store.
     static void PutRaw(const wchar_t* name, DWORD type, const std::wstring& text, size_t cb)
     {
-        ASSERT_EQ(ERROR_SUCCESS, RegSetKeyValueW(HKEY_LOCAL_MACHINE, kScratchPath, name, type, text.c_str(),
-                                                 static_cast<DWORD>(cb)));
+        ASSERT_EQ(ERROR_SUCCESS, RegSetKeyValueW(HKEY_LOCAL_MACHINE, kScratchPath, name, type,
+                                                 text.c_str(), static_cast<DWORD>(cb)));
     }
     static void PutText(const wchar_t* name, const std::wstring& text)
     {
@@ -62,8 +61,8 @@ TEST_F(ConfigStoreTest, TextsFitWholeOrGiveTheDefault)
     struct Row {
         const char* name;
         std::wstring stored;
-        DWORD type;           // REG_NONE: no value stored
-        bool terminated;      // the stored bytes include the terminator
+        DWORD type;       // REG_NONE: no value stored
+        bool terminated;  // the stored bytes include the terminator
         const wchar_t* defaultText;
         std::wstring expected;
     };
@@ -78,7 +77,8 @@ TEST_F(ConfigStoreTest, TextsFitWholeOrGiveTheDefault)
         {"other type", L"%TEMP%", REG_EXPAND_SZ, true, L"d", L"d"},
         {"empty text is a value", L"", REG_SZ, true, L"dfl", L""},
         {"missing, default placed", L"", REG_NONE, true, L"ab", L"ab"},
-        {"missing, long default cut", L"", REG_NONE, true, longDefault.c_str(), longDefault.substr(0, 255)},
+        {"missing, long default cut", L"", REG_NONE, true, longDefault.c_str(),
+         longDefault.substr(0, 255)},
         {"missing, null default", L"", REG_NONE, true, nullptr, L""},
     };
     for (const Row& row : rows) {
@@ -87,9 +87,11 @@ TEST_F(ConfigStoreTest, TextsFitWholeOrGiveTheDefault)
         const size_t chars = row.stored.size() + (row.terminated ? 1 : 0);
         // An unterminated value is followed by a character that is not a terminator.
         if (row.type != REG_NONE) {
-            PutRaw(L"V", row.type, row.stored + (row.terminated ? L'\0' : L'x'), chars * sizeof(wchar_t));
+            PutRaw(L"V", row.type, row.stored + (row.terminated ? L'\0' : L'x'),
+                   chars * sizeof(wchar_t));
             DWORD cb = 0;
-            RegGetValueW(HKEY_LOCAL_MACHINE, kScratchPath, L"V", RRF_RT_ANY | RRF_NOEXPAND, nullptr, nullptr, &cb);
+            RegGetValueW(HKEY_LOCAL_MACHINE, kScratchPath, L"V", RRF_RT_ANY | RRF_NOEXPAND, nullptr,
+                         nullptr, &cb);
             ASSERT_EQ(chars * sizeof(wchar_t), cb) << row.name << ": not stored as given";
         }
         wchar_t buf[kSize + kGuard];
@@ -97,9 +99,12 @@ TEST_F(ConfigStoreTest, TextsFitWholeOrGiveTheDefault)
         const int length = CfgGetString(kScratch, L"V", row.defaultText, buf, kSize);
         EXPECT_EQ(static_cast<int>(row.expected.size()), length) << row.name;
         EXPECT_EQ(row.expected, std::wstring(buf, wcsnlen(buf, kSize))) << row.name;
-        for (size_t i = kSize; i < kSize + kGuard; ++i) ASSERT_EQ(L'#', buf[i]) << row.name << ": overflow at " << i;
-        if (row.defaultText == nullptr) continue;
-        for (size_t i = row.expected.size(); i < kSize; ++i) ASSERT_EQ(L'\0', buf[i]) << row.name << ": not cleared at " << i;
+        for (size_t i = kSize; i < kSize + kGuard; ++i)
+            ASSERT_EQ(L'#', buf[i]) << row.name << ": overflow at " << i;
+        if (row.defaultText == nullptr)
+            continue;
+        for (size_t i = row.expected.size(); i < kSize; ++i)
+            ASSERT_EQ(L'\0', buf[i]) << row.name << ": not cleared at " << i;
     }
 }
 
@@ -112,18 +117,25 @@ TEST_F(ConfigStoreTest, NumbersReadTheirLeadingDigitsAndSaturate)
     };
     const Row rows[] = {
         {nullptr, -9, 9},  // no section: the defaults
-        {L"12abc", 12, 12},         {L"  42", 42, 42},
-        {L"abc", -9, 9},            {L"", -9, 9},
-        {L"-1", -1, 4294967295u},   {L"4294967295", INT_MAX, 4294967295u},
-        {L"4294967296", INT_MAX, 4294967295u}, {L"99999999999", INT_MAX, 4294967295u},
+        {L"12abc", 12, 12},
+        {L"  42", 42, 42},
+        {L"abc", -9, 9},
+        {L"", -9, 9},
+        {L"-1", -1, 4294967295u},
+        {L"4294967295", INT_MAX, 4294967295u},
+        {L"4294967296", INT_MAX, 4294967295u},
+        {L"99999999999", INT_MAX, 4294967295u},
         {L"-99999999999", INT_MIN, 4294967295u},
         {L"10000000000000000000000000000000000000000", -9, 9},  // longer than the number buffer
     };
     for (const Row& row : rows) {
         DeleteScratch();
-        if (row.stored != nullptr) PutText(L"N", row.stored);
-        EXPECT_EQ(row.asInt, CfgGetInt(kScratch, L"N", -9)) << "stored " << testing::PrintToString(row.stored);
-        EXPECT_EQ(row.asUInt, CfgGetUInt(kScratch, L"N", 9)) << "stored " << testing::PrintToString(row.stored);
+        if (row.stored != nullptr)
+            PutText(L"N", row.stored);
+        EXPECT_EQ(row.asInt, CfgGetInt(kScratch, L"N", -9))
+            << "stored " << testing::PrintToString(row.stored);
+        EXPECT_EQ(row.asUInt, CfgGetUInt(kScratch, L"N", 9))
+            << "stored " << testing::PrintToString(row.stored);
     }
 }
 
@@ -132,7 +144,8 @@ TEST_F(ConfigStoreTest, WritingCreatesMissingSectionsAsTextWithItsTerminator)
     ASSERT_TRUE(CfgSetString(L"CfgStoreTest\\Sub\\Deeper", L"SURL", L"example.test"));
     DWORD type = 0;
     DWORD cb = 0;
-    ASSERT_EQ(ERROR_SUCCESS, RegGetValueW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Orvik\\Config\\MV\\CfgStoreTest\\Sub\\Deeper",
+    ASSERT_EQ(ERROR_SUCCESS, RegGetValueW(HKEY_LOCAL_MACHINE,
+                                          L"SOFTWARE\\Orvik\\Config\\MV\\CfgStoreTest\\Sub\\Deeper",
                                           L"SURL", RRF_RT_ANY | RRF_NOEXPAND, &type, nullptr, &cb));
     EXPECT_EQ(static_cast<DWORD>(REG_SZ), type);
     EXPECT_EQ((12u + 1u) * 2u, cb);
@@ -151,13 +164,15 @@ TEST_F(ConfigStoreTest, PathsLongerThan511CharactersAreCutThere)
 {
     // The product key and its backslash take 25 characters, so 486 of the section remain.
     std::wstring section = kScratch;
-    for (int i = 0; i < 5; ++i) section += L"\\" + std::wstring(100, L'a');
+    for (int i = 0; i < 5; ++i)
+        section += L"\\" + std::wstring(100, L'a');
     ASSERT_TRUE(CfgSetString(section.c_str(), L"V", L"cut"));
     wchar_t out[8];
     EXPECT_EQ(3, CfgGetString((section.substr(0, 486) + L"bbbbbb").c_str(), L"V", L"", out, 8));
     EXPECT_STREQ(L"cut", out);
     const std::wstring cutPath = L"SOFTWARE\\Orvik\\Config\\MV\\" + section.substr(0, 486);
-    EXPECT_EQ(ERROR_SUCCESS, RegGetValueW(HKEY_LOCAL_MACHINE, cutPath.c_str(), L"V", RRF_RT_REG_SZ, nullptr, nullptr, nullptr));
+    EXPECT_EQ(ERROR_SUCCESS, RegGetValueW(HKEY_LOCAL_MACHINE, cutPath.c_str(), L"V", RRF_RT_REG_SZ,
+                                          nullptr, nullptr, nullptr));
 }
 
 }  // namespace

@@ -12,12 +12,13 @@ TEST(HexToInt, ReadsLikeAHexScan)
         const char* text;
         int expected;
     } rows[] = {
-        {"1F", 31},         {"1f", 31},         {"0xff", 255},      {"0XFF", 255},    {"  ab", 171},
-        {"1ag", 0x1a},      {"zz", 0},          {"", 0},            {nullptr, 0},     {"-", 0},
-        {"0x", 0},          {"0xg", 0},         {"FFFFFFFF", -1},   {"-1", -1},       {"+10", 0x10},
-        {"123456789", 0x23456789},
+        {"1F", 31},       {"1f", 31},    {"0xff", 255}, {"0XFF", 255},
+        {"  ab", 171},    {"1ag", 0x1a}, {"zz", 0},     {"", 0},
+        {nullptr, 0},     {"-", 0},      {"0x", 0},     {"0xg", 0},
+        {"FFFFFFFF", -1}, {"-1", -1},    {"+10", 0x10}, {"123456789", 0x23456789},
     };
-    for (const auto& row : rows) EXPECT_EQ(row.expected, HexToInt(row.text)) << (row.text ? row.text : "(null)");
+    for (const auto& row : rows)
+        EXPECT_EQ(row.expected, HexToInt(row.text)) << (row.text ? row.text : "(null)");
 }
 
 }  // namespace

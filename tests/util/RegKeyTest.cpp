@@ -15,8 +15,8 @@ HKEY OpenSoftwareKey()
 
 bool IsOpen(HKEY key)
 {
-    return RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                            nullptr, nullptr) == ERROR_SUCCESS;
+    return RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                            nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
 }
 
 TEST(CRegKey, EachKeyIsClosedOnceByItsLastOwner)

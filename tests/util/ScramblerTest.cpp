@@ -15,7 +15,8 @@ TEST(ScrambleHexText, WritesHeaderFillersAndXoredPairsWithTheKeyWrappingAfter991
     // 'H' ^ ',' = 0x64, 'i' ^ 'y' = 0x10 from key position 0; 'H' ^ 'A', 'i' ^ '.' from 2.
     EXPECT_EQ("00006410", ScrambleHexText("Hi"));
     EXPECT_EQ("02000947", ScrambleHexText("Hi", ScrambleOptions{2, {}, 0, false}));
-    EXPECT_EQ("abfb00fe5a", ScrambleHexText("", ScrambleOptions{0xAB, {0x00, 0xFE, 0x5A}, 0xF8, true}));
+    EXPECT_EQ("abfb00fe5a",
+              ScrambleHexText("", ScrambleOptions{0xAB, {0x00, 0xFE, 0x5A}, 0xF8, true}));
 
     // With S = 255 the 738th byte (index 737) meets key position 0 again.
     const std::string plain(800, 'q');

@@ -5,6 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <cstdio>
+
 #include <cwchar>
 #include <string>
 #include <vector>
@@ -23,7 +26,8 @@ std::wstring Wide(const std::wstring& hex, size_t capacity)
 {
     std::vector<wchar_t> buf(capacity + kGuard, 0xBEEF);
     const int n = UnscrambleHexTextW(hex.c_str(), buf.data(), capacity);
-    EXPECT_EQ(std::wstring(kGuard, 0xBEEF), std::wstring(buf.end() - kGuard, buf.end())) << "overflow";
+    EXPECT_EQ(std::wstring(kGuard, 0xBEEF), std::wstring(buf.end() - kGuard, buf.end()))
+        << "overflow";
     const std::wstring text(buf.data(), wcsnlen(buf.data(), capacity));
     EXPECT_LT(text.size(), capacity) << "no terminator";
     EXPECT_EQ(static_cast<size_t>(n), text.size()) << "the answer is the length";
@@ -36,7 +40,8 @@ std::wstring Wide(const std::wstring& hex, size_t capacity)
 TEST(Unscramble, StoredFormsGiveTheirText)
 {
     std::string cycle;  // printable, so that the wide form can read it too
-    for (int i = 0; i < 900; ++i) cycle += static_cast<char>(0x20 + i % 95);
+    for (int i = 0; i < 900; ++i)
+        cycle += static_cast<char>(0x20 + i % 95);
     struct Row {
         const char* name;
         std::string hex;
@@ -61,14 +66,44 @@ TEST(Unscramble, StoredFormsGiveTheirText)
         {"shorter than a header", "000", "", 0},
         {"empty", "", "", 0},
         // "%X" reads "-1" as -1: its low eight bits, 255, are the start position.
-        {"signed start position", "-100" + ScrambleHexText("abc", ScrambleOptions{255, {}, 0, false}).substr(4), "abc", 3},
-        {"key position wraps from 991 to 0", ScrambleHexText(cycle, ScrambleOptions{255, {}, 0, false}), cycle, 900},
+        {"signed start position",
+         "-100" + ScrambleHexText("abc", ScrambleOptions{255, {}, 0, false}).substr(4), "abc", 3},
+        {"key position wraps from 991 to 0",
+         ScrambleHexText(cycle, ScrambleOptions{255, {}, 0, false}), cycle, 900},
     };
     for (const Row& row : rows) {
         std::vector<char> narrow(row.hex.size() + 1, '#');
-        EXPECT_EQ(row.pairs, UnscrambleHexText(row.hex.c_str(), narrow.data(), narrow.size())) << row.name;
+        EXPECT_EQ(row.pairs, UnscrambleHexText(row.hex.c_str(), narrow.data(), narrow.size()))
+            << row.name;
         EXPECT_EQ(row.plain, narrow.data()) << row.name;
         EXPECT_EQ(Widen(row.plain), Wide(Widen(row.hex), row.hex.size() + 1)) << row.name;
+    }
+}
+
+// The whole key, pinned: 992 data pairs of 0x80 give the key itself from the start position on
+// (each character with its high bit set). The digests were computed from the key's 992
+// characters outside this program (FNV-1a, 64 bits), so that a change of any one character
+// shows, where the rows above pin only the first few.
+TEST(Unscramble, TheWholeKeyGivesItsKnownAnswers)
+{
+    const struct {
+        int start;
+        uint64_t digest;
+    } rows[] = {{0, 0xabf66a82742cff61ull}, {200, 0x04f030a68dc98ec9ull}};
+    for (const auto& row : rows) {
+        char header[5];
+        std::snprintf(header, sizeof(header), "%02X00", row.start);
+        std::string hex = header;
+        for (int i = 0; i < 992; ++i)
+            hex += "80";
+        std::vector<char> plain(993, '\0');
+        EXPECT_EQ(992, UnscrambleHexText(hex.c_str(), plain.data(), plain.size()));
+        uint64_t digest = 0xcbf29ce484222325ull;
+        for (int i = 0; i < 992; ++i) {
+            digest ^= static_cast<unsigned char>(plain[i]);
+            digest *= 0x100000001b3ull;
+        }
+        EXPECT_EQ(row.digest, digest) << "start " << row.start;
     }
 }
 

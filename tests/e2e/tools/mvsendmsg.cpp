@@ -1,10 +1,12 @@
-// mvsendmsg: sends the updater's hidden window the messages of a shutdown or a user, for the end-to-end
-// runs. Started with the program, it waits for the file the driver creates once the run is in the wanted
-// status, so that starting a program under the emulator does not come between that status and the message.
-//   mvsendmsg [--wait-file PATH --wait-ms N] NAME[:WPARAM:LPARAM]...   (close, queryendsession, endsession)
-//   mvsendmsg --page-fault   dies of an unhandled exception (the driver's crash detection self check)
-// Prints a line per message; a handler that ends the process makes the send fail or time out, delivered all
-// the same. Exit codes: 0 sent, 2 usage, 3 no window, 4 no wait file.
+// mvsendmsg: sends the updater's hidden window the messages of a shutdown or a user, for the
+// end-to-end runs. Started with the program, it waits for the file the driver creates once the run
+// is in the wanted status, so that starting a program under the emulator does not come between that
+// status and the message.
+//   mvsendmsg [--wait-file PATH --wait-ms N] NAME[:WPARAM:LPARAM]...   (close, queryendsession,
+//   endsession) mvsendmsg --page-fault   dies of an unhandled exception (the driver's crash
+//   detection self check)
+// Prints a line per message; a handler that ends the process makes the send fail or time out,
+// delivered all the same. Exit codes: 0 sent, 2 usage, 3 no window, 4 no wait file.
 #include <windows.h>
 
 #include <cstdio>
@@ -21,7 +23,8 @@ struct Message {
 static bool Parse(const char* text, Message& m)
 {
     int end = 0;
-    const int fields = std::sscanf(text, "%31[a-z]%n:%lli:%lli%n", m.name, &end, &m.wParam, &m.lParam, &end);
+    const int fields =
+        std::sscanf(text, "%31[a-z]%n:%lli:%lli%n", m.name, &end, &m.wParam, &m.lParam, &end);
     m.id = std::strcmp(m.name, "close") == 0             ? WM_CLOSE
            : std::strcmp(m.name, "queryendsession") == 0 ? WM_QUERYENDSESSION
            : std::strcmp(m.name, "endsession") == 0      ? WM_ENDSESSION
@@ -36,16 +39,20 @@ int main(int argc, char** argv)
         *nowhere = 1;
         return 1;
     }
-    const bool wait = argc > 4 && std::strcmp(argv[1], "--wait-file") == 0 && std::strcmp(argv[3], "--wait-ms") == 0;
+    const bool wait = argc > 4 && std::strcmp(argv[1], "--wait-file") == 0 &&
+                      std::strcmp(argv[3], "--wait-ms") == 0;
     std::vector<Message> messages(argc - (wait ? 5 : 1));
     for (size_t i = 0; i < messages.size(); ++i) {
-        if (!Parse(argv[argc - messages.size() + i], messages[i])) messages.clear();
+        if (!Parse(argv[argc - messages.size() + i], messages[i]))
+            messages.clear();
     }
     if (messages.empty()) {
-        std::fprintf(stderr, "usage: mvsendmsg [--wait-file PATH --wait-ms N] NAME[:WPARAM:LPARAM]...\n");
+        std::fprintf(stderr,
+                     "usage: mvsendmsg [--wait-file PATH --wait-ms N] NAME[:WPARAM:LPARAM]...\n");
         return 2;
     }
-    for (const DWORD started = GetTickCount(); wait && GetFileAttributesA(argv[2]) == INVALID_FILE_ATTRIBUTES; Sleep(10)) {
+    for (const DWORD started = GetTickCount();
+         wait && GetFileAttributesA(argv[2]) == INVALID_FILE_ATTRIBUTES; Sleep(10)) {
         if (GetTickCount() - started > std::strtoul(argv[4], nullptr, 10)) {
             std::printf("wait file %s never appeared\n", argv[2]);
             return 4;
@@ -59,10 +66,12 @@ int main(int argc, char** argv)
     for (const Message& m : messages) {
         DWORD_PTR result = 0;
         SetLastError(0);
-        const LRESULT ok = SendMessageTimeoutW(window, m.id, static_cast<WPARAM>(m.wParam), static_cast<LPARAM>(m.lParam),
-                                               SMTO_NORMAL, 5000, &result);
-        std::printf("sent %s wParam=0x%llx lParam=0x%llx ok=%d result=0x%llx error=%lu\n", m.name, m.wParam, m.lParam,
-                    ok != 0 ? 1 : 0, static_cast<unsigned long long>(result), GetLastError());
+        const LRESULT ok =
+            SendMessageTimeoutW(window, m.id, static_cast<WPARAM>(m.wParam),
+                                static_cast<LPARAM>(m.lParam), SMTO_NORMAL, 5000, &result);
+        std::printf("sent %s wParam=0x%llx lParam=0x%llx ok=%d result=0x%llx error=%lu\n", m.name,
+                    m.wParam, m.lParam, ok != 0 ? 1 : 0, static_cast<unsigned long long>(result),
+                    GetLastError());
         std::fflush(stdout);
     }
     return 0;

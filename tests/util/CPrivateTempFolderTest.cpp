@@ -1,0 +1,66 @@
+#include "util/CPrivateTempFolder.h"
+
+#include <gtest/gtest.h>
+
+#include <cwctype>
+#include <fstream>
+#include <string>
+
+namespace {
+
+bool Exists(const std::wstring& path)
+{
+    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+std::string Read(const std::wstring& path)
+{
+    std::ifstream file(path.c_str(), std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+}
+
+// The name is "mvu-" and 16 hex digits drawn afresh for each folder, and the folder goes with its
+// object. (Its owner-only access list cannot be read back here: the emulator's file system keeps
+// no folder's own list and answers a default one.)
+TEST(CPrivateTempFolder, EachFolderHasAFreshNameAndGoesWithItsObject)
+{
+    std::wstring paths[2];
+    {
+        CPrivateTempFolder first;
+        CPrivateTempFolder second;
+        ASSERT_TRUE(first.Create());
+        ASSERT_TRUE(second.Create());
+        paths[0] = first.GetPath();
+        paths[1] = second.GetPath();
+        EXPECT_NE(paths[0], paths[1]);
+        for (const std::wstring& path : paths) {
+            const std::wstring name = path.substr(path.rfind(L'\\') + 1);
+            EXPECT_EQ(20u, name.size()) << path;
+            EXPECT_EQ(L"mvu-", name.substr(0, 4)) << path;
+            for (wchar_t c : name.substr(4))
+                EXPECT_TRUE(std::iswxdigit(c)) << path;
+            EXPECT_TRUE(Exists(path)) << path;
+        }
+    }
+    EXPECT_FALSE(Exists(paths[0]));
+    EXPECT_FALSE(Exists(paths[1]));
+}
+
+// A file is only ever created new: one planted under the name first is neither opened nor
+// overwritten, and the store fails instead.
+TEST(CPrivateTempFolder, FilesAreCreatedNewNeverOverAPlantedOne)
+{
+    CPrivateTempFolder folder;
+    ASSERT_TRUE(folder.Create());
+    const std::wstring planted = std::wstring(folder.GetPath()) + L"\\planted.ini";
+    std::ofstream(planted.c_str(), std::ios::binary) << "planted";
+    wchar_t path[MAX_PATH] = {};
+    EXPECT_FALSE(folder.StoreNewFile(L"planted.ini", "new", 3, path, MAX_PATH));
+    EXPECT_EQ("planted", Read(planted));
+    EXPECT_TRUE(folder.StoreNewFile(L"dlk.php", "[ZEInstall]", 11, path, MAX_PATH));
+    EXPECT_EQ(std::wstring(folder.GetPath()) + L"\\dlk.php", path);
+    EXPECT_EQ("[ZEInstall]", Read(path));
+    DeleteFileW(planted.c_str());  // not the folder's own: the folder would stay otherwise
+}
+
+}  // namespace

@@ -1,0 +1,166 @@
+#include "util/CCngVerifier.h"
+
+#include "util/DllSearch.h"
+#include "util/ProcAddress.h"
+
+#include <bcrypt.h>
+
+#include <cstring>
+#include <new>
+#include <type_traits>
+
+namespace {
+
+using OpenAlgorithmFn = NTSTATUS(WINAPI*)(BCRYPT_ALG_HANDLE*, LPCWSTR, LPCWSTR, ULONG);
+using CloseAlgorithmFn = NTSTATUS(WINAPI*)(BCRYPT_ALG_HANDLE, ULONG);
+using ImportKeyPairFn = NTSTATUS(WINAPI*)(BCRYPT_ALG_HANDLE, BCRYPT_KEY_HANDLE, LPCWSTR,
+                                          BCRYPT_KEY_HANDLE*, PUCHAR, ULONG, ULONG);
+using DestroyKeyFn = NTSTATUS(WINAPI*)(BCRYPT_KEY_HANDLE);
+using VerifySignatureFn = NTSTATUS(WINAPI*)(BCRYPT_KEY_HANDLE, VOID*, PUCHAR, ULONG, PUCHAR, ULONG,
+                                            ULONG);
+using HashFn = NTSTATUS(WINAPI*)(BCRYPT_ALG_HANDLE, PUCHAR, ULONG, PUCHAR, ULONG, PUCHAR, ULONG);
+using CreateHashFn = NTSTATUS(WINAPI*)(BCRYPT_ALG_HANDLE, BCRYPT_HASH_HANDLE*, PUCHAR, ULONG,
+                                       PUCHAR, ULONG, ULONG);
+using HashDataFn = NTSTATUS(WINAPI*)(BCRYPT_HASH_HANDLE, PUCHAR, ULONG, ULONG);
+using FinishHashFn = NTSTATUS(WINAPI*)(BCRYPT_HASH_HANDLE, PUCHAR, ULONG, ULONG);
+using DestroyHashFn = NTSTATUS(WINAPI*)(BCRYPT_HASH_HANDLE);
+
+constexpr ULONG kP256PublicMagic = 0x31534345;  // BCRYPT_ECDSA_PUBLIC_P256_MAGIC
+// Hashes are made in one call up to this size, far beyond any answer or INI the program uses.
+constexpr size_t kMaxHashedSize = 0x7FFFFFFF;
+
+bool Succeeded(NTSTATUS status)
+{
+    return status >= 0;
+}
+
+}  // namespace
+
+// The library, its entry points and the two open algorithms, released in reverse order.
+struct CCngVerifier::Library {
+    struct ModuleRelease {
+        void operator()(HMODULE module) const { FreeLibrary(module); }
+    };
+    std::unique_ptr<std::remove_pointer_t<HMODULE>, ModuleRelease> module;
+    OpenAlgorithmFn openAlgorithm = nullptr;
+    CloseAlgorithmFn closeAlgorithm = nullptr;
+    ImportKeyPairFn importKeyPair = nullptr;
+    DestroyKeyFn destroyKey = nullptr;
+    VerifySignatureFn verifySignature = nullptr;
+    HashFn hash = nullptr;
+    CreateHashFn createHash = nullptr;
+    HashDataFn hashData = nullptr;
+    FinishHashFn finishHash = nullptr;
+    DestroyHashFn destroyHash = nullptr;
+    BCRYPT_ALG_HANDLE sha256 = nullptr;
+    BCRYPT_ALG_HANDLE ecdsa = nullptr;
+
+    Library() : module(LoadSystemLibrary(L"bcrypt.dll"))
+    {
+        HMODULE m = module.get();
+        openAlgorithm = GetProcAs<OpenAlgorithmFn>(m, "BCryptOpenAlgorithmProvider");
+        closeAlgorithm = GetProcAs<CloseAlgorithmFn>(m, "BCryptCloseAlgorithmProvider");
+        importKeyPair = GetProcAs<ImportKeyPairFn>(m, "BCryptImportKeyPair");
+        destroyKey = GetProcAs<DestroyKeyFn>(m, "BCryptDestroyKey");
+        verifySignature = GetProcAs<VerifySignatureFn>(m, "BCryptVerifySignature");
+        // The one-call hash came with Windows 10; older systems hash in three steps.
+        hash = GetProcAs<HashFn>(m, "BCryptHash");
+        createHash = GetProcAs<CreateHashFn>(m, "BCryptCreateHash");
+        hashData = GetProcAs<HashDataFn>(m, "BCryptHashData");
+        finishHash = GetProcAs<FinishHashFn>(m, "BCryptFinishHash");
+        destroyHash = GetProcAs<DestroyHashFn>(m, "BCryptDestroyHash");
+        if (openAlgorithm == nullptr || closeAlgorithm == nullptr)
+            return;
+        if (!Succeeded(openAlgorithm(&sha256, BCRYPT_SHA256_ALGORITHM, nullptr, 0)))
+            sha256 = nullptr;
+        if (!Succeeded(openAlgorithm(&ecdsa, BCRYPT_ECDSA_P256_ALGORITHM, nullptr, 0)))
+            ecdsa = nullptr;
+    }
+
+    ~Library()
+    {
+        if (ecdsa != nullptr)
+            closeAlgorithm(ecdsa, 0);
+        if (sha256 != nullptr)
+            closeAlgorithm(sha256, 0);
+    }
+
+    bool CanHash() const
+    {
+        return hash != nullptr || (createHash != nullptr && hashData != nullptr &&
+                                   finishHash != nullptr && destroyHash != nullptr);
+    }
+
+    bool IsComplete() const
+    {
+        return sha256 != nullptr && ecdsa != nullptr && importKeyPair != nullptr &&
+               destroyKey != nullptr && verifySignature != nullptr && CanHash();
+    }
+};
+
+CCngVerifier::CCngVerifier() : m_library(new (std::nothrow) Library())
+{
+}
+
+CCngVerifier::~CCngVerifier() = default;
+
+bool CCngVerifier::IsAvailable() const
+{
+    return m_library && m_library->IsComplete();
+}
+
+bool CCngVerifier::HasOneCallHash() const
+{
+    return m_library && m_library->hash != nullptr;
+}
+
+bool CCngVerifier::Sha256(const void* data, size_t size, uint8_t (&digest)[32]) const
+{
+    if (!IsAvailable() || size > kMaxHashedSize)
+        return false;
+    const Library& lib = *m_library;
+    PUCHAR input = static_cast<PUCHAR>(const_cast<void*>(data));
+    if (lib.hash != nullptr)
+        return Succeeded(lib.hash(lib.sha256, nullptr, 0, input, static_cast<ULONG>(size), digest,
+                                  sizeof(digest)));
+    struct HashRelease {
+        DestroyHashFn destroy;
+        void operator()(void* handle) const { destroy(handle); }
+    };
+    BCRYPT_HASH_HANDLE raw = nullptr;
+    // The provider keeps its working memory itself when given none.
+    if (!Succeeded(lib.createHash(lib.sha256, &raw, nullptr, 0, nullptr, 0, 0)))
+        return false;
+    std::unique_ptr<void, HashRelease> handle(raw, HashRelease{lib.destroyHash});
+    return Succeeded(lib.hashData(raw, input, static_cast<ULONG>(size), 0)) &&
+           Succeeded(lib.finishHash(raw, digest, sizeof(digest), 0));
+}
+
+CCngVerifier::Verdict CCngVerifier::VerifyP256(const EcPublicKey& key, const uint8_t (&digest)[32],
+                                               const uint8_t (&rs)[64]) const
+{
+    if (!IsAvailable())
+        return Verdict::kUnavailable;
+    const Library& lib = *m_library;
+    uint8_t blob[sizeof(BCRYPT_ECCKEY_BLOB) + kEcPointSize] = {};
+    BCRYPT_ECCKEY_BLOB header = {kP256PublicMagic, static_cast<ULONG>(kEcCoordinateSize)};
+    std::memcpy(blob, &header, sizeof(header));
+    std::memcpy(blob + sizeof(header), key.xy, kEcPointSize);
+    struct KeyRelease {
+        DestroyKeyFn destroy;
+        void operator()(void* handle) const { destroy(handle); }
+    };
+    BCRYPT_KEY_HANDLE raw = nullptr;
+    if (!Succeeded(lib.importKeyPair(lib.ecdsa, nullptr, BCRYPT_ECCPUBLIC_BLOB, &raw, blob,
+                                     sizeof(blob), 0)) ||
+        raw == nullptr)
+        return Verdict::kKeyUnusable;
+    std::unique_ptr<void, KeyRelease> handle(raw, KeyRelease{lib.destroyKey});
+    uint8_t hash[32];
+    uint8_t signature[64];
+    std::memcpy(hash, digest, sizeof(hash));
+    std::memcpy(signature, rs, sizeof(signature));
+    const NTSTATUS status =
+        lib.verifySignature(raw, nullptr, hash, sizeof(hash), signature, sizeof(signature), 0);
+    return Succeeded(status) ? Verdict::kVerified : Verdict::kBadSignature;
+}
