@@ -1,7 +1,8 @@
 # Loopback test servers for the network tests (tests/rig/mvrig.py), started and stopped by ctest.
 #
 # mvu_rig(NAME name ADDRESS 127.83.N.1 [HOSTS name[=address]...]
-#         [WRONG_NAME_ADDRESS 127.83.N.2] [EXPIRED_ADDRESS 127.83.N.3])
+#         [WRONG_NAME_ADDRESS 127.83.N.2] [EXPIRED_ADDRESS 127.83.N.3]
+#         [UNTRUSTED_ADDRESS 127.83.N.4])
 #
 # adds the tests rig_<name>_start and rig_<name>_stop as setup and cleanup of the fixture
 # rig_<name>. A test program asks for it with mvu_test(... FIXTURES rig_<name>): ctest starts the
@@ -12,10 +13,11 @@
 #   MVU_RIG_PROXY_PORT, MVU_RIG_CONTROL_PORT    8080, 8079
 #   MVU_RIG_WRONG_NAME_ADDRESS, MVU_RIG_WRONG_NAME_HOST   https :443, certificate for another name
 #   MVU_RIG_EXPIRED_ADDRESS, MVU_RIG_EXPIRED_HOST         https :443, expired certificate
+#   MVU_RIG_UNTRUSTED_ADDRESS, MVU_RIG_UNTRUSTED_HOST     https :443, certificate of an unknown CA
 # HOSTS go into the run's private hosts file (a name alone stands for ADDRESS); the *_HOST
 # variables carry the first name given for each address.
 #
-# Every rig needs addresses and names of its own: take 127.83.N.1 to .3 with an N no other folder
+# Every rig needs addresses and names of its own: take 127.83.N.1 to .4 with an N no other folder
 # uses. Rigs only run inside tools/with-test-network (tools/test.sh runs ctest in it).
 
 find_program(MVU_PYTHON3 python3 REQUIRED)
@@ -47,12 +49,13 @@ function(_mvu_rig_host_of out address default_address hosts)
 endfunction()
 
 function(mvu_rig)
-  cmake_parse_arguments(ARG "" "NAME;ADDRESS;WRONG_NAME_ADDRESS;EXPIRED_ADDRESS" "HOSTS" ${ARGN})
+  cmake_parse_arguments(ARG "" "NAME;ADDRESS;WRONG_NAME_ADDRESS;EXPIRED_ADDRESS;UNTRUSTED_ADDRESS" "HOSTS" ${ARGN})
   if(NOT ARG_NAME OR NOT ARG_ADDRESS)
     message(FATAL_ERROR "mvu_rig: NAME and ADDRESS are required")
   endif()
   get_property(used GLOBAL PROPERTY MVU_RIG_ADDRESSES)
-  foreach(address IN ITEMS ${ARG_ADDRESS} ${ARG_WRONG_NAME_ADDRESS} ${ARG_EXPIRED_ADDRESS})
+  foreach(address IN ITEMS ${ARG_ADDRESS} ${ARG_WRONG_NAME_ADDRESS} ${ARG_EXPIRED_ADDRESS}
+                       ${ARG_UNTRUSTED_ADDRESS})
     if(NOT address MATCHES "^127\\.[0-9]+\\.[0-9]+\\.[0-9]+$")
       message(FATAL_ERROR "mvu_rig(${ARG_NAME}): ${address} is not a loopback address")
     endif()
@@ -74,6 +77,9 @@ function(mvu_rig)
   if(ARG_EXPIRED_ADDRESS)
     list(APPEND serve --expired-address ${ARG_EXPIRED_ADDRESS})
   endif()
+  if(ARG_UNTRUSTED_ADDRESS)
+    list(APPEND serve --untrusted-address ${ARG_UNTRUSTED_ADDRESS})
+  endif()
 
   add_test(NAME ${fixture}_start
            COMMAND ${MVU_PYTHON3} ${MVU_RIG_SCRIPT} start --pidfile ${state}.pid --log ${state}.log ${serve})
@@ -84,6 +90,7 @@ function(mvu_rig)
   _mvu_rig_host_of(host "${ARG_ADDRESS}" "${ARG_ADDRESS}" "${ARG_HOSTS}")
   _mvu_rig_host_of(wrong_host "${ARG_WRONG_NAME_ADDRESS}" "${ARG_ADDRESS}" "${ARG_HOSTS}")
   _mvu_rig_host_of(expired_host "${ARG_EXPIRED_ADDRESS}" "${ARG_ADDRESS}" "${ARG_HOSTS}")
+  _mvu_rig_host_of(untrusted_host "${ARG_UNTRUSTED_ADDRESS}" "${ARG_ADDRESS}" "${ARG_HOSTS}")
   set(environment
     MVU_RIG_ADDRESS=${ARG_ADDRESS}
     MVU_RIG_HOST=${host}
@@ -93,7 +100,9 @@ function(mvu_rig)
     MVU_RIG_WRONG_NAME_ADDRESS=${ARG_WRONG_NAME_ADDRESS}
     MVU_RIG_WRONG_NAME_HOST=${wrong_host}
     MVU_RIG_EXPIRED_ADDRESS=${ARG_EXPIRED_ADDRESS}
-    MVU_RIG_EXPIRED_HOST=${expired_host})
+    MVU_RIG_EXPIRED_HOST=${expired_host}
+    MVU_RIG_UNTRUSTED_ADDRESS=${ARG_UNTRUSTED_ADDRESS}
+    MVU_RIG_UNTRUSTED_HOST=${untrusted_host})
   # Read by mvu_test's FIXTURES keyword (cmake/mvu.cmake).
   set_property(GLOBAL PROPERTY MVU_FIXTURE_ENVIRONMENT_${fixture} "${environment}")
   set_property(GLOBAL PROPERTY MVU_FIXTURE_LOCK_${fixture} ${fixture})

@@ -300,7 +300,9 @@ TEST_F(UrlExchange, CertificateNameAndDatesAreCheckedUnlessTheOperatorRelaxesThe
 {
     const std::string wrongName = Rig::Env("MVU_RIG_WRONG_NAME_HOST");
     const std::string expired = Rig::Env("MVU_RIG_EXPIRED_HOST");
-    ASSERT_FALSE(wrongName.empty() || expired.empty()) << "the rig has no certificates to refuse";
+    const std::string untrusted = Rig::Env("MVU_RIG_UNTRUSTED_HOST");
+    ASSERT_FALSE(wrongName.empty() || expired.empty() || untrusted.empty())
+        << "the rig has no certificates to refuse";
     Serve("path: /cert", "ok");
     // Strict rows first: an accepted connection may be kept and reused by WinInet.
     const DWORD kNoSetting = 0xFFFFFFFF;
@@ -322,6 +324,8 @@ TEST_F(UrlExchange, CertificateNameAndDatesAreCheckedUnlessTheOperatorRelaxesThe
         MVUrlInit(nullptr, 0);
         const Outcome o1 = Fetch("https://" + wrongName + "/cert");
         const Outcome o2 = Fetch("https://" + expired + "/cert");
+        // No setting relaxes the issuer: a certificate no trusted CA signed is always refused.
+        const Outcome o3 = Fetch("https://" + untrusted + "/cert");
         MVUrlCleanup();
         const std::string which = row.text ? row.text : "number " + std::to_string(row.number);
         if (row.relaxed) {
@@ -330,6 +334,7 @@ TEST_F(UrlExchange, CertificateNameAndDatesAreCheckedUnlessTheOperatorRelaxesThe
             EXPECT_EQ(ERROR_INTERNET_SEC_CERT_CN_INVALID, o1.value) << which;
             EXPECT_EQ(ERROR_INTERNET_SEC_CERT_DATE_INVALID, o2.value) << which;
         }
+        EXPECT_EQ(ERROR_INTERNET_INVALID_CA, o3.value) << which;
     }
 }
 

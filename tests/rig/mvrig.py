@@ -4,7 +4,8 @@
 A rig serves a loopback address of its own: http :80, https :443 (certificate for the address and
 its --host names), proxy :8080 (Basic credentials when told to; answers absolute-URI requests from
 the script; tunnels CONNECT to loopback) and control :8079; also https :443 on --wrong-name-address
-(certificate for another name) and --expired-address. It runs only inside tools/with-test-network,
+(certificate for another name), --expired-address and --untrusted-address (certificate from a CA
+that nothing trusts). It runs only inside tools/with-test-network,
 whose MVU_TEST_NETWORK_DIR holds the CA and the hosts file it uses. Commands: start (in the
 background, returns once the rig answers), stop --pidfile F, serve (in the foreground).
 
@@ -545,6 +546,31 @@ def openssl(*args):
         )
 
 
+def untrusted_ca(work):
+    """A throwaway CA of this rig's own, in no trust store: (certificate, key) paths."""
+    cert, key = os.path.join(work, "untrusted-ca.pem"), os.path.join(work, "untrusted-ca.key")
+    openssl(
+        "req",
+        "-x509",
+        "-newkey",
+        "rsa:2048",
+        "-nodes",
+        "-subj",
+        "/CN=mvrig untrusted CA",
+        "-days",
+        "7",
+        "-addext",
+        "basicConstraints=critical,CA:TRUE",
+        "-addext",
+        "subjectKeyIdentifier=hash",
+        "-keyout",
+        key,
+        "-out",
+        cert,
+    )
+    return cert, key
+
+
 def issue_certificates(args, hosts):
     """A certificate from the run's CA for each HTTPS address: (address, TLS context) pairs."""
     net = network_dir()
@@ -568,12 +594,14 @@ def issue_certificates(args, hosts):
     os.environ["MVRIG_NAMES"] = "DNS:rig"  # the names of the certificate being issued
     openssl("req", "-new", "-config", config, "-key", key, "-subj", "/CN=rig", "-out", request)
     now, day = datetime.datetime.now(datetime.timezone.utc), datetime.timedelta(days=1)
+    run_ca = (os.path.join(net, "ca.pem"), os.path.join(net, "ca.key"))
     wanted = [
-        (args.address, -1, 7),
-        (args.wrong_name_address, -1, 7),
-        (args.expired_address, -30, -1),
+        (args.address, -1, 7, run_ca),
+        (args.wrong_name_address, -1, 7, run_ca),
+        (args.expired_address, -30, -1, run_ca),
+        (args.untrusted_address, -1, 7, args.untrusted_address and untrusted_ca(work)),
     ]
-    for address, start, end in (w for w in wanted if w[0]):
+    for address, start, end, (ca_cert, ca_key) in (w for w in wanted if w[0]):
         dns = [n for n, a in hosts if a == address] + [address]
         os.environ["MVRIG_NAMES"] = "DNS:%s, IP:%s" % (", DNS:".join(dns), address)
         if address == args.wrong_name_address:
@@ -593,9 +621,9 @@ def issue_certificates(args, hosts):
             "-subj",
             "/CN=" + dns[0],
             "-cert",
-            os.path.join(net, "ca.pem"),
+            ca_cert,
             "-keyfile",
-            os.path.join(net, "ca.key"),
+            ca_key,
             "-startdate",
             (now + start * day).strftime("%Y%m%d%H%M%SZ"),
             "-enddate",
@@ -720,7 +748,13 @@ def main(argv):
         p.add_argument(
             "--host", action="append", help="NAME or NAME=ADDRESS for the private hosts file"
         )
-        for option in ("--wrong-name-address", "--expired-address", "--pidfile", "--log"):
+        for option in (
+            "--wrong-name-address",
+            "--expired-address",
+            "--untrusted-address",
+            "--pidfile",
+            "--log",
+        ):
             # serve takes --pidfile and --log too: start runs it with its own arguments.
             p.add_argument(option, required=name == "start" and option in ("--pidfile", "--log"))
         for option, default in (
