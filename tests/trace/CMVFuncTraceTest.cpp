@@ -18,8 +18,8 @@ TEST(CMVFuncTrace, WritesEnterThenLeaveWhateverWayTheScopeIsLeft)
     std::wstring longName = L"CLong::";
     while (longName.size() < 300)
         longName += static_cast<wchar_t>(L'a' + longName.size() % 26);
-    // 255 characters in all: the prefix and 249 of the name.
-    const std::wstring cut = longName.substr(0, 249);
+    // Function records are cut to 255 characters in all, prefix included.
+    constexpr size_t kRecordLimit = 255;
     struct Row {
         const char* name;
         int32_t threshold;
@@ -40,7 +40,12 @@ TEST(CMVFuncTrace, WritesEnterThenLeaveWhateverWayTheScopeIsLeft)
          true,
          {L"Enter CMVAgtApp::OnUrlReturn", L"Leave CMVAgtApp::OnUrlReturn"}},
         {"null name: only the bare exit record", 7, nullptr, false, {L"Leave "}},
-        {"long name cut", 7, longName.c_str(), false, {L"Enter " + cut, L"Leave " + cut}},
+        {"long name cut",
+         7,
+         longName.c_str(),
+         false,
+         {(L"Enter " + longName).substr(0, kRecordLimit),
+          (L"Leave " + longName).substr(0, kRecordLimit)}},
     };
     for (const Row& row : rows) {
         COvkTraceRecorder recorder;

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cwchar>
 #include <cwctype>
 #include <fstream>
 #include <string>
@@ -61,6 +63,46 @@ TEST(CPrivateTempFolder, FilesAreCreatedNewNeverOverAPlantedOne)
     EXPECT_EQ(std::wstring(folder.GetPath()) + L"\\dlk.php", path);
     EXPECT_EQ("[ZEInstall]", Read(path));
     DeleteFileW(planted.c_str());  // not the folder's own: the folder would stay otherwise
+}
+
+// Names drawn in turn: "mvu-taken-0", "mvu-taken-1", ... up to the last one given, which is then
+// drawn again. A hundred draws give none: a bound that never came.
+int g_drawn = 0;
+int g_lastName = 0;
+bool TakenNames(wchar_t (&name)[32])
+{
+    if (++g_drawn > 100)
+        return false;
+    std::swprintf(name, 32, L"mvu-taken-%d", std::min(g_drawn - 1, g_lastName));
+    return true;
+}
+
+// A name taken by a folder or a file is given up for the next one; with every name taken, the
+// folder is not created and only a few names are tried.
+TEST(CPrivateTempFolder, ATakenNameIsGivenUpForAnotherAFewTimesAtMost)
+{
+    wchar_t temp[MAX_PATH];
+    ASSERT_GT(GetTempPathW(MAX_PATH, temp), 0u);
+    const std::wstring takenFolder = std::wstring(temp) + L"mvu-taken-0";
+    const std::wstring takenFile = std::wstring(temp) + L"mvu-taken-1";
+    ASSERT_TRUE(CreateDirectoryW(takenFolder.c_str(), nullptr));
+    std::ofstream(takenFile.c_str(), std::ios::binary) << "taken";
+    {
+        g_drawn = 0;
+        g_lastName = 2;
+        CPrivateTempFolder folder;
+        EXPECT_TRUE(folder.Create(TakenNames));
+        EXPECT_EQ(std::wstring(temp) + L"mvu-taken-2", folder.GetPath());
+        EXPECT_EQ(3, g_drawn);
+    }
+    g_drawn = 0;
+    g_lastName = 1;
+    CPrivateTempFolder folder;
+    EXPECT_FALSE(folder.Create(TakenNames));
+    EXPECT_STREQ(L"", folder.GetPath());
+    EXPECT_LT(g_drawn, 100) << "no bound on the names tried";
+    RemoveDirectoryW(takenFolder.c_str());
+    DeleteFileW(takenFile.c_str());
 }
 
 }  // namespace
