@@ -3,8 +3,8 @@
 // N = 1, 2, ..., until a run against the test server completes with no allocation failed.
 #include "app/Entry.h"
 #include "app/TickSource.h"
+#include "tests/app/LaunchLog.h"
 #include "util/ConfigStore.h"
-#include "util/ModulePath.h"
 #include "tests/support/FailingAllocation.h"
 #include "tests/support/Rig.h"
 
@@ -24,30 +24,6 @@ const wchar_t kGeneralKey[] = L"SOFTWARE\\Orvik\\Config\\MV\\General";
 const char kAgent[] = "sweep agent\n";
 const char kAgentSha256[] = "9fe7d380af6b3c0dc038bb7500a55d7891951e2e54dd37f7a780cd3e8b1b69c5";
 constexpr long kMostRuns = 1000;
-
-std::wstring ProgramDir()
-{
-    wchar_t dir[MAX_PATH];
-    GetModuleDir(nullptr, dir, MAX_PATH, 0);
-    return dir;
-}
-
-size_t LaunchCount()
-{
-    std::ifstream file((ProgramDir() + L"\\launches.log").c_str(), std::ios::binary);
-    size_t count = 0;
-    for (std::string line; std::getline(file, line);)
-        count += line.find(" ksagtctl.exe args=\"/start2\"") != std::string::npos;
-    return count;
-}
-
-// The shell starts programs without waiting for them.
-bool WaitForLaunches(size_t count)
-{
-    for (int i = 0; i < 1000 && LaunchCount() < count; ++i)
-        Sleep(10);
-    return LaunchCount() == count;
-}
 
 // The private folders of runs left in the temporary directory.
 std::vector<std::wstring> RunFolders()
@@ -113,7 +89,7 @@ protected:
 
 TEST_F(AllocationSweep, EveryFailingAllocationStillEndsInTheLaunch)
 {
-    const size_t launchesBefore = LaunchCount();
+    const size_t launchesBefore = LaunchLines("ksagtctl.exe", "/start2").size();
     long n = 1;
     for (; n <= kMostRuns; ++n) {
         DeleteFileW(InstalledAgent().c_str());
@@ -121,7 +97,8 @@ TEST_F(AllocationSweep, EveryFailingAllocationStillEndsInTheLaunch)
         RunUpdater(GetModuleHandleW(nullptr), L"", 0);
         const bool failedOne = AllocationFailed();
         FailAllocation(0);
-        ASSERT_TRUE(WaitForLaunches(launchesBefore + static_cast<size_t>(n)))
+        const size_t launches = launchesBefore + static_cast<size_t>(n);
+        ASSERT_EQ(launches, WaitForLaunches(launches, "ksagtctl.exe", "/start2").size())
             << "no final launch when allocation " << n << " failed";
         ASSERT_EQ(std::vector<std::wstring>(), RunFolders())
             << "private folder left when allocation " << n << " failed";

@@ -52,11 +52,9 @@ bool AllocationFailed()
     return g_failedOne;
 }
 
+// The runtime's array forms come through these; its nothrow forms would call the
+// throwing one, so they are replaced too.
 void* operator new(size_t size)
-{
-    return AllocateOrDie(size);
-}
-void* operator new[](size_t size)
 {
     return AllocateOrDie(size);
 }
@@ -72,15 +70,7 @@ void operator delete(void* p) noexcept
 {
     std::free(p);
 }
-void operator delete[](void* p) noexcept
-{
-    std::free(p);
-}
 void operator delete(void* p, size_t) noexcept
-{
-    std::free(p);
-}
-void operator delete[](void* p, size_t) noexcept
 {
     std::free(p);
 }
