@@ -28,17 +28,17 @@ TEST(CUrlRequest, ContentNeverPassesItsLimitNorReservesFarBeyondIt)
 {
     CUrlRequest* r = CUrlRequest::Create(nullptr, "u", 0, NoCompletion);
     ASSERT_NE(nullptr, r);
-    constexpr uint32_t kLimit = 100000;
+    constexpr uint32_t kLimit = 1000000;
     r->SetBodyLimit(kLimit);
-    const std::string piece = Pattern(60000, 0);
+    const std::string piece = Pattern(600000, 0);
     const auto* bytes = reinterpret_cast<const uint8_t*>(piece.data());
-    ASSERT_EQ(1, r->AppendContent(bytes, 60000));
-    EXPECT_TRUE(r->WouldPassLimit(40001));
-    EXPECT_FALSE(r->WouldPassLimit(40000));
+    ASSERT_EQ(1, r->AppendContent(bytes, 600000));
+    EXPECT_TRUE(r->WouldPassLimit(400001));
+    EXPECT_FALSE(r->WouldPassLimit(400000));
     // Refused whole: nothing of the refused piece is kept.
-    EXPECT_EQ(0, r->AppendContent(bytes, 40001));
-    EXPECT_EQ(60000u, r->GetContentLength());
-    ASSERT_EQ(1, r->AppendContent(bytes, 40000));
+    EXPECT_EQ(0, r->AppendContent(bytes, 400001));
+    EXPECT_EQ(600000u, r->GetContentLength());
+    ASSERT_EQ(1, r->AppendContent(bytes, 400000));
     EXPECT_EQ(kLimit, r->GetContentLength());
     // Doubling the buffer would reserve far more than the limit lets the body reach.
     EXPECT_LT(r->GetContentCapacity(), kLimit + kLimit / 10);
