@@ -69,32 +69,29 @@ bool TakenNames(wchar_t (&name)[32])
     return true;
 }
 
-// A name taken by a folder or a file is given up for the next one; with every name taken, the
-// folder is not created and only a few names are tried.
+// A name taken already is given up for the next one; with every name taken, the folder is not
+// created and only a few names are tried.
 TEST(CPrivateTempFolder, ATakenNameIsGivenUpForAnotherAFewTimesAtMost)
 {
     wchar_t temp[MAX_PATH];
     ASSERT_GT(GetTempPathW(MAX_PATH, temp), 0u);
-    const std::wstring takenFolder = std::wstring(temp) + L"mvu-taken-0";
-    const std::wstring takenFile = std::wstring(temp) + L"mvu-taken-1";
-    ASSERT_TRUE(CreateDirectoryW(takenFolder.c_str(), nullptr));
-    std::ofstream(takenFile.c_str(), std::ios::binary) << "taken";
+    const std::wstring taken = std::wstring(temp) + L"mvu-taken-0";
+    ASSERT_TRUE(CreateDirectoryW(taken.c_str(), nullptr));
     {
         g_drawn = 0;
-        g_lastName = 2;
+        g_lastName = 1;
         CPrivateTempFolder folder;
         EXPECT_TRUE(folder.Create(TakenNames));
-        EXPECT_EQ(std::wstring(temp) + L"mvu-taken-2", folder.GetPath());
-        EXPECT_EQ(3, g_drawn);
+        EXPECT_EQ(std::wstring(temp) + L"mvu-taken-1", folder.GetPath());
+        EXPECT_EQ(2, g_drawn);
     }
     g_drawn = 0;
-    g_lastName = 1;
+    g_lastName = 0;
     CPrivateTempFolder folder;
     EXPECT_FALSE(folder.Create(TakenNames));
     EXPECT_STREQ(L"", folder.GetPath());
     EXPECT_LT(g_drawn, 100) << "no bound on the names tried";
-    RemoveDirectoryW(takenFolder.c_str());
-    DeleteFileW(takenFile.c_str());
+    RemoveDirectoryW(taken.c_str());
 }
 
 }  // namespace
