@@ -51,10 +51,12 @@ TEST(CKSSyncQueue, GetOnAnEmptyQueueWaitsForItsWakeHandleOrAnItem)
     EXPECT_EQ(0x5u, q.Get(timer));
     CloseHandle(timer);
 
-    LatePut put{&q};
+    // Kept for the whole run: a Get that came back early leaves the timer to fire after the test.
+    static CKSSyncQueue late;
+    static LatePut put{&late};
     HANDLE putter = nullptr;
     ASSERT_TRUE(CreateTimerQueueTimer(&putter, nullptr, PutLate, &put, 200, 0, WT_EXECUTEONLYONCE));
-    EXPECT_EQ(0x77u, q.Get(nullptr));
+    EXPECT_EQ(0x77u, late.Get(nullptr));
     EXPECT_TRUE(put.done) << "returned before the item was put";
     DeleteTimerQueueTimer(nullptr, putter, INVALID_HANDLE_VALUE);
 }
