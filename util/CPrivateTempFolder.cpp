@@ -65,7 +65,7 @@ CPrivateTempFolder::~CPrivateTempFolder()
         RemoveDirectoryW(m_szPath);
 }
 
-BOOL CPrivateTempFolder::Create()
+BOOL CPrivateTempFolder::Create(NameSource names)
 {
     if (m_szPath[0] != L'\0')
         return TRUE;
@@ -80,7 +80,7 @@ BOOL CPrivateTempFolder::Create()
     for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
         wchar_t name[32] = {};
         wchar_t path[MAX_PATH] = {};
-        if (!RandomName(name))
+        if (!(names != nullptr ? names(name) : RandomName(name)))
             return FALSE;
         if (BoundedFormat(path, MAX_PATH, temp[n - 1] == L'\\' ? L"%ls%ls" : L"%ls\\%ls", temp,
                           name) != KS_S_OK) {

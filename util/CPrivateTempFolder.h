@@ -15,8 +15,13 @@ public:
     CPrivateTempFolder(const CPrivateTempFolder&) = delete;
     CPrivateTempFolder& operator=(const CPrivateTempFolder&) = delete;
 
-    // Creates the folder once; TRUE when it exists afterwards.
-    BOOL Create();
+    // Draws a name for the folder into name; false when none can be had. Random names unless the
+    // tests give their own, to meet names already taken.
+    using NameSource = bool (*)(wchar_t (&name)[32]);
+
+    // Creates the folder once; TRUE when it exists afterwards. A name that is taken already
+    // (by a folder, a file or a link) is given up for another, a few times at most.
+    BOOL Create(NameSource names = nullptr);
     // The folder's path without trailing backslash; empty before Create succeeded.
     const wchar_t* GetPath() const { return m_szPath; }
 

@@ -1,87 +1,22 @@
 // Every allocation of a whole update run may fail: the run still ends in its final launch,
-// without a crash, and leaves no private folder behind. This program replaces the C++
-// allocation functions with a counter that fails the Nth allocation of a run, for N = 1, 2, ...,
-// until a run against the test server completes with no allocation failed.
+// without a crash, and leaves no private folder behind. The Nth allocation of a run fails, for
+// N = 1, 2, ..., until a run against the test server completes with no allocation failed.
 #include "app/Entry.h"
 #include "app/TickSource.h"
+#include "tests/app/LaunchLog.h"
 #include "util/ConfigStore.h"
-#include "util/ModulePath.h"
+#include "tests/support/FailingAllocation.h"
 #include "tests/support/Rig.h"
 
 #include <gtest/gtest.h>
 
 #include <windows.h>
 
-#include <atomic>
 #include <cstdio>
-#include <cstdlib>
 #include <fstream>
-#include <new>
 #include <sstream>
 #include <string>
 #include <vector>
-
-namespace {
-
-// 0: allocations pass; N > 0: the Nth allocation from now on fails.
-std::atomic<long> g_countdown{0};
-std::atomic<bool> g_failedOne{false};
-
-void* Allocate(size_t size)
-{
-    if (g_countdown.load() > 0 && g_countdown.fetch_sub(1) == 1) {
-        g_failedOne = true;
-        return nullptr;
-    }
-    return std::malloc(size != 0 ? size : 1);
-}
-
-void* AllocateOrDie(size_t size)
-{
-    void* p = Allocate(size);
-    if (p == nullptr) {
-        // The product builds without exceptions: an allocation that can only throw ends the
-        // process, which is the fault this program looks for.
-        std::fputs("a throwing operator new failed: the process would end here\n", stderr);
-        std::abort();
-    }
-    return p;
-}
-
-}  // namespace
-
-void* operator new(size_t size)
-{
-    return AllocateOrDie(size);
-}
-void* operator new[](size_t size)
-{
-    return AllocateOrDie(size);
-}
-void* operator new(size_t size, const std::nothrow_t&) noexcept
-{
-    return Allocate(size);
-}
-void* operator new[](size_t size, const std::nothrow_t&) noexcept
-{
-    return Allocate(size);
-}
-void operator delete(void* p) noexcept
-{
-    std::free(p);
-}
-void operator delete[](void* p) noexcept
-{
-    std::free(p);
-}
-void operator delete(void* p, size_t) noexcept
-{
-    std::free(p);
-}
-void operator delete[](void* p, size_t) noexcept
-{
-    std::free(p);
-}
 
 namespace {
 
@@ -89,30 +24,6 @@ const wchar_t kGeneralKey[] = L"SOFTWARE\\Orvik\\Config\\MV\\General";
 const char kAgent[] = "sweep agent\n";
 const char kAgentSha256[] = "9fe7d380af6b3c0dc038bb7500a55d7891951e2e54dd37f7a780cd3e8b1b69c5";
 constexpr long kMostRuns = 1000;
-
-std::wstring ProgramDir()
-{
-    wchar_t dir[MAX_PATH];
-    GetModuleDir(nullptr, dir, MAX_PATH, 0);
-    return dir;
-}
-
-size_t LaunchCount()
-{
-    std::ifstream file((ProgramDir() + L"\\launches.log").c_str(), std::ios::binary);
-    size_t count = 0;
-    for (std::string line; std::getline(file, line);)
-        count += line.find(" ksagtctl.exe args=\"/start2\"") != std::string::npos;
-    return count;
-}
-
-// The shell starts programs without waiting for them.
-bool WaitForLaunches(size_t count)
-{
-    for (int i = 0; i < 1000 && LaunchCount() < count; ++i)
-        Sleep(10);
-    return LaunchCount() == count;
-}
 
 // The private folders of runs left in the temporary directory.
 std::vector<std::wstring> RunFolders()
@@ -178,19 +89,20 @@ protected:
 
 TEST_F(AllocationSweep, EveryFailingAllocationStillEndsInTheLaunch)
 {
-    const size_t launchesBefore = LaunchCount();
+    const size_t launchesBefore = LaunchLines("ksagtctl.exe", "/start2").size();
     long n = 1;
     for (; n <= kMostRuns; ++n) {
         DeleteFileW(InstalledAgent().c_str());
-        g_failedOne = false;
-        g_countdown = n;
+        FailAllocation(n);
         RunUpdater(GetModuleHandleW(nullptr), L"", 0);
-        g_countdown = 0;
-        ASSERT_TRUE(WaitForLaunches(launchesBefore + static_cast<size_t>(n)))
+        const bool failedOne = AllocationFailed();
+        FailAllocation(0);
+        const size_t launches = launchesBefore + static_cast<size_t>(n);
+        ASSERT_EQ(launches, WaitForLaunches(launches, "ksagtctl.exe", "/start2").size())
             << "no final launch when allocation " << n << " failed";
         ASSERT_EQ(std::vector<std::wstring>(), RunFolders())
             << "private folder left when allocation " << n << " failed";
-        if (!g_failedOne)
+        if (!failedOne)
             break;
     }
     std::printf("allocation sweep: %ld runs, the last one with no allocation failed\n", n);

@@ -49,12 +49,6 @@ int WINAPI FakeIntegrity2(const char* ini, const char* section, const char* file
     return FakeDlk::integrity;
 }
 
-int WINAPI FakeExit()
-{
-    FakeDlk::calls.push_back("Exit");
-    return 0;
-}
-
 }  // namespace
 
 void CTestAgtApp::SetDownloadTarget(const wchar_t* iniPath, const wchar_t* section)
@@ -69,7 +63,6 @@ void FakeDlk::Install(FakeOutcome newOutcome)
     g_pfnDlkStdDownload = FakeDownload;
     g_pfnDlkStdDownload2 = FakeDownload2;
     g_pfnDlkStdGetSectionIntegrity2 = FakeIntegrity2;
-    g_pfnDlkExitStdDownload = FakeExit;
 }
 
 void FakeDlk::Clear()

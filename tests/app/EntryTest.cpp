@@ -4,12 +4,11 @@
 #include "app/CMVAgtApp.h"
 #include "app/Entry.h"
 #include "app/EntryGlobals.h"
+#include "tests/app/LaunchLog.h"
 #include "util/ConfigStore.h"
-#include "util/ModulePath.h"
 
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -17,36 +16,6 @@
 namespace {
 
 const wchar_t kGeneralKey[] = L"SOFTWARE\\Orvik\\Config\\MV\\General";
-
-std::wstring LaunchLogPath()
-{
-    wchar_t dir[MAX_PATH];
-    GetModuleDir(nullptr, dir, MAX_PATH, 0);
-    return std::wstring(dir) + L"\\launches.log";
-}
-
-// The complete lines of the log: a line still being written is not yet one.
-std::vector<std::string> LaunchLines()
-{
-    std::vector<std::string> lines;
-    std::ifstream file(LaunchLogPath().c_str(), std::ios::binary);
-    for (std::string line; std::getline(file, line) && !file.eof();)
-        lines.push_back(line);
-    return lines;
-}
-
-// Waits until the log holds count lines; the shell starts programs without waiting.
-std::vector<std::string> WaitForLaunches(size_t count)
-{
-    for (int i = 0; i < 2000 && LaunchLines().size() < count; ++i)
-        Sleep(10);
-    return LaunchLines();
-}
-
-bool Names(const std::string& line, const std::string& program, const std::string& args)
-{
-    return line.find(" " + program + " args=\"" + args + "\"") != std::string::npos;
-}
 
 HWND WaitForHiddenWindow()
 {
@@ -64,7 +33,7 @@ protected:
     void SetUp() override
     {
         RegDeleteTreeW(HKEY_LOCAL_MACHINE, kGeneralKey);
-        DeleteFileW(LaunchLogPath().c_str());
+        DeleteFileW((ProgramDir() + L"\\launches.log").c_str());
     }
     void TearDown() override { RegDeleteTreeW(HKEY_LOCAL_MACHINE, kGeneralKey); }
 };
@@ -78,16 +47,14 @@ TEST(IsCheckModeCommandLine, OnlyTheWholeOptionInAnyCase)
     EXPECT_FALSE(IsCheckModeCommandLine(nullptr));
 }
 
+// Which command lines ask for check mode is the test above.
 TEST_F(EntryTest, WithoutServerTheConfigurationProgramRunsThenTheAgentOrTheController)
 {
     const struct {
         const wchar_t* cmdLine;
         const char* program;
         const char* args;
-    } rows[] = {{L"", "ksagtctl.exe", "/start2"},
-                {L"/CHECK", "mvagtx.exe", ""},
-                {L"/check ", "ksagtctl.exe", "/start2"},
-                {L"/other", "ksagtctl.exe", "/start2"}};
+    } rows[] = {{L"", "ksagtctl.exe", "/start2"}, {L"/CHECK", "mvagtx.exe", ""}};
     size_t expected = 0;
     for (const auto& row : rows) {
         RunUpdater(GetModuleHandleW(nullptr), row.cmdLine, 0);

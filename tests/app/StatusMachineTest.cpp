@@ -4,6 +4,9 @@
 #include "mvurl/CUrlMgr.h"
 #include "mvurl/CUrlRequest.h"
 
+#include <map>
+#include <sstream>
+
 namespace {
 
 using StatusList = std::vector<int>;
@@ -65,104 +68,45 @@ TEST_F(AppTest, EachWaitingStatusMovesOnOnlyPastItsLimit)
 // run's success and failure: the retry test below).
 TEST_F(AppTest, DownloadAttemptOutcomes)
 {
-    const char* integrity2 = "Integrity2 i.ini|S|mvagtx.exe";
-    const char* download2 = "Download2 i.ini|S|mvagtx.exe";
-    const char* download = "Download i.ini|S";
     enum Library { Bound, NoDownload2, NoIntegrity2, Unbound };
+    // calls: the library's entry points called, in order (I2: DlkStdGetSectionIntegrity2 and D2:
+    // DlkStdDownload2 for "mvagtx.exe", D: DlkStdDownload, all for "i.ini" and section "S").
     const struct {
         const char* name;
         int32_t checkFlag;
         Library library;
         FakeOutcome outcome;
         int integrity;
-        std::vector<std::string> calls;
+        const char* calls;
         int32_t after;  // the status the attempt ends in
         int32_t then;   // and the one the next tick sets
         const wchar_t* trace;
     } rows[] = {
-        {"nothing needed",
-         0,
-         Bound,
-         FakeOutcome::NothingNeeded,
-         0,
-         {download},
-         STATUS_DONE,
-         STATUS_QUIT,
+        {"nothing needed", 0, Bound, FakeOutcome::NothingNeeded, 0, "D", STATUS_DONE, STATUS_QUIT,
          L"DLKAPI DlkStdDownloadNotify: Meeting download succeed."},
-        {"check, agent intact",
-         1,
-         Bound,
-         FakeOutcome::Succeed,
-         1,
-         {integrity2},
-         STATUS_DONE,
-         STATUS_QUIT,
+        {"check, agent intact", 1, Bound, FakeOutcome::Succeed, 1, "I2", STATUS_DONE, STATUS_QUIT,
          nullptr},
-        {"check, agent outdated",
-         1,
-         Bound,
-         FakeOutcome::Succeed,
-         0,
-         {integrity2, download2},
-         STATUS_DONE,
-         STATUS_QUIT,
-         L"download mvagtx.exe..."},
-        {"check, no single-file download",
-         1,
-         NoDownload2,
-         FakeOutcome::Succeed,
-         0,
-         {integrity2, download},
-         STATUS_DONE,
-         STATUS_QUIT,
-         L"can't download one file, download whole section"},
-        {"check, no single-file check",
-         1,
-         NoIntegrity2,
-         FakeOutcome::Succeed,
-         0,
-         {download},
-         STATUS_DONE,
-         STATUS_QUIT,
-         L"can't check mvagtx.exe version, normal download..."},
+        {"check, agent outdated", 1, Bound, FakeOutcome::Succeed, 0, "I2 D2", STATUS_DONE,
+         STATUS_QUIT, L"download mvagtx.exe..."},
+        {"check, no single-file download", 1, NoDownload2, FakeOutcome::Succeed, 0, "I2 D",
+         STATUS_DONE, STATUS_QUIT, L"can't download one file, download whole section"},
+        {"check, no single-file check", 1, NoIntegrity2, FakeOutcome::Succeed, 0, "D", STATUS_DONE,
+         STATUS_QUIT, L"can't check mvagtx.exe version, normal download..."},
         // A refusal comes with no notification: the attempt fails at once.
-        {"refused",
-         0,
-         Bound,
-         FakeOutcome::Refuse,
-         0,
-         {download},
-         STATUS_DOWNLOAD_FAILED,
-         STATUS_READY_TO_DOWNLOAD,
-         L"DlkStdDownload refused the download: -3"},
-        {"check, single-file download refused",
-         1,
-         Bound,
-         FakeOutcome::Refuse,
-         0,
-         {integrity2, download2},
-         STATUS_DONE,
-         STATUS_QUIT,
-         L"DlkStdDownload2 refused the download: -3"},
+        {"refused", 0, Bound, FakeOutcome::Refuse, 0, "D", STATUS_DOWNLOAD_FAILED,
+         STATUS_READY_TO_DOWNLOAD, L"DlkStdDownload refused the download: -3"},
+        {"check, single-file download refused", 1, Bound, FakeOutcome::Refuse, 0, "I2 D2",
+         STATUS_DONE, STATUS_QUIT, L"DlkStdDownload2 refused the download: -3"},
         // Check mode starts the agent it has rather than retry.
-        {"check, failure",
-         1,
-         Bound,
-         FakeOutcome::Fail,
-         0,
-         {integrity2, download2},
-         STATUS_DONE,
-         STATUS_QUIT,
+        {"check, failure", 1, Bound, FakeOutcome::Fail, 0, "I2 D2", STATUS_DONE, STATUS_QUIT,
          L"DLKAPI DlkStdDownloadNotify: section download fail."},
-        {"check, unbound",
-         1,
-         Unbound,
-         FakeOutcome::Nothing,
-         0,
-         {},
-         STATUS_DONE,
-         STATUS_QUIT,
+        {"check, unbound", 1, Unbound, FakeOutcome::Nothing, 0, "", STATUS_DONE, STATUS_QUIT,
          L"DlkStdDownload is not available: download failed."},
+    };
+    const std::map<std::string, std::string> called = {
+        {"I2", "Integrity2 i.ini|S|mvagtx.exe"},
+        {"D2", "Download2 i.ini|S|mvagtx.exe"},
+        {"D", "Download i.ini|S"},
     };
     for (const auto& row : rows) {
         FakeDlk::Clear();
@@ -179,7 +123,11 @@ TEST_F(AppTest, DownloadAttemptOutcomes)
         app->SetStatus(STATUS_READY_TO_DOWNLOAD);
         const size_t traced = row.trace != nullptr ? CountTraced(row.trace) : 0;
         Tick(1001);
-        EXPECT_EQ(row.calls, FakeDlk::calls) << row.name;
+        std::vector<std::string> calls;
+        std::istringstream names(row.calls);
+        for (std::string name; names >> name;)
+            calls.push_back(called.at(name));
+        EXPECT_EQ(calls, FakeDlk::calls) << row.name;
         EXPECT_EQ(row.after, app->GetStatus()) << row.name;
         if (row.trace != nullptr) {
             EXPECT_EQ(traced + 1, CountTraced(row.trace)) << row.name;

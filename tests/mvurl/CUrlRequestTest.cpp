@@ -1,8 +1,10 @@
 #include "mvurl/CUrlMgr.h"
 #include "mvurl/CUrlRequest.h"
+#include "tests/support/FailingAllocation.h"
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -22,68 +24,57 @@ std::string Pattern(size_t n, size_t offset)
     return s;
 }
 
-TEST(CUrlRequest, ContentNeverPassesItsLimitNorReservesBeyondIt)
+TEST(CUrlRequest, ContentNeverPassesItsLimitNorReservesFarBeyondIt)
 {
     CUrlRequest* r = CUrlRequest::Create(nullptr, "u", 0, NoCompletion);
     ASSERT_NE(nullptr, r);
-    constexpr uint32_t kLimit = 20000;
+    constexpr uint32_t kLimit = 1000000;
     r->SetBodyLimit(kLimit);
-    const std::string piece = Pattern(12000, 0);
+    const std::string piece = Pattern(600000, 0);
     const auto* bytes = reinterpret_cast<const uint8_t*>(piece.data());
-    ASSERT_EQ(1, r->AppendContent(bytes, 12000));
-    EXPECT_TRUE(r->WouldPassLimit(8001));
-    EXPECT_FALSE(r->WouldPassLimit(8000));
+    ASSERT_EQ(1, r->AppendContent(bytes, 600000));
+    EXPECT_TRUE(r->WouldPassLimit(400001));
+    EXPECT_FALSE(r->WouldPassLimit(400000));
     // Refused whole: nothing of the refused piece is kept.
-    EXPECT_EQ(0, r->AppendContent(bytes, 8001));
-    EXPECT_EQ(12000u, r->GetContentLength());
-    ASSERT_EQ(1, r->AppendContent(bytes, 8000));
+    EXPECT_EQ(0, r->AppendContent(bytes, 400001));
+    EXPECT_EQ(600000u, r->GetContentLength());
+    ASSERT_EQ(1, r->AppendContent(bytes, 400000));
     EXPECT_EQ(kLimit, r->GetContentLength());
-    // Doubling from 16 KB would have reserved 32 KB: the limit caps it at its whole 8 KB step.
-    EXPECT_LE(r->GetContentCapacity(), 24576u);
+    // Doubling the buffer would reserve far more than the limit lets the body reach.
+    EXPECT_LT(r->GetContentCapacity(), kLimit + kLimit / 10);
     EXPECT_EQ(0, r->Release());
 }
 
-TEST(CUrlRequest, ContentGrowsInWholeStepsAndStaysIntact)
+// Pieces of odd sizes, then 10 MB in 100-byte pieces: the content is always exactly what was
+// appended, and the buffer is reallocated only a logarithmic number of times.
+TEST(CUrlRequest, ContentStaysIntactAndGrowsInFewReallocations)
 {
     CUrlRequest* r = CUrlRequest::Create(nullptr, "u", 0, NoCompletion);
     ASSERT_NE(nullptr, r);
+    std::vector<size_t> sizes = {1, 8190, 1, 1, 8192, 3, 40000, 8192, 0, 100};
+    sizes.resize(sizes.size() + 100000, 100);
     std::string expected;
-    const size_t sizes[] = {1, 8190, 1, 1, 8192, 3, 40000, 8192, 0, 100};
+    int growths = 0;
+    uint32_t capacity = 0;
     for (size_t n : sizes) {
         const std::string piece = Pattern(n, expected.size());
         ASSERT_EQ(1, r->AppendContent(reinterpret_cast<const uint8_t*>(piece.data()),
                                       static_cast<uint32_t>(n)));
         expected += piece;
-        EXPECT_EQ(expected.size(), r->GetContentLength());
-        EXPECT_EQ(0u, r->GetContentCapacity() % 8192) << "capacity not in whole 8 KB steps";
-        EXPECT_GE(r->GetContentCapacity(), r->GetContentLength());
-    }
-    EXPECT_EQ(expected,
-              std::string(reinterpret_cast<const char*>(r->GetContent()), r->GetContentLength()));
-    r->Release();
-}
-
-TEST(CUrlRequest, ManySmallAppendsReallocateOnlyLogarithmically)
-{
-    CUrlRequest* r = CUrlRequest::Create(nullptr, "u", 0, NoCompletion);
-    ASSERT_NE(nullptr, r);
-    const uint8_t chunk[100] = {};
-    int growths = 0;
-    uint32_t capacity = 0;
-    for (int i = 0; i < 100000; ++i) {  // 10 MB in 100-byte pieces
-        ASSERT_EQ(1, r->AppendContent(chunk, sizeof(chunk)));
+        ASSERT_GE(r->GetContentCapacity(), r->GetContentLength());
         if (r->GetContentCapacity() != capacity) {
             ++growths;
             capacity = r->GetContentCapacity();
         }
     }
-    EXPECT_EQ(10000000u, r->GetContentLength());
-    // Growing by one 8 KB step at a time would take over 1200 reallocations.
-    EXPECT_LE(growths, 12);
+    EXPECT_EQ(expected,
+              std::string(reinterpret_cast<const char*>(r->GetContent()), r->GetContentLength()));
+    // Growing by a fixed step would take over a thousand reallocations.
+    EXPECT_LE(growths, 16);
     r->Release();
 }
 
-TEST(CUrlRequest, SizesNoBufferCanHoldChangeNothing)
+TEST(CUrlRequest, SizesNoBufferCanHoldAndFailedGrowthsChangeNothing)
 {
     CUrlRequest* r = CUrlRequest::Create(nullptr, "u", 0, NoCompletion);
     ASSERT_NE(nullptr, r);
@@ -93,6 +84,15 @@ TEST(CUrlRequest, SizesNoBufferCanHoldChangeNothing)
     // Refused before any copy or allocation: rounded up to whole steps they would wrap round.
     EXPECT_EQ(0, r->AppendContent(&byte, 0xFFFFFFFFu));
     EXPECT_FALSE(r->ReserveContent(0xFFFFFFFFu));
+    // Memory runs out for any buffer larger than the one there is.
+    const std::string more = Pattern(capacity, 1);
+    FailAllocationsFrom(capacity + 1);
+    EXPECT_EQ(0, r->AppendContent(reinterpret_cast<const uint8_t*>(more.data()), capacity));
+    EXPECT_FALSE(r->ReserveContent(capacity + 1));
+    EXPECT_EQ(nullptr, r->ReserveTail(capacity));
+    const bool failed = AllocationFailed();
+    FailAllocationsFrom(SIZE_MAX);
+    EXPECT_TRUE(failed);
     EXPECT_EQ(capacity, r->GetContentCapacity());
     ASSERT_EQ(1u, r->GetContentLength());
     EXPECT_EQ(7, r->GetContent()[0]);

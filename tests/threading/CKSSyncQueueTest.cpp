@@ -3,16 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <memory>
 #include <thread>
 #include <vector>
 
 namespace {
-
-struct Event {
-    HANDLE h = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    ~Event() { CloseHandle(h); }
-};
 
 TEST(CKSSyncQueue, PriorityItemsOvertakeNormalOnesEachListFifo)
 {
@@ -27,43 +21,44 @@ TEST(CKSSyncQueue, PriorityItemsOvertakeNormalOnesEachListFifo)
     EXPECT_EQ(0u, q.GetCount());
 }
 
-// A Get on an empty queue blocks until an item comes or its wake handle is signalled. A row
-// whose consumer is never woken leaves it behind (the state is shared) rather than hang.
-TEST(CKSSyncQueue, BlockedGetEndsOnAnItemOrItsWakeHandle)
+struct LatePut {
+    CKSSyncQueue* queue;
+    std::atomic<bool> done{false};
+};
+
+void CALLBACK PutLate(void* late, BOOLEAN)
 {
-    struct State {
-        CKSSyncQueue queue;
-        Event wake, done;
-        std::atomic<ULONG_PTR> got{1};
-    };
-    struct Row {
-        const char* name;
-        bool byWake;  // woken by the wake handle, else by an item (and without a wake handle)
-        ULONG_PTR expected;
-    };
-    const Row rows[] = {{"item", false, 0x77}, {"wake handle", true, 0}};
-    for (const Row& row : rows) {
-        auto s = std::make_shared<State>();
-        std::thread consumer([s, row] {
-            s->got = s->queue.Get(row.byWake ? s->wake.h : nullptr);
-            SetEvent(s->done.h);
-        });
-        EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(s->done.h, 100))
-            << row.name << ": returned with nothing queued";
-        row.byWake ? SetEvent(s->wake.h) : s->queue.Put(0x77, FALSE);
-        const bool returned = WaitForSingleObject(s->done.h, 10000) == WAIT_OBJECT_0;
-        EXPECT_TRUE(returned) << row.name << ": the consumer was not woken";
-        EXPECT_EQ(row.expected, s->got.load()) << row.name;
-        if (!returned) {
-            consumer.detach();
-            continue;
-        }
-        consumer.join();
-        // A later item is still delivered, and wins over a signalled wake handle.
-        SetEvent(s->wake.h);
-        s->queue.Put(0x5, FALSE);
-        EXPECT_EQ(0x5u, s->queue.Get(s->wake.h)) << row.name;
-    }
+    auto* put = static_cast<LatePut*>(late);
+    put->done = true;
+    put->queue->Put(0x77, FALSE);
+}
+
+// A Get on an empty queue waits until its wake handle is signalled (a timer here: a Get with a
+// time-out), or without one until an item is put: a timer puts it after Get was called. Either
+// way Get must come back only after that, which a Get that returns at once cannot show.
+TEST(CKSSyncQueue, GetOnAnEmptyQueueWaitsForItsWakeHandleOrAnItem)
+{
+    CKSSyncQueue q;
+    HANDLE timer = CreateWaitableTimerW(nullptr, TRUE, nullptr);
+    ASSERT_NE(nullptr, timer);
+    LARGE_INTEGER due;
+    due.QuadPart = -2000000;  // 200 ms from now
+    ASSERT_TRUE(SetWaitableTimer(timer, &due, 0, nullptr, nullptr, FALSE));
+    EXPECT_EQ(0u, q.Get(timer));
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(timer, 0)) << "returned before its wake handle";
+    // The timer stays signalled: a queued item still wins over it.
+    q.Put(0x5, FALSE);
+    EXPECT_EQ(0x5u, q.Get(timer));
+    CloseHandle(timer);
+
+    // Kept for the whole run: a Get that came back early leaves the timer to fire after the test.
+    static CKSSyncQueue late;
+    static LatePut put{&late};
+    HANDLE putter = nullptr;
+    ASSERT_TRUE(CreateTimerQueueTimer(&putter, nullptr, PutLate, &put, 200, 0, WT_EXECUTEONLYONCE));
+    EXPECT_EQ(0x77u, late.Get(nullptr));
+    EXPECT_TRUE(put.done) << "returned before the item was put";
+    DeleteTimerQueueTimer(nullptr, putter, INVALID_HANDLE_VALUE);
 }
 
 // Every producer's items must arrive in its order, each exactly once.

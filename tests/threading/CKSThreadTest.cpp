@@ -65,17 +65,23 @@ TEST(CKSThread, RestartStopsTheOldThreadThroughItsEventAndLeavesItSignalled)
     CloseHandle(first);
 }
 
+// The thread is terminated once inside its body: the emulator may crash the process when a
+// thread is terminated while it is still starting.
 TEST(CKSThread, ThreadThatIgnoresTheEventIsTerminatedWithExitCodeOne)
 {
-    CTestThread t([](CKSThread&) -> DWORD {
+    const HANDLE inside = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    CTestThread t([inside](CKSThread&) -> DWORD {
+        SetEvent(inside);
         Sleep(INFINITE);
         return 0;
     });
     ASSERT_TRUE(t.Start(0));
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(inside, kEndWithin));
     const HANDLE dup = Duplicate(t.GetThreadHandle());
     EXPECT_FALSE(t.Stop(0, FALSE));
     EXPECT_EQ(1u, ExitCodeOnceEnded(dup));
     CloseHandle(dup);
+    CloseHandle(inside);
 }
 
 TEST(CKSThread, StoppingFromInsideRunIsRefused)

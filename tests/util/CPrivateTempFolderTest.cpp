@@ -2,7 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include <cwctype>
+#include <algorithm>
+#include <cwchar>
 #include <fstream>
 #include <string>
 
@@ -19,9 +20,9 @@ std::string Read(const std::wstring& path)
     return std::string((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
 }
 
-// The name is "mvu-" and 16 hex digits drawn afresh for each folder, and the folder goes with its
-// object. (Its owner-only access list cannot be read back here: the emulator's file system keeps
-// no folder's own list and answers a default one.)
+// The name is drawn afresh for each folder, and the folder goes with its object. (Its owner-only
+// access list cannot be read back here: the emulator's file system keeps no folder's own list and
+// answers a default one.)
 TEST(CPrivateTempFolder, EachFolderHasAFreshNameAndGoesWithItsObject)
 {
     std::wstring paths[2];
@@ -33,14 +34,7 @@ TEST(CPrivateTempFolder, EachFolderHasAFreshNameAndGoesWithItsObject)
         paths[0] = first.GetPath();
         paths[1] = second.GetPath();
         EXPECT_NE(paths[0], paths[1]);
-        for (const std::wstring& path : paths) {
-            const std::wstring name = path.substr(path.rfind(L'\\') + 1);
-            EXPECT_EQ(20u, name.size()) << path;
-            EXPECT_EQ(L"mvu-", name.substr(0, 4)) << path;
-            for (wchar_t c : name.substr(4))
-                EXPECT_TRUE(std::iswxdigit(c)) << path;
-            EXPECT_TRUE(Exists(path)) << path;
-        }
+        EXPECT_TRUE(Exists(paths[0]) && Exists(paths[1]));
     }
     EXPECT_FALSE(Exists(paths[0]));
     EXPECT_FALSE(Exists(paths[1]));
@@ -61,6 +55,43 @@ TEST(CPrivateTempFolder, FilesAreCreatedNewNeverOverAPlantedOne)
     EXPECT_EQ(std::wstring(folder.GetPath()) + L"\\dlk.php", path);
     EXPECT_EQ("[ZEInstall]", Read(path));
     DeleteFileW(planted.c_str());  // not the folder's own: the folder would stay otherwise
+}
+
+// Names drawn in turn: "mvu-taken-0", "mvu-taken-1", ... up to the last one given, which is then
+// drawn again. A hundred draws give none: a bound that never came.
+int g_drawn = 0;
+int g_lastName = 0;
+bool TakenNames(wchar_t (&name)[32])
+{
+    if (++g_drawn > 100)
+        return false;
+    std::swprintf(name, 32, L"mvu-taken-%d", std::min(g_drawn - 1, g_lastName));
+    return true;
+}
+
+// A name taken already is given up for the next one; with every name taken, the folder is not
+// created and only a few names are tried.
+TEST(CPrivateTempFolder, ATakenNameIsGivenUpForAnotherAFewTimesAtMost)
+{
+    wchar_t temp[MAX_PATH];
+    ASSERT_GT(GetTempPathW(MAX_PATH, temp), 0u);
+    const std::wstring taken = std::wstring(temp) + L"mvu-taken-0";
+    ASSERT_TRUE(CreateDirectoryW(taken.c_str(), nullptr));
+    {
+        g_drawn = 0;
+        g_lastName = 1;
+        CPrivateTempFolder folder;
+        EXPECT_TRUE(folder.Create(TakenNames));
+        EXPECT_EQ(std::wstring(temp) + L"mvu-taken-1", folder.GetPath());
+        EXPECT_EQ(2, g_drawn);
+    }
+    g_drawn = 0;
+    g_lastName = 0;
+    CPrivateTempFolder folder;
+    EXPECT_FALSE(folder.Create(TakenNames));
+    EXPECT_STREQ(L"", folder.GetPath());
+    EXPECT_LT(g_drawn, 100) << "no bound on the names tried";
+    RemoveDirectoryW(taken.c_str());
 }
 
 }  // namespace

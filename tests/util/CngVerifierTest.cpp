@@ -23,7 +23,6 @@ TEST(CngVerifier, VerifiesWhatOpensslSignedAndNothingElse)
 {
     CCngVerifier cng;
     ASSERT_TRUE(cng.IsAvailable());
-    std::printf("one-call BCryptHash: %s\n", cng.HasOneCallHash() ? "present" : "absent");
     EcPublicKey key = {};
     ASSERT_EQ(1u, ParseUpdateKeyList(kKey, &key, 1, nullptr));
     uint8_t der[kMaxDerSignatureSize] = {};
@@ -34,8 +33,6 @@ TEST(CngVerifier, VerifiesWhatOpensslSignedAndNothingElse)
     ASSERT_TRUE(ParseDerSignature(der, derSize, rs));
     uint8_t digest[32] = {};
     ASSERT_TRUE(cng.Sha256(kMessage, std::strlen(kMessage), digest));
-    EXPECT_EQ(0x1A, digest[0]);
-    EXPECT_EQ(0xB6, digest[31]);
     EXPECT_EQ(CCngVerifier::Verdict::kVerified, cng.VerifyP256(key, digest, rs));
 
     struct Row {

@@ -34,9 +34,10 @@ std::wstring Wide(const std::wstring& hex, size_t capacity)
     return text;
 }
 
-// The narrow form is also checked against a model of the stored form, with guarded outputs,
-// by the unscramble fuzz target; these stored forms are computed by hand, so they pin the key
-// as well, and go through the wide form, which only the program's build has.
+// How any stored form of hex digits is read (case, odd lengths, fillers, zero bytes, short
+// texts) is checked against a model by the unscramble fuzz target; these stored forms are
+// computed by hand, so they pin the key as well, or hold what is not a hex digit, which the
+// model leaves out; all of them go through the wide form too, which only the program's build has.
 TEST(Unscramble, StoredFormsGiveTheirText)
 {
     std::string cycle;  // printable, so that the wide form can read it too
@@ -52,19 +53,7 @@ TEST(Unscramble, StoredFormsGiveTheirText)
         // 'H' ^ ',' = 0x64 and 'i' ^ 'y' = 0x10 from key position 0; 'H' ^ 'A', 'i' ^ '.' from 2.
         {"from key position 0", "00006410", "Hi", 2},
         {"from key position 2", "02000947", "Hi", 2},
-        {"upper-case digits", "00004A16", "fo", 2},
-        {"lower-case digits", "00004a16", "fo", 2},
-        {"odd length: last digit alone", "00006", "*", 1},
-        {"odd length after a pair", "0000641", "Hx", 2},
-        {"three fillers", "0007DEADBE6410", "Hi", 2},
-        {"only the low two bits count", "00fb0000006410", "Hi", 2},
         {"filler content never read", "00FBzz-!  6410", "Hi", 2},
-        {"04 has no filler", "00046410", "Hi", 2},
-        {"fillers past the end", "0003DEAD", "", 0},
-        {"zero byte counted, not written", "00004D7923", "ab", 3},
-        {"header only", "FF03", "", 0},
-        {"shorter than a header", "000", "", 0},
-        {"empty", "", "", 0},
         // "%X" reads "-1" as -1: its low eight bits, 255, are the start position.
         {"signed start position",
          "-100" + ScrambleHexText("abc", ScrambleOptions{255, {}, 0, false}).substr(4), "abc", 3},
