@@ -189,13 +189,19 @@ class Machine:
             if d.lower() == "temp"
         ]
 
-    def run_updater(self, args=(), while_running=None, output_path=None, cwd=None, timeout=300):
-        """Runs mvupdate.exe to its exit or for timeout seconds, calling while_running(process) meanwhile:
-        (exit code, seconds, whether it ended by itself)."""
+    def run_updater(
+        self, args=(), while_running=None, output_path=None, cwd=None, timeout=300, launcher=()
+    ):
+        """Runs mvupdate.exe (through the launcher's command, a host path and its options, if given)
+        to its exit or for timeout seconds, calling while_running(process) meanwhile: (exit code,
+        seconds, whether it ended by itself)."""
         started = time.monotonic()
         with open(output_path or os.devnull, "wb") as output:
             process = subprocess.Popen(
-                [WINE_RUN, "--prefix", self.prefix, WINDOWS_PROGRAM] + list(args),
+                [WINE_RUN, "--prefix", self.prefix]
+                + list(launcher)
+                + [WINDOWS_PROGRAM]
+                + list(args),
                 stdout=output,
                 stderr=subprocess.STDOUT,
                 cwd=cwd,

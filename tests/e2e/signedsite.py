@@ -2,9 +2,7 @@
 own (127.83.N.5, signed.<label>.mvtest.invalid) with a certificate from the run's CA."""
 
 import atexit
-import base64
 import os
-import re
 import shutil
 import socket
 import subprocess
@@ -101,7 +99,8 @@ class SignedSite:
             self.cert,
         )
 
-    def publish(self, key="a", *extra):
+    def publish(self):
+        """The release signed with key a."""
         release = self.lane.release
         tool(
             MVPUBLISH,
@@ -117,8 +116,7 @@ class SignedSite:
             "--lid",
             "9",
             "--key",
-            self.keys[key][0],
-            *extra,
+            self.keys["a"][0],
             "--files",
             "MV\\bin",
             "%s=agent/%s/mvagtx.exe" % (release.agent_file, RELEASE),
@@ -126,28 +124,6 @@ class SignedSite:
             "MV\\bin\\data",
             "%s=data/data.bin" % release.data_file,
         )
-
-    def resign(self, edit, key="a"):
-        """The published answer with its envelope changed by edit and signed again, as mvpublish signs."""
-        path = self.path("/%s/smt.php" % self.host.split(".")[0])
-        with open(path, "rb") as f:
-            answer = f.read()
-        start = answer.index(b"<MVHostVersion>")
-        end = answer.index(b"</MVHostVersion>", start) + len(b"</MVHostVersion>")
-        envelope = edit(answer[start:end])
-        der = subprocess.run(
-            ["openssl", "dgst", "-sha256", "-sign", self.keys[key][0]],
-            input=envelope,
-            capture_output=True,
-            check=True,
-        ).stdout
-        signature = re.sub(
-            rb"<MVSignature>.*?</MVSignature>",
-            b"<MVSignature>" + base64.b64encode(der) + b"</MVSignature>",
-            answer[end:],
-        )
-        with open(path, "wb") as f:
-            f.write(answer[:start] + envelope + signature)
 
     def path(self, relative):
         return os.path.join(self.site, *relative.strip("/").split("/"))
