@@ -12,8 +12,17 @@ import shutil
 import subprocess
 import time
 
-from mvmachine import RELEASE, Machine, Outcome, Release, Rig, crash_signs, sha256, version_answer
-from signedsite import SignedSite
+from mvmachine import (
+    RELEASE,
+    SOURCE,
+    Machine,
+    Outcome,
+    Release,
+    Rig,
+    crash_signs,
+    sha256,
+    version_answer,
+)
 
 TRIGGER = "C:\\mvfaults\\go"  # the trigger file as the machine names it
 # Status paths: the version check or the INI download failed, four download attempts failed, success.
@@ -99,15 +108,14 @@ def V(body=None, at="host", root=None, **lines):
 
 
 def changed(**tags):
-    """The release's version answer with tags changed (closed=False: without its closing mark)."""
+    """The release's version answer with tags changed."""
     return V(lambda lane: version_answer(lane.host, **tags))
 
 
 def I(body=None, **lines):
-    """The INI (by default the release's) at its path, or under a prefix= the lines give."""
+    """The INI (by default the release's) at its path."""
     return lambda lane: lane.rig.answer(
-        lane.release.ini() if body is None else lane.given(body),
-        **(lines if "prefix" in lines else dict(lines, path=FILES[0])),
+        lane.release.ini() if body is None else lane.given(body), path=FILES[0], **lines
     )
 
 
@@ -1094,136 +1102,118 @@ def rows(long_rows=False):
                 ),
             )
         )
-    table += (
-        [
-            # No download library: every attempt fails at once, no wait for a notification.
-            (
-                "d-no-library",
-                60,
-                "no download library",
-                dict(
-                    serve=FULL,
-                    prepare=lambda lane: os.remove(lane.machine.orvik("ieksdlk.dll")),
-                    path=ALL_FAILS,
-                    within=("seconds", RUN_BOUND),
-                ),
+    table += [
+        # No download library: every attempt fails at once, no wait for a notification.
+        (
+            "d-no-library",
+            60,
+            "no download library",
+            dict(
+                serve=FULL,
+                prepare=lambda lane: os.remove(lane.machine.orvik("ieksdlk.dll")),
+                path=ALL_FAILS,
+                within=("seconds", RUN_BOUND),
             ),
-            # A library that refuses every download at once: four quick attempts, no time-out.
-            (
-                "d-refused",
-                55,
-                "library refuses every download",
-                dict(
-                    serve=FULL,
-                    fault="refuse-start",
-                    path=ALL_FAILS,
-                    attempts=4,
-                    installed="old",
-                    trace=["DlkStdDownload refused the download: -3"],
-                    within=("seconds", RUN_BOUND),
-                ),
+        ),
+        # A library that refuses every download at once: four quick attempts, no time-out.
+        (
+            "d-refused",
+            55,
+            "library refuses every download",
+            dict(
+                serve=FULL,
+                fault="refuse-start",
+                path=ALL_FAILS,
+                attempts=4,
+                installed="old",
+                trace=["DlkStdDownload refused the download: -3"],
+                within=("seconds", RUN_BOUND),
             ),
-            (
-                "logoff-3",
-                40,
-                "log-off query and end in status 3: ignored",
-                dict(
-                    serve=FULL,
-                    trigger=ROAD_TO[3],
-                    messages=["queryendsession:0:%#x" % LOGOFF, "endsession:1:%#x" % LOGOFF],
-                    path=SUCCESS,
-                    no_trace=["Command : ID_MENU_CLOSE."],
-                ),
+        ),
+        (
+            "logoff-3",
+            40,
+            "log-off query and end in status 3: ignored",
+            dict(
+                serve=FULL,
+                trigger=ROAD_TO[3],
+                messages=["queryendsession:0:%#x" % LOGOFF, "endsession:1:%#x" % LOGOFF],
+                path=SUCCESS,
+                no_trace=["Command : ID_MENU_CLOSE."],
             ),
-            (
-                "close-4",
-                40,
-                "WM_CLOSE in status 4: the run ends in order",
-                dict(
-                    HOLD_IN[4], trigger=ROAD_TO[4], messages=["close"], path=[0, 1, 2, 3, 4, 8, 0]
-                ),
+        ),
+        (
+            "close-4",
+            40,
+            "WM_CLOSE in status 4: the run ends in order",
+            dict(HOLD_IN[4], trigger=ROAD_TO[4], messages=["close"], path=[0, 1, 2, 3, 4, 8, 0]),
+        ),
+        (
+            "pre-window",
+            40,
+            "shutdown messages before the window exists",
+            dict(
+                serve=LIGHT,
+                messages=[QUERY_END, "endsession:1:0"],
+                send_now=True,
+                tool_code=3,
+                path=SUCCESS,
             ),
-            (
-                "pre-window",
-                40,
-                "shutdown messages before the window exists",
-                dict(
-                    serve=LIGHT,
-                    messages=[QUERY_END, "endsession:1:0"],
-                    send_now=True,
-                    tool_code=3,
-                    path=SUCCESS,
-                ),
+        ),
+        # Settings in the registry: an SURL that is no text reads as none; the configuration
+        # program, started then, gets none of the handles the program was given to inherit.
+        (
+            "r-surl-dword",
+            40,
+            "SURL as REG_DWORD",
+            dict(
+                settings={"SURL": ("dword", 5)},
+                path=[0, 8, 0],
+                asked=[],
+                launches=[("mvcfg.exe", "")] + CONTROLLER,
+                launch=[],
+                launch_log=[re.compile(r'^mvcfg\.exe .* probe="not inherited"$')],
             ),
-            # Settings in the registry: an SURL that is no usable text reads as none.
-        ]
-        + [
-            (
-                key,
-                40,
-                "SURL " + what,
-                dict(
-                    settings=lambda lane, v=value: {"SURL": v(lane)},
-                    path=[0, 8, 0],
-                    asked=[],
-                    launches=[("mvcfg.exe", "")] + CONTROLLER,
-                    # Started with a handle to inherit, the program passes none on.
-                    launch=[],
-                    launch_log=[re.compile(r'^mvcfg\.exe .* probe="not inherited"$')],
-                ),
-            )
-            for key, what, value in (
-                ("r-surl-dword", "as REG_DWORD", lambda lane: ("dword", 5)),
-                (
-                    "r-surl-binary",
-                    "as REG_BINARY of its text",
-                    lambda lane: ("binary", lane.host.encode("utf-16-le") + b"\0\0"),
-                ),
-                ("r-surl-300", "of 300 chars", lambda lane: (lane.host + "/" + "x" * 300)[:300]),
-            )
-        ]
-        + [
-            (
-                "r-surl-scheme",
-                45,
-                "SURL of nothing but https://",
-                dict(
-                    settings={"SURL": "https://"}, path=V_FAILS, failed=V_FAILED, after={"SURL": ""}
-                ),
+        ),
+    ] + [
+        (
+            "r-surl-scheme",
+            45,
+            "SURL of nothing but https://",
+            dict(settings={"SURL": "https://"}, path=V_FAILS, failed=V_FAILED, after={"SURL": ""}),
+        ),
+        (
+            "r-odd-values",
+            40,
+            "values too long or of the wrong type read as absent",
+            dict(
+                DEFAULTS_KEPT,
+                settings={
+                    "SURL": "{host}",
+                    "RTN": "0000" + "41" * 4998,
+                    "InstallSectionName": "S" * 300,
+                    "LANGUAGEID": ("dword", 13),
+                    "SystemTrayIcon": ("multi_sz", ["1"]),
+                },
             ),
-            (
-                "r-odd-values",
-                40,
-                "values too long or of the wrong type read as absent",
-                dict(
-                    DEFAULTS_KEPT,
-                    settings={
-                        "SURL": "{host}",
-                        "RTN": "0000" + "41" * 4998,
-                        "InstallSectionName": "S" * 300,
-                        "LANGUAGEID": ("dword", 13),
-                        "SystemTrayIcon": ("multi_sz", ["1"]),
-                    },
-                ),
+        ),
+        # A number where the proxy's name should be names no proxy that works.
+        (
+            "r-proxy",
+            45,
+            "proxy server stored as a number",
+            dict(
+                settings={
+                    "SURL": "{host}",
+                    "MVProxyEnable": ("dword", 1),
+                    "MVProxyServer": ("dword", 0x31),
+                },
+                serve=LIGHT,
+                path=V_FAILS,
+                failed=V_FAILED,
             ),
-            # A number where the proxy's name should be names no proxy that works.
-            (
-                "r-proxy",
-                45,
-                "proxy server stored as a number",
-                dict(
-                    settings={
-                        "SURL": "{host}",
-                        "MVProxyEnable": ("dword", 1),
-                        "MVProxyServer": ("dword", 0x31),
-                    },
-                    serve=LIGHT,
-                    path=V_FAILS,
-                    failed=V_FAILED,
-                ),
-            ),
-        ]
-    )
+        ),
+    ]
     table += signed_answer_rows()
     if long_rows:
         # The library keeps its outcome until the program ends it: the download's own 600 s
@@ -1246,66 +1236,97 @@ def rows(long_rows=False):
     return table
 
 
-# --- signed answers: a release published by tools/mvpublish, served by nginx -----------------
+# --- signed answers: a release published with the operator's kit (tools/mvpublish) ------------
+
+MVPUBLISH = os.path.join(SOURCE, "tools", "mvpublish")
 
 
-def signed_run(key, name, spec):
-    """Publishes the release signed with key a (alter: a change to the site after), serves it with
-    nginx and runs the row against it; settings take {key_a} and {key_b}."""
-
-    def special(lane):
-        site = lane.signed_site = getattr(lane, "signed_site", None) or SignedSite(lane)
-        lane.names.update(key_a=site.keys["a"][1], key_b=site.keys["b"][1])
-        site.publish()
-        spec.get("alter", lambda site: None)(site)
-        site.start()
-        try:
-            settings = {"SURL": "{signed}", **spec["settings"]}
-            out = run(lane, name, dict(spec, settings=settings))
-        finally:
-            site.stop()
-        check(out, lane, spec)
-        asked = site.asked()
-        out.expect_equal("files nginx was asked for", spec["served"], asked)
-        return out
-
-    return (key, 50, name, dict(special=special))
+def kit(*args):
+    return subprocess.run(
+        [MVPUBLISH] + list(args), check=True, capture_output=True, text=True
+    ).stdout
 
 
-def edit_site(relative, old, new):
-    def alter(site):
-        path = site.path(relative)
-        data = pathlib.Path(path).read_bytes()
-        assert old in data, (old, relative)
-        pathlib.Path(path).write_bytes(data.replace(old, new, 1))
+def publish_signed(lane):
+    """The release published for the lane's server and signed with key a, in the lane's folder;
+    keys a and b (made once) as MVUpdateKey takes them become the names key_a and key_b."""
+    folder = os.path.join(os.path.dirname(lane.case_dir), "signed")
+    for name in ("a", "b"):
+        key = os.path.join(folder, "key-" + name, "update-key.pem")
+        if not os.path.exists(key):
+            kit("keygen", os.path.dirname(key))
+        lane.names["key_" + name] = kit("pubkey", key).strip().split("=", 1)[1]
+    lane.site = os.path.join(folder, "site")
+    shutil.rmtree(lane.site, ignore_errors=True)
+    kit(
+        "build",
+        "--out",
+        lane.site,
+        "--server",
+        lane.host,
+        "--url-root",
+        "https://%s/rel" % lane.host,
+        "--version",
+        RELEASE,
+        "--lid",
+        "9",
+        "--key",
+        os.path.join(folder, "key-a", "update-key.pem"),
+        "--files",
+        "MV\\bin",
+        "%s=agent/%s/mvagtx.exe" % (lane.release.agent_file, RELEASE),
+        "--files",
+        "MV\\bin\\data",
+        "%s=data/data.bin" % lane.release.data_file,
+    )
 
-    return alter
+
+def SIGNED(lane, ini_edit=lambda ini: ini):
+    """What the kit published, each file at its path (the INI as ini_edit changes it); the
+    version answer whatever the query."""
+    for root, _dirs, names in os.walk(lane.site):
+        for name in names:
+            path = "/" + os.path.relpath(os.path.join(root, name), lane.site).replace(os.sep, "/")
+            data = pathlib.Path(root, name).read_bytes()
+            if path == FILES[0]:
+                lane.rig.answer(ini_edit(data), path=path)
+            elif path == "/update/smt.php":
+                lane.rig.answer(data, prefix="/update/")
+            else:
+                lane.rig.answer(path=path, body_file=os.path.join(root, name))
 
 
 def signed_answer_rows():
-    answer, ini = "/signed/smt.php", "/rel/dlk.php"
-    files = [answer, ini, "/rel/agent/%s/mvagtx.exe" % RELEASE, "/rel/data/data.bin"]
     return [
-        signed_run(
+        (
             "s-second-key",
+            40,
             "signed by the second of two keys: accepted",
             dict(
-                settings={"MVUpdateKey": " {key_b} ; {key_a}"},
+                prepare=publish_signed,
+                settings={"SURL": "{host}", "MVUpdateKey": " {key_b} ; {key_a}"},
+                serve=(SIGNED,),
                 path=SUCCESS,
-                served=files,
+                asked=["{v}"] + FILES,
                 installed="release",
                 after={"LANGUAGEID": "9"},
                 trace=["Update answer signature verified with key 2."],
             ),
         ),
-        signed_run(
+        (
             "s-ini-changed",
+            45,
             "INI changed after signing: refused",
             dict(
-                settings={"MVUpdateKey": "{key_a}"},
-                alter=edit_site(ini, b"[ZEInstall]", b"[ZEInstall]\r\n; changed"),
+                prepare=publish_signed,
+                settings={"SURL": "{host}", "MVUpdateKey": "{key_a}"},
+                serve=(
+                    lambda lane: SIGNED(
+                        lane, lambda ini: ini.replace(b"[ZEInstall]", b"[ZEInstall]\r\n; changed")
+                    ),
+                ),
                 path=I_FAILS,
-                served=[answer, ini],
+                asked=["{v}", FILES[0]],
                 installed="old",
                 no_library=["DlkInitStdDownload", "DlkSetStdParameter", "DlkStdDownload "],
                 trace=["Update answer refused: INI digest mismatch.", I_FAILED + "0."],

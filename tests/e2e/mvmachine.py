@@ -45,8 +45,8 @@ def crash_signs(text):
     return [line for line in text.splitlines() if any(sign in line for sign in CRASH_SIGNS)]
 
 
-def version_answer(host, closed=True, **changed):
-    """The answer offering RELEASE from https://host/rel, tags changed (text or bytes), closed or not."""
+def version_answer(host, **changed):
+    """The answer offering RELEASE from https://host/rel, tags changed (text or bytes)."""
     tags = dict(
         Status="SUCCESS",
         DlkProductVersion=RELEASE,
@@ -63,11 +63,7 @@ def version_answer(host, closed=True, **changed):
         b"  <%s>%s</%s>\n" % (t.encode(), v if isinstance(v, bytes) else v.encode(), t.encode())
         for t, v in tags.items()
     )
-    return (
-        b'<?xml version="1.0"?>\n<MVHostVersion>\n'
-        + inner
-        + (b"</MVHostVersion>\n" if closed else b"")
-    )
+    return b'<?xml version="1.0"?>\n<MVHostVersion>\n' + inner + b"</MVHostVersion>\n"
 
 
 class Build:
@@ -303,13 +299,6 @@ class Release:
             for name, path, data, folder in files
         ]
         return ("\r\n".join(lines) + "\r\n").encode()
-
-    def serve(self, rig, host):
-        """The whole release: version answer, INI and both files."""
-        rig.answer(version_answer(host), prefix="/%s/" % host.split(".")[0])
-        rig.answer(self.ini(), path="/rel/dlk.php")
-        rig.answer(path="/rel/agent/%s/mvagtx.exe" % RELEASE, body_file=self.agent_file)
-        rig.answer(path="/rel/data/data.bin", body_file=self.data_file)
 
 
 class Outcome:
