@@ -322,11 +322,9 @@ class Rig:
     """A loopback update server (tests/rig/mvrig.py) on an address of its own."""
 
     def __init__(self, address, hosts, state_dir, options=()):
-        self.address, self.state, self.pidfile = (
-            address,
-            state_dir,
-            os.path.join(state_dir, "rig.pid"),
-        )
+        self.address = address
+        self.state = state_dir
+        self.pidfile = os.path.join(state_dir, "rig.pid")
         self.options = (
             ["--address", address] + [a for host in hosts for a in ("--host", host)] + list(options)
         )

@@ -53,6 +53,7 @@ import time
 import urllib.parse
 import urllib.request
 
+HTTP_PORT, HTTPS_PORT, PROXY_PORT, CONTROL_PORT = 80, 443, 8080, 8079
 # Whole periods of 251, so consecutive blocks continue the pattern without a seam.
 PATTERN = memoryview(bytes(range(251)) * 4096)
 KEPT_BODY = 1 << 20
@@ -322,15 +323,12 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if answer.silent:
             self.close_connection = True
             return
-        length = (
-            answer.body_size
-            if answer.body_size is not None
-            else (
-                os.path.getsize(answer.body_file)
-                if answer.body_file is not None
-                else len(answer.body)
-            )
-        )
+        if answer.body_size is not None:
+            length = answer.body_size
+        elif answer.body_file is not None:
+            length = os.path.getsize(answer.body_file)
+        else:
+            length = len(answer.body)
         cut = answer.cut_after is not None
         self.head(
             answer.status,
@@ -340,9 +338,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
         )
         count = 0 if self.command == "HEAD" else min(length, answer.cut_after) if cut else length
         if answer.body_size is not None:
-            for sent in range(
-                0, count, len(PATTERN)
-            ):  # an endless body: until the client goes away
+            # An endless body: until the client goes away.
+            for sent in range(0, count, len(PATTERN)):
                 self.connection.sendall(PATTERN[: min(count - sent, len(PATTERN))])
         elif answer.body_file is not None and count > 0:
             with open(answer.body_file, "rb") as f:
@@ -443,9 +440,8 @@ class Listener(socketserver.ThreadingTCPServer):
             handler(sock, peer, self)
         except (OSError, ValueError) as e:
             log("%s: connection from %s ended: %s" % (self.role, peer[0], e))
-        self.shutdown_request(
-            sock
-        )  # the TLS socket; the plain one under it is closed again harmlessly
+        # The TLS socket; the plain one under it is closed again harmlessly.
+        self.shutdown_request(sock)
 
 
 def pump(read, sink):
@@ -555,15 +551,14 @@ def serve(args):
     with open(os.path.join(network_dir(), "hosts"), "a") as f:  # the run's private hosts file
         f.writelines("%s %s\n" % (address, name) for name, address in hosts)
     listeners = [
-        Listener(a, args.https_port, "https", context)
-        for a, context in issue_certificates(args, hosts)
+        Listener(a, HTTPS_PORT, "https", context) for a, context in issue_certificates(args, hosts)
     ]
     listeners += [
         Listener(args.address, port, role)
         for port, role in (
-            (args.http_port, "http"),
-            (args.proxy_port, "proxy"),
-            (args.control_port, "control"),
+            (HTTP_PORT, "http"),
+            (PROXY_PORT, "proxy"),
+            (CONTROL_PORT, "control"),
         )
     ]
     for listener in listeners:
@@ -616,11 +611,11 @@ def start(args, argv):
         os.makedirs(os.path.dirname(os.path.abspath(pidfile)), exist_ok=True)
         with open(pidfile, "w") as f:
             f.write("%d\n" % child.pid)
-    deadline = time.monotonic() + args.wait
+    deadline = time.monotonic() + 60
     while time.monotonic() < deadline and child.poll() is None:
         try:
             with urllib.request.urlopen(
-                "http://%s:%d/ping" % (args.address, args.control_port), timeout=2
+                "http://%s:%d/ping" % (args.address, CONTROL_PORT), timeout=2
             ) as answer:
                 if answer.read().startswith(b"ok"):
                     print("mvrig: %s ready (pid %d)" % (args.address, child.pid))
@@ -662,14 +657,6 @@ def main(argv):
         for option in ("--wrong-name-address", "--expired-address", "--pidfile", "--log"):
             # serve takes --pidfile and --log too: start runs it with its own arguments.
             p.add_argument(option, required=name == "start" and option in ("--pidfile", "--log"))
-        for option, default in (
-            ("--http-port", 80),
-            ("--https-port", 443),
-            ("--proxy-port", 8080),
-            ("--control-port", 8079),
-            ("--wait", 60),
-        ):
-            p.add_argument(option, type=float if option == "--wait" else int, default=default)
     args = parser.parse_args(argv)
     try:
         return (
