@@ -421,21 +421,19 @@ def crash_detector(lane):
 
 
 def plant_libraries(lane):
-    """The trace libraries moved from beside the program, and the import of a download library
-    that needs one, planted in C:\\planted (the working directory the program inherits) and in
-    C:\\onpath (first on its PATH); the working directory is returned."""
-    drive, standins = lane.machine.drive, lane.build.path("standins", "ieksdlk", "with-dependency")
-    shutil.copyfile(os.path.join(standins, "ieksdlk.dll"), lane.machine.orvik("ieksdlk.dll"))
-    for folder in ("planted", "onpath"):
+    """The trace libraries moved from beside the program: ovktrace.dll to C:\\planted (the working
+    directory the program inherits), KSTRAC32.DLL to C:\\onpath (first on its PATH); the import of
+    a download library that needs one planted in both. The working directory is returned."""
+    drive, machine = lane.machine.drive, lane.machine
+    standins = lane.build.path("standins", "ieksdlk", "with-dependency")
+    shutil.copyfile(os.path.join(standins, "ieksdlk.dll"), machine.orvik("ieksdlk.dll"))
+    for folder, library in (("planted", "ovktrace.dll"), ("onpath", "KSTRAC32.DLL")):
         shutil.rmtree(os.path.join(drive, folder), ignore_errors=True)
         os.makedirs(os.path.join(drive, folder))
         shutil.copyfile(
             os.path.join(standins, "ieksdep.dll"), os.path.join(drive, folder, "ieksdep.dll")
         )
-        for name in ("ovktrace.dll", "KSTRAC32.DLL"):
-            shutil.copyfile(lane.machine.program_path(name), os.path.join(drive, folder, name))
-    for name in ("ovktrace.dll", "KSTRAC32.DLL"):
-        os.remove(lane.machine.program_path(name))
+        os.replace(machine.program_path(library), os.path.join(drive, folder, library))
     return os.path.join(drive, "planted")
 
 
