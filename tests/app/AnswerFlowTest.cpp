@@ -6,7 +6,8 @@
 #include "app/EntryGlobals.h"
 #include "util/ConfigStore.h"
 
-#include <cstdio>
+#include <fstream>
+#include <iterator>
 
 namespace {
 
@@ -84,14 +85,8 @@ protected:
             if (text.compare(0, prefix.size(), prefix) == 0)
                 path = text.substr(prefix.size());
         }
-        std::string bytes;
-        FILE* file = _wfopen(path.c_str(), L"rb");
-        if (file == nullptr)
-            return "(not stored)";
-        for (int c = std::fgetc(file); c != EOF; c = std::fgetc(file))
-            bytes += static_cast<char>(c);
-        std::fclose(file);
-        return bytes;
+        std::ifstream file(path.c_str(), std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
     }
 };
 

@@ -548,25 +548,6 @@ def rows(long_rows=False):
                 launches=[("mvagtx.exe", "")],
             ),
         ),
-        # A library without the single-file download: the whole section comes instead.
-        (
-            "n-outdated-whole",
-            45,
-            "check mode, agent outdated, library without single-file download",
-            dict(
-                args=("/check",),
-                serve=FULL,
-                path=SUCCESS,
-                asked=["{v}"] + FILES,
-                installed="release",
-                prepare=lambda lane: shutil.copyfile(
-                    lane.build.path("standins", "ieksdlk", "no-download2", "ieksdlk.dll"),
-                    lane.machine.orvik("ieksdlk.dll"),
-                ),
-                trace=["can't download one file, download whole section"],
-                launches=[("mvagtx.exe", "")],
-            ),
-        ),
         (
             "n-empty-body",
             45,
@@ -1195,25 +1176,11 @@ def publish_signed(lane):
     lane.site = os.path.join(folder, "site")
     shutil.rmtree(lane.site, ignore_errors=True)
     kit(
-        "build",
-        "--out",
-        lane.site,
-        "--server",
-        lane.host,
-        "--url-root",
-        "https://%s/rel" % lane.host,
-        "--version",
-        RELEASE,
-        "--lid",
-        "9",
-        "--key",
-        os.path.join(folder, "key-a", "update-key.pem"),
-        "--files",
-        "MV\\bin",
-        "%s=agent/%s/mvagtx.exe" % (lane.release.agent_file, RELEASE),
-        "--files",
-        "MV\\bin\\data",
-        "%s=data/data.bin" % lane.release.data_file,
+        *["build", "--out", lane.site, "--server", lane.host, "--version", RELEASE, "--lid", "9"],
+        *["--url-root", "https://%s/rel" % lane.host],
+        *["--key", os.path.join(folder, "key-a", "update-key.pem")],
+        *["--files", "MV\\bin", "%s=agent/%s/mvagtx.exe" % (lane.release.agent_file, RELEASE)],
+        *["--files", "MV\\bin\\data", "%s=data/data.bin" % lane.release.data_file],
     )
 
 
