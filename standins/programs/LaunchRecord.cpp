@@ -2,10 +2,14 @@
 // program built under each name. It appends one line to launches.log beside itself,
 //   <time> pid=<pid> tid=<tid> <program> args="<arguments>" cwd="<directory>" cmdline="<whole>"
 // and ends with 0. The log is shared by the three and appended to whole lines at a time, so
-// programs started together never mix their lines.
+// programs started together never mix their lines. Where MVU_INHERIT_PROBE names a handle (the
+// write end of a pipe the end-to-end launcher made inheritable), the line ends with
+//   probe="inherited" (a write through it worked) or probe="not inherited"
+// to show whether the program that started this one passed its handles on.
 #include "standins/common/CStandinLog.h"
 #include "standins/ieksdlk/DlkText.h"
 
+#include <cwchar>
 #include <string>
 #include <vector>
 
@@ -50,16 +54,33 @@ std::string WorkingDirectory()
     return ToUtf8(dir.data());
 }
 
+// Whether the handle MVU_INHERIT_PROBE names is the pipe's write end in this process: a
+// handle of that value that is no pipe, or none at all, was not inherited.
+std::string InheritProbe()
+{
+    wchar_t value[32] = {};
+    const DWORD length = GetEnvironmentVariableW(L"MVU_INHERIT_PROBE", value, 32);
+    if (length == 0 || length >= 32)
+        return std::string();
+    const HANDLE handle =
+        reinterpret_cast<HANDLE>(static_cast<ULONG_PTR>(wcstoull(value, nullptr, 10)));
+    DWORD written = 0;
+    const bool inherited = GetFileType(handle) == FILE_TYPE_PIPE &&
+                           WriteFile(handle, "x", 1, &written, nullptr) && written == 1;
+    return std::string(" probe=") + (inherited ? "\"inherited\"" : "\"not inherited\"");
+}
+
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
 {
     try {
         const wchar_t* commandLine = GetCommandLineW();
-        const std::string line = ProgramName() + " args=" +
-                                 QuoteRecordText(ToUtf8(SkipProgramName(commandLine)).c_str()) +
-                                 " cwd=" + QuoteRecordText(WorkingDirectory().c_str()) +
-                                 " cmdline=" + QuoteRecordText(ToUtf8(commandLine).c_str());
+        const std::string line =
+            ProgramName() +
+            " args=" + QuoteRecordText(ToUtf8(SkipProgramName(commandLine)).c_str()) +
+            " cwd=" + QuoteRecordText(WorkingDirectory().c_str()) +
+            " cmdline=" + QuoteRecordText(ToUtf8(commandLine).c_str()) + InheritProbe();
         CStandinLog log(L"launches.log");
         log.Append(line);
     } catch (...) {

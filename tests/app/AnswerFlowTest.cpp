@@ -1,19 +1,25 @@
-// The application's side of the two requests where a real run cannot reach: no worker, another
-// request's answer, the buffer switch at 4092 bytes, an INI name too long, other languages.
+// The application's side of the two requests, answers delivered by hand: no worker, another
+// request's answer, answer sizes around the buffer switch and the limit, bytes that are no
+// text, values and INI names too long or unsafe, other languages, and signed answers.
 #include "tests/app/AppTestSupport.h"
 
 #include "app/EntryGlobals.h"
 #include "util/ConfigStore.h"
 
+#include <fstream>
+#include <iterator>
+
 namespace {
 
 const wchar_t kGeneralKey[] = L"SOFTWARE\\Orvik\\Config\\MV\\General";
+const wchar_t kIniAsked[] = L"Can't connect out where downloading ini file...";
 
 std::vector<std::string> g_libraryCalls;
 
-int WINAPI RecordInit(const char*, const char*, const char*, const char*, const char*)
+int WINAPI RecordInit(const char* root, const char* unpack, const char* ext, const char*,
+                      const char*)
 {
-    g_libraryCalls.push_back("Init");
+    g_libraryCalls.push_back(std::string("Init ") + root + "|" + unpack + "|" + ext);
     return 0;
 }
 
@@ -21,6 +27,12 @@ int WINAPI RecordParameter(const char* name, const char* value)
 {
     g_libraryCalls.push_back(std::string(name) + "=" + value);
     return 0;
+}
+
+std::string Envelope(const std::string& tags)
+{
+    return "<MVHostVersion><Status>SUCCESS</Status><DlkIniName>t.ini</DlkIniName>" + tags +
+           "</MVHostVersion>";
 }
 
 class AnswerFlow : public AppTest {
@@ -52,7 +64,8 @@ protected:
     }
     // A version answer naming the INI, then the INI itself; between them, the stored language
     // is set as given (null: none).
-    void AnswerBoth(const std::string& iniName, const wchar_t* language = nullptr)
+    void AnswerBoth(const std::string& iniName, const wchar_t* language = nullptr,
+                    const std::string& ini = "[x]")
     {
         app->SetStatus(STATUS_CHECKING_VERSION);
         Answer("<MVHostVersion><Status>SUCCESS</Status><DlkIniName>" + iniName +
@@ -61,7 +74,19 @@ protected:
         if (language != nullptr)
             CfgSetString(L"General", L"LANGUAGEID", language);
         app->SetStatus(STATUS_DOWNLOADING_INI);
-        Answer("[x]");
+        Answer(ini);
+    }
+    // The bytes of the INI file the application last stored, as its trace names it.
+    std::string StoredIni() const
+    {
+        const std::wstring prefix = L"dlkActiveIniName = ";
+        std::wstring path;
+        for (const std::wstring& text : recorder.Texts()) {
+            if (text.compare(0, prefix.size(), prefix) == 0)
+                path = text.substr(prefix.size());
+        }
+        std::ifstream file(path.c_str(), std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
     }
 };
 
@@ -70,7 +95,7 @@ TEST_F(AnswerFlow, WithoutAWorkerTheIniRequestFailsAndOthersAnswersAreDropped)
     app->SetStatus(STATUS_CHECKING_VERSION);
     Answer("<MVHostVersion><Status>success</Status><DlkIniName>agent.ini</DlkIniName></"
            "MVHostVersion>");
-    EXPECT_TRUE(Traced(L"Can't connect out where downloading ini file..."));
+    EXPECT_TRUE(Traced(kIniAsked));
     EXPECT_EQ(STATUS_IDLE, app->GetStatus());
 
     app->SetStatus(STATUS_CHECKING_VERSION);
@@ -79,29 +104,91 @@ TEST_F(AnswerFlow, WithoutAWorkerTheIniRequestFailsAndOthersAnswersAreDropped)
     EXPECT_EQ(STATUS_CHECKING_VERSION, app->GetStatus());
 }
 
-TEST_F(AnswerFlow, AnswersUpTo102399BytesAreReadAcrossTheBufferSwitch)
+TEST_F(AnswerFlow, VersionAnswersUpTo102399BytesAreReadToTheirFirstZeroByte)
 {
     // The answer's last bytes decide: only an answer read to its end asks for the INI (which
     // fails at once without a worker), so one cut anywhere before shows.
-    const std::string envelope = "<MVHostVersion><Status>success</Status>"
-                                 "<DlkIniName>agent.ini</DlkIniName></MVHostVersion>";
-    const wchar_t* asked = L"Can't connect out where downloading ini file...";
-    for (size_t size : {4091u, 4092u, 102399u, 102400u}) {
-        const size_t before = CountTraced(asked);
+    const std::string envelope = Envelope("");
+    const struct {
+        std::string body;
+        bool used;
+        AgtStatus status;  // afterwards
+    } rows[] = {
+        {std::string(4091 - envelope.size(), ' ') + envelope, true, STATUS_IDLE},
+        {std::string(4092 - envelope.size(), ' ') + envelope, true, STATUS_IDLE},
+        {std::string(102399 - envelope.size(), ' ') + envelope, true, STATUS_IDLE},
+        {std::string(102400 - envelope.size(), ' ') + envelope, false, STATUS_CHECKING_VERSION},
+        // The text ends at a zero byte: the envelope is then unclosed.
+        {Envelope(std::string("<DlkProductDescription>Mirror\0vale</DlkProductDescription>", 58)),
+         false, STATUS_IDLE},
+        // Bytes that are no UTF-8 read as replacement characters.
+        {Envelope("<DlkProductDescription>Mirror\xff\xfevale \xc3(</DlkProductDescription>"), true,
+         STATUS_IDLE},
+    };
+    for (const auto& row : rows) {
+        const size_t before = CountTraced(kIniAsked);
         app->SetStatus(STATUS_CHECKING_VERSION);
-        Answer(std::string(size - envelope.size(), ' ') + envelope);
-        const bool used = size < 102400;
-        EXPECT_EQ(used ? STATUS_IDLE : STATUS_CHECKING_VERSION, app->GetStatus()) << size;
-        EXPECT_EQ(before + (used ? 1 : 0), CountTraced(asked)) << size;
+        Answer(row.body);
+        EXPECT_EQ(row.status, app->GetStatus()) << row.body.size();
+        EXPECT_EQ(before + (row.used ? 1 : 0), CountTraced(kIniAsked)) << row.body.size();
     }
 }
 
-TEST_F(AnswerFlow, AnIniPathTooLongForItsMemberIsRefusedNotCut)
+TEST_F(AnswerFlow, IniAnswersAreStoredWholeAsUtf8WithTheirLineEnds)
 {
-    AnswerBoth(std::string(250, 'n'));
-    EXPECT_EQ(STATUS_IDLE, app->GetStatus());
-    EXPECT_TRUE(g_libraryCalls.empty());
-    EXPECT_EQ(1u, CountTraced(L"Create file ", true));
+    const std::string fill = "[x]\r\n;" + std::string(102399 - 6, 'p');
+    const struct {
+        std::string ini;
+        std::string stored;  // empty with used false: nothing stored
+        bool used;
+    } rows[] = {
+        {"[x]\r\nfile=a\r\n", "[x]\r\r\nfile=a\r\r\n", true},
+        {fill, "[x]\r\r\n;" + std::string(102399 - 6, 'p'), true},
+        {fill + "p", "", false},
+        // The text ends at its first zero byte.
+        {std::string("\0[x]\r\n", 6), "", true},
+        {"; caf\xe9 \xff\xfe \xc3(\r\n[x]",
+         "; caf\xef\xbf\xbd \xef\xbf\xbd\xef\xbf\xbd \xef\xbf\xbd(\r\r\n[x]", true},
+    };
+    for (const auto& row : rows) {
+        const size_t before = CountTraced(L"dlkActiveIniName = ", true);
+        AnswerBoth("t.ini", nullptr, row.ini);
+        EXPECT_EQ(row.used ? STATUS_READY_TO_DOWNLOAD : STATUS_DOWNLOADING_INI, app->GetStatus())
+            << row.ini.size();
+        EXPECT_EQ(before + (row.used ? 1 : 0), CountTraced(L"dlkActiveIniName = ", true));
+        if (row.used) {
+            EXPECT_EQ(row.stored, StoredIni()) << row.ini.size();
+        }
+    }
+}
+
+TEST_F(AnswerFlow, AnIniNameTooLongOrLeadingOutOfItsFolderIsRefusedNotCut)
+{
+    for (const std::string& name :
+         {std::string(250, 'n'), std::string("..\\..\\..\\..\\Orvik\\MV\\bin\\mvagtx.exe")}) {
+        const size_t before = CountTraced(L"Create file ", true);
+        AnswerBoth(name);
+        EXPECT_EQ(STATUS_IDLE, app->GetStatus()) << name;
+        EXPECT_TRUE(g_libraryCalls.empty()) << name;
+        EXPECT_EQ(before + 1, CountTraced(L"Create file ", true)) << name;
+    }
+}
+
+TEST_F(AnswerFlow, ValuesLongerThanTheirBuffersFallBackToTheirDefaults)
+{
+    app->SetStatus(STATUS_CHECKING_VERSION);
+    // 256 characters do not fit a value of 256, 255 do; the delta flag and the language hold 31.
+    Answer(Envelope("<DlkUrlRoot>r</DlkUrlRoot><DlkUnpackVersion>" + std::string(256, 'u') +
+                    "</DlkUnpackVersion><DlkExtVersion>" + std::string(255, 'e') +
+                    "</DlkExtVersion><SupportDelta>" + std::string(40, '1') +
+                    "</SupportDelta><LID>" + std::string(40, '9') + "</LID>"));
+    wchar_t language[8] = {};
+    EXPECT_STREQ(L"", CfgGetStringBuf(L"General", L"LANGUAGEID", 8, language, L"absent"));
+    app->SetStatus(STATUS_DOWNLOADING_INI);
+    Answer("[x]");
+    ASSERT_EQ(5u, g_libraryCalls.size());
+    EXPECT_EQ("Init r||" + std::string(255, 'e'), g_libraryCalls[0]);
+    EXPECT_EQ("SupportDelta=", g_libraryCalls[3]);
 }
 
 TEST_F(AnswerFlow, ProgressTitleAndLocalSettingFollowTheLanguage)
@@ -123,6 +210,87 @@ TEST_F(AnswerFlow, ProgressTitleAndLocalSettingFollowTheLanguage)
         EXPECT_EQ(std::string("DlkProgressBarTitle=") + c.title, g_libraryCalls[1]);
         EXPECT_EQ(std::string("DlkLocalSetting=") + c.setting, g_libraryCalls[2]);
     }
+}
+
+// Two P-256 keys (A, B); answers signed with A: one carrying the digest of the INI "[x]", one
+// without a digest, one expired.
+const wchar_t kKeyA[] =
+    L"MFkwEwYHKoZIzj0CAQYIKoZIzj0DAQcDQgAEt4aqwqelX0mh8jeQ0zEBudUdWFemI3GQudpwRkfXCH8FNMWSGgVX"
+    L"nOGp9eAdjeHOTpjayGfrNIODRTUhDk1R/Q==";
+const wchar_t kKeyB[] =
+    L"MFkwEwYHKoZIzj0CAQYIKoZIzj0DAQcDQgAEg+zqBbKvyAwEVwHAF84O4ZIUJFrF2EVYTFlnzMOY0ZtfA4e51WHn"
+    L"VoG9e51xNncKiJhr8L1LrfIuTomge3AjbA==";
+const char kDigest[] =
+    "<DlkIniSha256>225893dd7e0e2c46d089fb9c2e9108e02bf5721f3064a873f7df34c441f541a4</DlkIniSha256>";
+const char kSignedByA[] =
+    "MEYCIQDCie7vkVNBNsQPXV6U3+NyIlWv43+6GhNHt+ZDdPsy1AIhAPb0eyQGpfxc1kiEETqf2VEro1iksWlEKMJB0EfW+"
+    "2Za";
+const char kNoDigestByA[] =
+    "MEUCIHFMZyjeOycMoa+2Lt35HiEZbYVdSecyOk9sxVL7ugxjAiEAnM6PiFoJPFUV1roXx7mp+TGkOBTVGt4Ty0nNiHG8"
+    "uaU=";
+const char kExpiredByA[] =
+    "MEUCIQDsY5uadpEe0JVmlgu8ir4Rkw/ICZz+qV/9SP8LmQZjbQIgeQy0wKa+brykk91Oqshuu55MZtQAC5zHyu4U/wLv"
+    "lwo=";
+
+std::string Signed(const std::string& envelope, const char* signature)
+{
+    return "<?xml?>\n" + envelope + "\n<MVSignature>" + signature + "</MVSignature>\n";
+}
+
+TEST_F(AnswerFlow, SignedAnswersPassOnlyWithTheirKeyDigestAndTime)
+{
+    const std::string signedA = Signed(Envelope(kDigest), kSignedByA);
+    std::string changed = signedA;
+    changed.replace(changed.find("t.ini"), 5, "u.ini");
+    const struct {
+        const wchar_t* keys;  // null: no key setting
+        std::string answer;
+        const wchar_t* traced;  // null: the answer passes
+    } rows[] = {
+        {nullptr, Envelope(""), nullptr},
+        {kKeyA, signedA, nullptr},
+        {kKeyB, signedA, L"Update answer refused: signature invalid."},
+        {kKeyA, changed, L"Update answer refused: signature invalid."},
+        {kKeyA, Envelope(kDigest), L"Update answer refused: signature missing."},
+        {kKeyA, Signed(Envelope(""), kNoDigestByA), L"Update answer refused: INI digest missing."},
+        {kKeyA,
+         Signed(Envelope(std::string(kDigest) + "<MVExpires>2001-01-01T00:00:00Z</MVExpires>"),
+                kExpiredByA),
+         L"Update answer refused: answer expired."},
+        {L"not;a key", signedA, L"Update answer refused: update key unusable."},
+    };
+    for (const auto& row : rows) {
+        RegDeleteTreeW(HKEY_LOCAL_MACHINE, kGeneralKey);
+        if (row.keys != nullptr)
+            CfgSetString(L"General", L"MVUpdateKey", row.keys);
+        const size_t before = CountTraced(kIniAsked);
+        const size_t refusals = CountTraced(L"Update answer refused: ", true);
+        const size_t reason = row.traced != nullptr ? CountTraced(row.traced) : 0;
+        app->SetStatus(STATUS_CHECKING_VERSION);
+        Answer(row.answer);
+        SCOPED_TRACE(row.traced == nullptr ? L"passes" : row.traced);
+        EXPECT_EQ(STATUS_IDLE, app->GetStatus());
+        const bool passes = row.traced == nullptr;
+        EXPECT_EQ(before + (passes ? 1 : 0), CountTraced(kIniAsked));
+        EXPECT_EQ(refusals + (passes ? 0 : 1), CountTraced(L"Update answer refused: ", true));
+        if (!passes) {
+            EXPECT_EQ(reason + 1, CountTraced(row.traced));
+            // Nothing of a refused answer is kept.
+            wchar_t language[8] = {};
+            EXPECT_STREQ(L"absent",
+                         CfgGetStringBuf(L"General", L"LANGUAGEID", 8, language, L"absent"));
+        }
+    }
+    EXPECT_EQ(1u, CountTraced(L"Update answer signature verified with key 1."));
+    // With a digest expected, only the INI that has it is stored.
+    CfgSetString(L"General", L"MVUpdateKey", kKeyA);
+    app->SetStatus(STATUS_CHECKING_VERSION);
+    Answer(signedA);
+    app->SetStatus(STATUS_DOWNLOADING_INI);
+    Answer("[y]");
+    EXPECT_TRUE(Traced(L"Update answer refused: INI digest mismatch."));
+    EXPECT_EQ(STATUS_IDLE, app->GetStatus());
+    EXPECT_TRUE(g_libraryCalls.empty());
 }
 
 }  // namespace

@@ -45,8 +45,8 @@ def crash_signs(text):
     return [line for line in text.splitlines() if any(sign in line for sign in CRASH_SIGNS)]
 
 
-def version_answer(host, closed=True, **changed):
-    """The answer offering RELEASE from https://host/rel, tags changed (text or bytes), closed or not."""
+def version_answer(host, **changed):
+    """The answer offering RELEASE from https://host/rel, tags changed (text or bytes)."""
     tags = dict(
         Status="SUCCESS",
         DlkProductVersion=RELEASE,
@@ -63,11 +63,7 @@ def version_answer(host, closed=True, **changed):
         b"  <%s>%s</%s>\n" % (t.encode(), v if isinstance(v, bytes) else v.encode(), t.encode())
         for t, v in tags.items()
     )
-    return (
-        b'<?xml version="1.0"?>\n<MVHostVersion>\n'
-        + inner
-        + (b"</MVHostVersion>\n" if closed else b"")
-    )
+    return b'<?xml version="1.0"?>\n<MVHostVersion>\n' + inner + b"</MVHostVersion>\n"
 
 
 class Build:
@@ -189,13 +185,19 @@ class Machine:
             if d.lower() == "temp"
         ]
 
-    def run_updater(self, args=(), while_running=None, output_path=None, cwd=None, timeout=300):
-        """Runs mvupdate.exe to its exit or for timeout seconds, calling while_running(process) meanwhile:
-        (exit code, seconds, whether it ended by itself)."""
+    def run_updater(
+        self, args=(), while_running=None, output_path=None, cwd=None, timeout=300, launcher=()
+    ):
+        """Runs mvupdate.exe (through the launcher's command, a host path and its options, if given)
+        to its exit or for timeout seconds, calling while_running(process) meanwhile: (exit code,
+        seconds, whether it ended by itself)."""
         started = time.monotonic()
         with open(output_path or os.devnull, "wb") as output:
             process = subprocess.Popen(
-                [WINE_RUN, "--prefix", self.prefix, WINDOWS_PROGRAM] + list(args),
+                [WINE_RUN, "--prefix", self.prefix]
+                + list(launcher)
+                + [WINDOWS_PROGRAM]
+                + list(args),
                 stdout=output,
                 stderr=subprocess.STDOUT,
                 cwd=cwd,
@@ -298,13 +300,6 @@ class Release:
         ]
         return ("\r\n".join(lines) + "\r\n").encode()
 
-    def serve(self, rig, host):
-        """The whole release: version answer, INI and both files."""
-        rig.answer(version_answer(host), prefix="/%s/" % host.split(".")[0])
-        rig.answer(self.ini(), path="/rel/dlk.php")
-        rig.answer(path="/rel/agent/%s/mvagtx.exe" % RELEASE, body_file=self.agent_file)
-        rig.answer(path="/rel/data/data.bin", body_file=self.data_file)
-
 
 class Outcome:
     """What one run left behind (facts), and the checks made on it."""
@@ -327,11 +322,9 @@ class Rig:
     """A loopback update server (tests/rig/mvrig.py) on an address of its own."""
 
     def __init__(self, address, hosts, state_dir, options=()):
-        self.address, self.state, self.pidfile = (
-            address,
-            state_dir,
-            os.path.join(state_dir, "rig.pid"),
-        )
+        self.address = address
+        self.state = state_dir
+        self.pidfile = os.path.join(state_dir, "rig.pid")
         self.options = (
             ["--address", address] + [a for host in hosts for a in ("--host", host)] + list(options)
         )

@@ -130,7 +130,6 @@ def main():
         action="store_true",
         help="add the row that waits out the download's 600 s time-out",
     )
-    parser.add_argument("--work-dir", help="default: <build>/e2e/<group>")
     args = parser.parse_args()
     if "MVU_TEST_NETWORK_DIR" not in os.environ:
         parser.error("run_faults.py runs inside tools/with-test-network")
@@ -145,7 +144,7 @@ def main():
     if not jobs:
         parser.error("no row matches %r" % args.only)
     dealt = deal(jobs, max(1, min(args.lanes, 10, len(jobs))))  # 10: 127.83.60-69.x
-    work = args.work_dir or build.path("e2e", args.group or "all")
+    work = build.path("e2e", args.group or "all")
     base = 30 if args.group == "normal" else 60
     lanes = [
         faults.Lane(build, os.path.join(work, "lane%d" % n), base + n) for n in range(len(dealt))

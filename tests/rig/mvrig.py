@@ -9,30 +9,27 @@ that nothing trusts). It runs only inside tools/with-test-network,
 whose MVU_TEST_NETWORK_DIR holds the CA and the hosts file it uses. Commands: start (in the
 background, returns once the rig answers), stop --pidfile F, serve (in the foreground).
 
-Control: one request per connection, answered in HTTP/1.0. Bodies both ways are "key: value" lines
+Control: one request per connection, closed after its answer. Bodies both ways are "key: value" lines
 (a key may repeat); 200 carries the result, 400 "error: <text>".
 GET  /ping        -> "ok", "pid: <n>"
 POST /answer      -> "id: <n>". The lines, an empty line, the literal body. The newest matching answer
-                  wins, none: 404. Matching: method, path (path and query, exactly, also for the
-                  proxy), prefix, listener (http, https, proxy; connect: through a tunnel;
-                  plain-on-tls: plain HTTP sent to an HTTPS listener, recorded and answered as
-                  such), times.
-                  Answer: status (200), reason, version (default: the request's if 1.1, else 1.0),
-                  header "Name: value" (repeatable; a Content-Length or Connection given replaces
-                  the rig's), body-size N (byte i is i % 251), body-file (else the literal body),
-                  delay-ms, hold (until released), silent (close without a byte), cut-after N (head,
-                  N body bytes, close), no-length (the body ends with the connection), close, auth
-                  user:password (else 401, Basic), realm ("mvrig").
-POST /release     "id" or "path" picks an answer (none: all); its holds end for good -> "released: <n>"
-POST /proxy-auth  "user", "password" [, "realm"]: the proxy demands them (407), CONNECT too; empty: no more
-POST /wait        until "count" (1) records match the given "method", "path" and "listener", at
-                  most "timeout-ms" (30000) -> "count: <matching records>"
+                  wins, none: 404. Matching: path (path and query, exactly, also for the proxy) or
+                  prefix.
+                  Answer: status (200), header "Name: value" (repeatable; a Content-Length or
+                  Connection given replaces the rig's), body-size N (byte i is i % 251), body-file
+                  (else the literal body), hold (until released), silent (close without a byte),
+                  cut-after N (head, N body bytes, close), no-length (the body ends with the
+                  connection), close, auth user:password (else 401, Basic, realm "mvrig").
+POST /release     the holds of every answer end for good -> "released: <n>"
+POST /proxy-auth  "user", "password": the proxy demands them (407), CONNECT too; empty: no more
+POST /wait        until a record has the given "path", at most 30 s -> "count: <matching records>"
 POST /tls-fault   HTTPS handshakes break: "mode" plain (a plain HTTP answer), garbage (one byte),
-                  close (nothing), none (ends it); after "skip" handshakes; only on "address" if
-                  given. Recorded with listener "https", no method, "error: TLS fault: <mode>".
+                  close (nothing), none (ends it); after "skip" handshakes. Recorded with listener
+                  "https", no method, "error: TLS fault: <mode>".
 POST /reset       forget answers and records, release holds, end the proxy demand and TLS fault
-GET  /requests    the records, oldest first, separated by empty lines: id, listener, local and peer
-                  (address:port), method (empty: failed handshake), target (as sent), path (empty
+GET  /requests    the records, oldest first, separated by empty lines: id, listener (http, https,
+                  proxy; connect: through a tunnel; plain-on-tls: plain HTTP sent to an HTTPS
+                  listener, recorded and answered as such), local and peer (address:port), method (empty: failed handshake), target (as sent), path (empty
                   for CONNECT), version, "header: Name: value" for each, body-length, body (hex of
                   the first MiB, if any), status (0: none sent), answer (id, 0: none), error (if any).
 """
@@ -57,11 +54,12 @@ import time
 import urllib.parse
 import urllib.request
 
+HTTP_PORT, HTTPS_PORT, PROXY_PORT, CONTROL_PORT = 80, 443, 8080, 8079
 # Whole periods of 251, so consecutive blocks continue the pattern without a seam.
 PATTERN = memoryview(bytes(range(251)) * 4096)
 KEPT_BODY = 1 << 20
-TEXTS = ("method", "path", "prefix", "listener", "version", "body-file", "auth", "reason", "realm")
-NUMBERS = ("times", "status", "body-size", "delay-ms", "cut-after")
+TEXTS = ("path", "prefix", "body-file", "auth")
+NUMBERS = ("status", "body-size", "cut-after")
 FLAGS = ("hold", "silent", "no-length", "close")
 BLANK_RECORD = dict(
     method="",
@@ -137,22 +135,14 @@ class Answer:
             setattr(self, key.replace("-", "_"), flag if key in FLAGS else value)
         self.id, self.body, self.released = answer_id, literal_body, threading.Event()
         self.status = 200 if self.status is None else self.status
-        self.reason, self.realm = self.reason or phrase(self.status), self.realm or "mvrig"
-        self.delay_ms = self.delay_ms or 0
         self.headers = [
             (n.strip(), v.strip()) for n, v in (h.split(":", 1) for k, h in fields if k == "header")
         ]
         if self.body_file is not None and not os.path.isfile(self.body_file):
             raise ValueError("no such body file: %s" % self.body_file)
 
-    def matches(self, method, path, listener):
-        return (
-            (self.times is None or self.times > 0)
-            and self.method in (None, method)
-            and self.listener in (None, listener)
-            and self.path in (None, path)
-            and (self.prefix is None or path.startswith(self.prefix))
-        )
+    def matches(self, path):
+        return self.path in (None, path) and (self.prefix is None or path.startswith(self.prefix))
 
 
 class Rig:
@@ -160,26 +150,16 @@ class Rig:
 
     def __init__(self):
         self.cond = threading.Condition()
-        self.answers, self.records, self.next_answer, self.proxy_auth, self.tls_fault = (
-            [],
-            [],
-            1,
-            None,
-            None,
-        )
-        self.proxy_realm, self.tunnel_peers = (
-            "mvrig",
-            set(),
-        )  # the rig's own ends of its tunnels to its HTTPS listeners
+        self.answers = []
+        self.records = []
+        self.next_answer = 1
+        self.proxy_auth = None
+        self.tls_fault = None
+        self.tunnel_peers = set()  # the rig's own ends of its tunnels to its HTTPS listeners
 
-    def take_answer(self, method, path, listener):
+    def take_answer(self, path):
         with self.cond:
-            answer = next(
-                (a for a in reversed(self.answers) if a.matches(method, path, listener)), None
-            )
-            if answer is not None and answer.times is not None:
-                answer.times -= 1
-            return answer
+            return next((a for a in reversed(self.answers) if a.matches(path)), None)
 
     def add_record(self, record):
         with self.cond:
@@ -187,20 +167,14 @@ class Rig:
             self.cond.notify_all()
         log("%(listener)s %(method)s %(target)s -> %(status)d %(error)s" % record)
 
-    def count(self, method, path, listener):
-        return sum(
-            1
-            for r in self.records
-            if method in (None, r["method"])
-            and path in (None, r["path"])
-            and listener in (None, r["listener"])
-        )
+    def count(self, path):
+        return sum(1 for r in self.records if r["path"] == path)
 
-    def take_tls_fault(self, address):
-        """The fault this handshake on address gets, or None to let it through."""
+    def take_tls_fault(self):
+        """The fault this handshake gets, or None to let it through."""
         with self.cond:
             fault = self.tls_fault
-            if fault is not None and fault["address"] in (None, address):
+            if fault is not None:
                 fault["skip"] -= 1
                 return fault["mode"] if fault["skip"] < 0 else None
 
@@ -217,42 +191,26 @@ class Rig:
                 self.next_answer += 1
                 return "id: %d\n" % self.answers[-1].id
             if path == "/wait":
-                count, keys = number(fields, "count", 1), [
-                    first(fields, k) for k in ("method", "path", "listener")
-                ]
-                self.cond.wait_for(
-                    lambda: self.count(*keys) >= count, number(fields, "timeout-ms", 30000) / 1000.0
-                )
-                return "count: %d\n" % self.count(*keys)
+                wanted = first(fields, "path")
+                self.cond.wait_for(lambda: self.count(wanted) >= 1, 30.0)
+                return "count: %d\n" % self.count(wanted)
             if path in ("/release", "/reset"):  # a reset releases every hold
-                answer_id, answer_path = number(fields, "id"), first(fields, "path")
-                chosen = [
-                    a
-                    for a in self.answers
-                    if answer_id in (None, a.id) and answer_path in (None, a.path)
-                ]
-                for answer in chosen:
+                for answer in self.answers:
                     answer.released.set()
                 if path == "/release":
-                    return "released: %d\n" % len(chosen)
+                    return "released: %d\n" % len(self.answers)
                 self.answers, self.records, self.proxy_auth, self.tls_fault = [], [], None, None
             elif path == "/proxy-auth":
                 user = first(fields, "user")
                 self.proxy_auth = None if user is None else (user, first(fields, "password", ""))
-                self.proxy_realm = first(fields, "realm", "mvrig")
             elif path == "/tls-fault":
                 mode = first(fields, "mode")
                 if mode not in (None, "none", "plain", "garbage", "close"):
                     raise ValueError("unknown TLS fault: %r" % mode)
-                self.tls_fault = (
-                    None
-                    if mode in (None, "none")
-                    else {
-                        "mode": mode,
-                        "skip": number(fields, "skip", 0),
-                        "address": first(fields, "address"),
-                    }
-                )
+                if mode in (None, "none"):
+                    self.tls_fault = None
+                else:
+                    self.tls_fault = {"mode": mode, "skip": number(fields, "skip", 0)}
             else:
                 raise ValueError("unknown command %s" % path)
         return "ok\n"
@@ -292,10 +250,10 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if demand is not None and not credentials_match(
             self.headers.get("Proxy-Authorization"), *demand
         ):
-            return self.challenge(listener, path, 407, "Proxy-Authenticate", RIG.proxy_realm)
+            return self.challenge(listener, path, 407, "Proxy-Authenticate")
         if role == "proxy" and self.command == "CONNECT":
             return self.tunnel()
-        answer = RIG.take_answer(self.command, path, listener)
+        answer = RIG.take_answer(path)
         if answer is None:
             self.record(listener, path, 404)
             return self.simple(
@@ -305,7 +263,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if answer.auth is not None and not credentials_match(
             self.headers.get("Authorization"), *answer.auth.partition(":")[::2]
         ):
-            return self.challenge(listener, path, 401, "WWW-Authenticate", answer.realm)
+            return self.challenge(listener, path, 401, "WWW-Authenticate")
         self.record(listener, path, 0 if answer.silent else answer.status, answer.id)
         self.scripted(answer)
 
@@ -330,7 +288,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
             )
         )
 
-    def head(self, status, reason, headers, length, version=None, close=False):
+    def head(self, status, headers, length, close=False):
         """Writes the head; the connection stays open if the request asks and nothing given closes it."""
         names = {name.lower(): value.lower() for name, value in reversed(headers)}
         proxy_keep = (
@@ -342,8 +300,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
             and not close
             and "close" not in names.get("connection", "")
         )
-        version = version or ("HTTP/1.1" if self.request_version == "HTTP/1.1" else "HTTP/1.0")
-        lines = ["%s %d %s" % (version, status, reason)] + ["%s: %s" % h for h in headers]
+        version = "HTTP/1.1" if self.request_version == "HTTP/1.1" else "HTTP/1.0"
+        lines = ["%s %d %s" % (version, status, phrase(status))] + ["%s: %s" % h for h in headers]
         if length is not None and "content-length" not in names:
             lines.append("Content-Length: %d" % length)
         if "connection" not in names:
@@ -352,52 +310,37 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self.close_connection = not keep
 
     def simple(self, status, body, headers=(), close=False):
-        self.head(
-            status,
-            phrase(status),
-            list(headers) + [("Content-Type", "text/plain")],
-            len(body),
-            close=close,
-        )
+        self.head(status, list(headers) + [("Content-Type", "text/plain")], len(body), close=close)
         if self.command != "HEAD":
             self.wfile.write(body)
 
-    def challenge(self, listener, path, status, header, realm):
+    def challenge(self, listener, path, status, header):
         self.record(listener, path, status)
-        self.simple(
-            status, b"mvrig: credentials required\n", [(header, 'Basic realm="%s"' % realm)]
-        )
+        self.simple(status, b"mvrig: credentials required\n", [(header, 'Basic realm="mvrig"')])
 
     def scripted(self, answer):
-        time.sleep(answer.delay_ms / 1000.0)
         if answer.hold:
             answer.released.wait()
         if answer.silent:
             self.close_connection = True
             return
-        length = (
-            answer.body_size
-            if answer.body_size is not None
-            else (
-                os.path.getsize(answer.body_file)
-                if answer.body_file is not None
-                else len(answer.body)
-            )
-        )
+        if answer.body_size is not None:
+            length = answer.body_size
+        elif answer.body_file is not None:
+            length = os.path.getsize(answer.body_file)
+        else:
+            length = len(answer.body)
         cut = answer.cut_after is not None
         self.head(
             answer.status,
-            answer.reason,
             answer.headers,
             None if answer.no_length else length,
-            answer.version,
             answer.close or answer.no_length or cut,
         )
         count = 0 if self.command == "HEAD" else min(length, answer.cut_after) if cut else length
         if answer.body_size is not None:
-            for sent in range(
-                0, count, len(PATTERN)
-            ):  # an endless body: until the client goes away
+            # An endless body: until the client goes away.
+            for sent in range(0, count, len(PATTERN)):
                 self.connection.sendall(PATTERN[: min(count - sent, len(PATTERN))])
         elif answer.body_file is not None and count > 0:
             with open(answer.body_file, "rb") as f:
@@ -438,14 +381,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
         except ValueError as e:
             status, text = 400, "error: %s\n" % one_line(e)
         data = text.encode("utf-8")
-        self.head(
-            status,
-            phrase(status),
-            [("Content-Type", "text/plain; charset=utf-8")],
-            len(data),
-            "HTTP/1.0",
-            True,
-        )
+        self.head(status, [("Content-Type", "text/plain; charset=utf-8")], len(data), True)
         self.wfile.write(data)
 
 
@@ -476,7 +412,7 @@ class Listener(socketserver.ThreadingTCPServer):
         handler = Handler
         if self.tls_context is not None:
             sock.settimeout(30)
-            error = RIG.take_tls_fault(self.server_address[0])
+            error = RIG.take_tls_fault()
             if error is None and opens_plain(sock):
                 handler = PlainOnTlsHandler
             elif error is not None:  # read the client's hello, answer it as the fault says, close
@@ -505,9 +441,8 @@ class Listener(socketserver.ThreadingTCPServer):
             handler(sock, peer, self)
         except (OSError, ValueError) as e:
             log("%s: connection from %s ended: %s" % (self.role, peer[0], e))
-        self.shutdown_request(
-            sock
-        )  # the TLS socket; the plain one under it is closed again harmlessly
+        # The TLS socket; the plain one under it is closed again harmlessly.
+        self.shutdown_request(sock)
 
 
 def pump(read, sink):
@@ -644,15 +579,14 @@ def serve(args):
     with open(os.path.join(network_dir(), "hosts"), "a") as f:  # the run's private hosts file
         f.writelines("%s %s\n" % (address, name) for name, address in hosts)
     listeners = [
-        Listener(a, args.https_port, "https", context)
-        for a, context in issue_certificates(args, hosts)
+        Listener(a, HTTPS_PORT, "https", context) for a, context in issue_certificates(args, hosts)
     ]
     listeners += [
         Listener(args.address, port, role)
         for port, role in (
-            (args.http_port, "http"),
-            (args.proxy_port, "proxy"),
-            (args.control_port, "control"),
+            (HTTP_PORT, "http"),
+            (PROXY_PORT, "proxy"),
+            (CONTROL_PORT, "control"),
         )
     ]
     for listener in listeners:
@@ -705,11 +639,11 @@ def start(args, argv):
         os.makedirs(os.path.dirname(os.path.abspath(pidfile)), exist_ok=True)
         with open(pidfile, "w") as f:
             f.write("%d\n" % child.pid)
-    deadline = time.monotonic() + args.wait
+    deadline = time.monotonic() + 60
     while time.monotonic() < deadline and child.poll() is None:
         try:
             with urllib.request.urlopen(
-                "http://%s:%d/ping" % (args.address, args.control_port), timeout=2
+                "http://%s:%d/ping" % (args.address, CONTROL_PORT), timeout=2
             ) as answer:
                 if answer.read().startswith(b"ok"):
                     print("mvrig: %s ready (pid %d)" % (args.address, child.pid))
@@ -757,14 +691,6 @@ def main(argv):
         ):
             # serve takes --pidfile and --log too: start runs it with its own arguments.
             p.add_argument(option, required=name == "start" and option in ("--pidfile", "--log"))
-        for option, default in (
-            ("--http-port", 80),
-            ("--https-port", 443),
-            ("--proxy-port", 8080),
-            ("--control-port", 8079),
-            ("--wait", 60),
-        ):
-            p.add_argument(option, type=float if option == "--wait" else int, default=default)
     args = parser.parse_args(argv)
     try:
         return (

@@ -3,15 +3,23 @@
 // is in the wanted status, so that starting a program under the emulator does not come between that
 // status and the message.
 //   mvsendmsg [--wait-file PATH --wait-ms N] NAME[:WPARAM:LPARAM]...   (close, queryendsession,
-//   endsession) mvsendmsg --page-fault   dies of an unhandled exception (the driver's crash
-//   detection self check)
+//   endsession)
+//   mvsendmsg --page-fault   dies of an unhandled exception (the driver's crash detection self
+//   check)
+//   mvsendmsg --launch [--path DIR] PROGRAM [ARGS...]   runs PROGRAM with DIR first on its PATH,
+//   handing it an inheritable handle (a pipe's write end) whose value MVU_INHERIT_PROBE names;
+//   exits with PROGRAM's exit code (5 when it could not be started)
 // Prints a line per message; a handler that ends the process makes the send fail or time out,
 // delivered all the same. Exit codes: 0 sent, 2 usage, 3 no window, 4 no wait file.
 #include <windows.h>
 
+#include <shellapi.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <cwchar>
+#include <string>
 #include <vector>
 
 struct Message {
@@ -32,8 +40,52 @@ static bool Parse(const char* text, Message& m)
     return (fields == 1 || fields == 3) && text[end] == '\0' && m.id != 0;
 }
 
+// Runs the command line after "--launch" as described above.
+static int Launch(int argc, wchar_t** argv)
+{
+    int next = 2;
+    if (argc > 4 && wcscmp(argv[next], L"--path") == 0) {
+        std::vector<wchar_t> path(32768);
+        const DWORD length = GetEnvironmentVariableW(L"PATH", path.data(), 32768);
+        std::wstring value = std::wstring(argv[next + 1]) + L";";
+        if (length < 32768)
+            value += path.data();
+        SetEnvironmentVariableW(L"PATH", value.c_str());
+        next += 2;
+    }
+    std::wstring commandLine;
+    for (int i = next; i < argc; ++i)
+        commandLine += (i > next ? L" \"" : L"\"") + std::wstring(argv[i]) + L"\"";
+    SECURITY_ATTRIBUTES inheritable = {sizeof(inheritable), nullptr, TRUE};
+    HANDLE readEnd = nullptr;
+    HANDLE writeEnd = nullptr;
+    if (!CreatePipe(&readEnd, &writeEnd, &inheritable, 0))
+        return 5;
+    SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+    SetEnvironmentVariableW(
+        L"MVU_INHERIT_PROBE",
+        std::to_wstring(static_cast<unsigned long long>(reinterpret_cast<ULONG_PTR>(writeEnd)))
+            .c_str());
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessW(argv[next], &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                        &startup, &process)) {
+        std::printf("cannot start the program: error %lu\n", GetLastError());
+        return 5;
+    }
+    WaitForSingleObject(process.hProcess, INFINITE);
+    DWORD code = 5;
+    GetExitCodeProcess(process.hProcess, &code);
+    return static_cast<int>(code);
+}
+
 int main(int argc, char** argv)
 {
+    int wideCount = 0;
+    wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &wideCount);
+    if (wide != nullptr && wideCount > 2 && wcscmp(wide[1], L"--launch") == 0)
+        return Launch(wideCount, wide);
     if (argc == 2 && std::strcmp(argv[1], "--page-fault") == 0) {
         volatile int* nowhere = nullptr;
         *nowhere = 1;
