@@ -8,6 +8,8 @@ packages=(
   mingw-w64 g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix
   wine wine64 wine32:i386 xvfb xauth googletest util-linux
   iproute2
+  # the end-to-end rows of signed answers serve a published release with a real web server
+  nginx-light
   # the formatters (tools/format --check is part of the test command)
   clang-format black
   # the native sanitizer and fuzzing build (tools/fuzz.sh)

@@ -23,6 +23,7 @@ from mvmachine import (
     sha256,
     version_answer,
 )
+from signedsite import SignedSite
 
 TRIGGER = "C:\\mvfaults\\go"  # the trigger file as the machine names it
 # Status paths: the version check or the INI download failed, four download attempts failed, success.
@@ -1153,86 +1154,152 @@ def rows(long_rows=False):
     return table
 
 
-# --- signed answers: a release published with the operator's kit (tools/mvpublish) ------------
+# --- signed answers: a release published with the operator's kit and served by nginx ------------
 
-MVPUBLISH = os.path.join(SOURCE, "tools", "mvpublish")
-
-
-def kit(*args):
-    return subprocess.run(
-        [MVPUBLISH] + list(args), check=True, capture_output=True, text=True
-    ).stdout
+REFUSED = "Update answer refused: "
+NO_LIBRARY = ["DlkInitStdDownload", "DlkSetStdParameter", "DlkStdDownload "]
 
 
-def publish_signed(lane):
-    """The release published for the lane's server and signed with key a, in the lane's folder;
-    keys a and b (made once) as MVUpdateKey takes them become the names key_a and key_b."""
-    folder = os.path.join(os.path.dirname(lane.case_dir), "signed")
-    for name in ("a", "b"):
-        key = os.path.join(folder, "key-" + name, "update-key.pem")
-        if not os.path.exists(key):
-            kit("keygen", os.path.dirname(key))
-        lane.names["key_" + name] = kit("pubkey", key).strip().split("=", 1)[1]
-    lane.site = os.path.join(folder, "site")
-    shutil.rmtree(lane.site, ignore_errors=True)
-    kit(
-        *["build", "--out", lane.site, "--server", lane.host, "--version", RELEASE, "--lid", "9"],
-        *["--url-root", "https://%s/rel" % lane.host],
-        *["--key", os.path.join(folder, "key-a", "update-key.pem")],
-        *["--files", "MV\\bin", "%s=agent/%s/mvagtx.exe" % (lane.release.agent_file, RELEASE)],
-        *["--files", "MV\\bin\\data", "%s=data/data.bin" % lane.release.data_file],
-    )
+def signed_run(key, name, spec):
+    """Publishes as spec says (publish: key and mvpublish options; alter: a change to the site),
+    serves it with nginx and runs the row against it; settings take {key_a} and {key_b}."""
+
+    def special(lane):
+        site = lane.signed_site = getattr(lane, "signed_site", None) or SignedSite(lane)
+        lane.names.update(key_a=site.keys["a"][1], key_b=site.keys["b"][1])
+        site.publish(*spec.get("publish", ("a",)))
+        spec.get("alter", lambda site: None)(site)
+        site.start()
+        try:
+            settings = {"SURL": "{signed}", **lane.given(spec["settings"])}
+            out = run(lane, name, dict(spec, settings=settings))
+        finally:
+            site.stop()
+        check(out, lane, spec)
+        asked = site.asked()
+        out.expect_equal("files nginx was asked for", spec["served"], asked)
+        return out
+
+    return (key, 50, name, dict(special=special))
 
 
-def SIGNED(lane, ini_edit=lambda ini: ini):
-    """What the kit published, each file at its path (the INI as ini_edit changes it); the
-    version answer whatever the query."""
-    for root, _dirs, names in os.walk(lane.site):
-        for name in names:
-            path = "/" + os.path.relpath(os.path.join(root, name), lane.site).replace(os.sep, "/")
-            data = pathlib.Path(root, name).read_bytes()
-            if path == FILES[0]:
-                lane.rig.answer(ini_edit(data), path=path)
-            elif path == "/update/smt.php":
-                lane.rig.answer(data, prefix="/update/")
-            else:
-                lane.rig.answer(path=path, body_file=os.path.join(root, name))
+def edit_site(relative, old, new):
+    def alter(site):
+        path = site.path(relative)
+        data = pathlib.Path(path).read_bytes()
+        assert old in data, (old, relative)
+        pathlib.Path(path).write_bytes(data.replace(old, new, 1))
+
+    return alter
 
 
 def signed_answer_rows():
+    answer, ini = "/signed/smt.php", "/rel/dlk.php"
+    files = [answer, ini, "/rel/agent/%s/mvagtx.exe" % RELEASE, "/rel/data/data.bin"]
+    accepted = dict(path=SUCCESS, served=files, installed="release", after={"LANGUAGEID": "9"})
+    # Refused: nothing written, nothing given to the library, the reason traced, controller started.
+    refused = dict(path=V_FAILS, served=[answer], after={"LANGUAGEID": None}, no_library=NO_LIBRARY)
     return [
-        (
-            "s-second-key",
-            40,
-            "signed by the second of two keys: accepted",
-            dict(
-                prepare=publish_signed,
-                settings={"SURL": "{host}", "MVUpdateKey": " {key_b} ; {key_a}"},
-                serve=(SIGNED,),
-                path=SUCCESS,
-                asked=["{v}"] + FILES,
-                installed="release",
-                after={"LANGUAGEID": "9"},
-                trace=["Update answer signature verified with key 2."],
-            ),
-        ),
-        (
-            "s-ini-changed",
-            45,
-            "INI changed after signing: refused",
-            dict(
-                prepare=publish_signed,
-                settings={"SURL": "{host}", "MVUpdateKey": "{key_a}"},
-                serve=(
-                    lambda lane: SIGNED(
-                        lane, lambda ini: ini.replace(b"[ZEInstall]", b"[ZEInstall]\r\n; changed")
-                    ),
+        signed_run(key, what, dict(base, **spec))
+        for key, what, base, spec in (
+            (
+                "s-signed",
+                "signed answer, its key set: accepted",
+                accepted,
+                dict(
+                    settings={"MVUpdateKey": "{key_a}"},
+                    trace=["Update answer signature verified with key 1."],
                 ),
-                path=I_FAILS,
-                asked=["{v}", FILES[0]],
-                installed="old",
-                no_library=["DlkInitStdDownload", "DlkSetStdParameter", "DlkStdDownload "],
-                trace=["Update answer refused: INI digest mismatch.", I_FAILED + "0."],
             ),
-        ),
+            (
+                "s-second-key",
+                "signed by the second of two keys: accepted",
+                accepted,
+                dict(
+                    settings={"MVUpdateKey": " {key_b} ; {key_a}"},
+                    trace=["Update answer signature verified with key 2."],
+                ),
+            ),
+            (
+                "s-no-key",
+                "signed answer, no key set: accepted as before",
+                accepted,
+                dict(settings={}, no_trace=["Update answer"]),
+            ),
+            (
+                "s-wrong-key",
+                "signed with another key: refused",
+                refused,
+                dict(
+                    settings=lambda lane: {"MVUpdateKey": "{key_b}", "RTN": lane.scrambled(TOKEN)},
+                    trace=[REFUSED + "signature invalid."],
+                    no_trace=[TOKEN],
+                    no_modules=[TOKEN],
+                ),
+            ),
+            (
+                "s-no-digest",
+                "signed answer without the INI's digest: refused",
+                refused,
+                dict(
+                    settings={"MVUpdateKey": "{key_a}"},
+                    alter=lambda site: site.resign(
+                        lambda e: re.sub(rb"\s*<DlkIniSha256>.*?</DlkIniSha256>", b"", e)
+                    ),
+                    trace=[REFUSED + "INI digest missing."],
+                ),
+            ),
+            (
+                "s-unsigned",
+                "signature missing: refused",
+                refused,
+                dict(
+                    settings={"MVUpdateKey": "{key_a}"},
+                    alter=edit_site(answer, b"<MVSignature>", b"<MVSignatur>"),
+                    trace=[REFUSED + "signature missing."],
+                ),
+            ),
+            (
+                "s-expired",
+                "answer expired: refused",
+                refused,
+                dict(
+                    settings={"MVUpdateKey": "{key_a}"},
+                    publish=("a", "--expires", "2001-01-01T00:00:00Z"),
+                    trace=[REFUSED + "answer expired."],
+                ),
+            ),
+            (
+                "s-envelope",
+                "a byte of the envelope changed: refused",
+                refused,
+                dict(
+                    settings={"MVUpdateKey": "{key_a}"},
+                    alter=edit_site(answer, b"<LID>9</LID>", b"<LID>7</LID>"),
+                    trace=[REFUSED + "signature invalid."],
+                ),
+            ),
+            (
+                "s-key-junk",
+                "MVUpdateKey holding no usable key: refused",
+                refused,
+                dict(
+                    settings={"MVUpdateKey": "not;a key"}, trace=[REFUSED + "update key unusable."]
+                ),
+            ),
+            (
+                "s-ini-changed",
+                "INI changed after signing: refused",
+                accepted,
+                dict(
+                    settings={"MVUpdateKey": "{key_a}"},
+                    alter=edit_site(ini, b"[ZEInstall]", b"[ZEInstall]\r\n; changed"),
+                    path=I_FAILS,
+                    served=[answer, ini],
+                    installed="old",
+                    no_library=NO_LIBRARY,
+                    trace=[REFUSED + "INI digest mismatch.", I_FAILED + "0."],
+                ),
+            ),
+        )
     ]

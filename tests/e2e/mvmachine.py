@@ -136,6 +136,11 @@ class Machine:
             shutil.copyfile(source, self.program_path(name))
         for name in ("ieksdlk.dll", "ksdlkext.dll"):
             shutil.copyfile(self.build.path("standins", name.split(".")[0], name), self.orvik(name))
+        # A run folder an earlier run left behind would be taken for the next run's.
+        for temp in self.temp_dirs():
+            for name in os.listdir(temp):
+                if name.startswith("mvu-"):
+                    shutil.rmtree(os.path.join(temp, name), ignore_errors=True)
 
     def import_settings(self, values, folder):
         """Replaces the settings: text, ("dword", n), ("binary", bytes) or ("multi_sz", [texts]) each."""
