@@ -366,14 +366,11 @@ int32_t CUrlWinInetWorker::Perform(CUrlRequest* request)
     const INTERNET_PORT port =
         secureFlags ? INTERNET_DEFAULT_HTTPS_PORT : INTERNET_DEFAULT_HTTP_PORT;
     HINTERNET hConnect = nullptr;
-    const int32_t connected = Connect(target.host.GetText(), port, &hConnect);
+    const int32_t connected =
+        Connect(target.host.GetText(), port, target.object.GetText(), &hConnect);
     if (connected != 0)
         return connected;
 
-    CUrlLogLine()
-        .Text("MVUrl tried to retrieve ")
-        .Text(RedactToken(target.object.GetText()).GetText())
-        .Info();
     const UploadParts uploadParts = SplitUpload(upload ? target.object.GetText() : "");
     const char* object = upload ? uploadParts.object.GetText() : target.object.GetText();
     CKSCharStr location;
@@ -385,7 +382,8 @@ int32_t CUrlWinInetWorker::Perform(CUrlRequest* request)
     return FollowRedirects(request, target.host.GetText(), port, target.object.GetText(), location);
 }
 
-int32_t CUrlWinInetWorker::Connect(const char* host, INTERNET_PORT port, HINTERNET* connection)
+int32_t CUrlWinInetWorker::Connect(const char* host, INTERNET_PORT port, const char* object,
+                                   HINTERNET* connection)
 {
     HINTERNET hConnect =
         MVInternetConnectA(m_hRoot, host, port, nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 1);
@@ -398,6 +396,7 @@ int32_t CUrlWinInetWorker::Connect(const char* host, INTERNET_PORT port, HINTERN
         return code;
     }
     *connection = hConnect;
+    CUrlLogLine().Text("MVUrl tried to retrieve ").Text(RedactToken(object).GetText()).Info();
     return 0;
 }
 
@@ -454,13 +453,10 @@ int32_t CUrlWinInetWorker::FollowRedirects(CUrlRequest* request, const char* hos
         if (request->IsCancelled() || StopRequested())
             return ERROR_INTERNET_OPERATION_CANCELLED;
         HINTERNET hConnect = nullptr;
-        const int32_t connected = Connect(to.host.GetText(), to.port, &hConnect);
+        const int32_t connected =
+            Connect(to.host.GetText(), to.port, to.object.GetText(), &hConnect);
         if (connected != 0)
             return connected;
-        CUrlLogLine()
-            .Text("MVUrl tried to retrieve ")
-            .Text(RedactToken(to.object.GetText()).GetText())
-            .Info();
         const int32_t result = OpenAndSend(request, hConnect, "GET", to.object.GetText(),
                                            m_dwSecureFlags, false, CKSCharStr(), &location);
         if (result != kRedirected)

@@ -52,8 +52,10 @@ private:
     DWORD FinishThreadRun();
     void Exchange(CUrlRequest* request);
     int32_t Perform(CUrlRequest* request);
-    // Connects to host at port, keeping the handle for a cancel: 0, or the failure result.
-    int32_t Connect(const char* host, INTERNET_PORT port, HINTERNET* connection);
+    // Connects to host at port for object (traced with any token masked), keeping the handle
+    // for a cancel: 0, or the failure result.
+    int32_t Connect(const char* host, INTERNET_PORT port, const char* object,
+                    HINTERNET* connection);
     // Opens the request on the connection, sets its options and credentials, sends it and takes
     // the answer. A non-null location makes redirects the worker's own: a redirect answer then
     // leaves its Location there and answers kRedirected.
