@@ -3,7 +3,7 @@
 tools/with-test-network and a virtual display; a measurement, with no pass or fail of its own.
 
 1. Bodies of 100 KB, 10 MB and 100 MB (1 MB = 2^20 bytes) fetched over HTTPS from a loopback
-   test server (tests/rig/mvrig.py): several times through the URL module (mvurlbench.exe under
+   update server (standins/updateserver/mvrig.py): several times through the URL module (mvurlbench.exe under
    wine64: MVUrlRequestW, then MVUrlDispatch until the completion function runs), as often through
    WinInet alone the worker's way, the body kept the same way (the floor the module stands on; the
    two take turns, a process each, in three rounds), and as often with curl from the host, to the same URL; medians, throughput, CPU, the module-to-floor
@@ -38,6 +38,7 @@ import traceback
 
 SOURCE = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(SOURCE, "tests", "e2e"))
+sys.path.insert(0, os.path.join(SOURCE, "tools"))
 
 import faults  # noqa: E402
 from mvmachine import WINDOWS_PROGRAM, WINE_RUN, Build, Machine, Outcome  # noqa: E402

@@ -1,4 +1,4 @@
-# Loopback test servers for the network tests (tests/rig/mvrig.py), started and stopped by ctest.
+# Loopback test servers for the network tests (standins/updateserver/mvrig.py), started and stopped by ctest.
 #
 # mvu_rig(NAME name ADDRESS 127.83.N.1 [HOSTS name[=address]...]
 #         [WRONG_NAME_ADDRESS 127.83.N.2] [EXPIRED_ADDRESS 127.83.N.3]
@@ -21,7 +21,7 @@
 # uses. Rigs only run inside tools/with-test-network (tools/test.sh runs ctest in it).
 
 find_program(MVU_PYTHON3 python3 REQUIRED)
-set(MVU_RIG_SCRIPT ${PROJECT_SOURCE_DIR}/tests/rig/mvrig.py)
+set(MVU_RIG_SCRIPT ${PROJECT_SOURCE_DIR}/standins/updateserver/mvrig.py)
 
 # The names HOSTS gives for address, comma-separated, and the first of them.
 function(_mvu_rig_host_of out address default_address hosts)

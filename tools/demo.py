@@ -17,9 +17,8 @@ import threading
 import time
 
 SOURCE = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-sys.path.insert(0, os.path.join(SOURCE, "tests", "e2e"))
 
-from mvmachine import RELEASE, Build, Machine, Release, Rig, sha256  # noqa: E402
+from mvmachine import RELEASE, Build, Machine, Release, Rig, sha256
 
 HOST = "update.demo.mvtest.invalid"
 ADDRESS = "127.83.90.1"

@@ -10,7 +10,9 @@ import shutil
 import sys
 import traceback
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, HERE)
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(HERE)), "tools"))
 
 import faults  # noqa: E402
 from mvmachine import SOURCE, Build, Outcome  # noqa: E402

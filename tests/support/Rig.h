@@ -1,5 +1,5 @@
-// The test programs' client of the loopback test server (tests/rig/mvrig.py, whose control
-// protocol is described there), over plain Winsock: WinInet belongs to the code under test,
+// The test programs' client of the loopback test server (standins/updateserver/mvrig.py, whose
+// control protocol is described there), over plain Winsock: WinInet belongs to the code under test,
 // and what it keeps per host must not be touched by the tests' own traffic.
 #pragma once
 

@@ -12,9 +12,9 @@ import time
 import urllib.error
 import urllib.request
 
-SOURCE = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+SOURCE = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 WINE_RUN = os.path.join(SOURCE, "tools", "wine-run")
-RIG = os.path.join(SOURCE, "tests", "rig", "mvrig.py")
+RIG = os.path.join(SOURCE, "standins", "updateserver", "mvrig.py")
 WINESERVER = "/usr/lib/wine/wineserver64"
 WINDOWS_PROGRAM = "C:\\Orvik\\MV\\bin\\mvupdate.exe"
 RELEASE = "7.2"
@@ -324,7 +324,7 @@ class Outcome:
 
 
 class Rig:
-    """A loopback update server (tests/rig/mvrig.py) on an address of its own."""
+    """A loopback update server (standins/updateserver/mvrig.py) on an address of its own."""
 
     def __init__(self, address, hosts, state_dir, options=()):
         self.address = address

@@ -1,5 +1,8 @@
 #!/usr/bin/env python3
-"""mvrig: a scriptable HTTP, HTTPS and proxy server on loopback, for the network tests.
+"""mvrig: the update server's stand-in, a scriptable HTTP, HTTPS and proxy server on loopback that
+serves the version answer, the INI and the files; for the demo, the bench and the tests, whose
+requests and faults (held, cut or silent answers, broken handshakes, certificates that must be
+refused) it is told through its control port.
 
 A rig serves a loopback address of its own: http :80, https :443 (certificate for the address and
 its --host names), proxy :8080 (Basic credentials when told to; answers absolute-URI requests from
@@ -672,7 +675,7 @@ def stop(args):
 
 def main(argv):
     parser = argparse.ArgumentParser(
-        description="Scriptable HTTP, HTTPS and proxy server for the network tests."
+        description="The update server's stand-in: scriptable HTTP, HTTPS and proxy on loopback."
     )
     sub = parser.add_subparsers(dest="command", required=True)
     sub.add_parser("stop").add_argument("--pidfile", required=True)
