@@ -87,6 +87,9 @@ protected:
     void TimeOutRequest(const wchar_t* record);
     // A download attempt that failed without the library's word (no library, no entry point).
     void FailAttempt();
+    // Before each library call that reads the stored INI: false (the attempt failed) when the
+    // file no longer holds the checked bytes.
+    bool IsStoredIniIntact();
     // Fails the attempt when the library refused to start the download (result not OK).
     void CheckStarted(const wchar_t* entryPoint, int result);
 

@@ -95,6 +95,7 @@ bool CMVAgtApp::StoreIniFile(const wchar_t* text)
     if (!bytes || !m_iniFolder.StoreNewFile(m_szIniName, bytes.get(), count, path, kTempDirSize)) {
         return false;
     }
+    m_answerCheck.NoteStoredIni(bytes.get(), count);
     // A path cut to fit the member would name another file: refuse it instead.
     return BoundedCopy(m_szIniName, 256, path) == KS_S_OK;
 }
@@ -179,6 +180,8 @@ void CMVAgtApp::CallStdDownload(const char* iniPath, const char* section)
         FailAttempt();
         return;
     }
+    if (!IsStoredIniIntact())
+        return;
     const int started = g_pfnDlkStdDownload(iniPath, section, OnDlkStdDownloadNotify, 0);
     CheckStarted(L"DlkStdDownload", started);
 }
@@ -191,6 +194,16 @@ void CMVAgtApp::CheckStarted(const wchar_t* entryPoint, int result)
     // nothing, so the attempt fails now and the usual retries follow.
     TraceFormat(TRACE_LEVEL_PROGRESS, 256, L"%ls refused the download: %d", entryPoint, result);
     FailAttempt();
+}
+
+bool CMVAgtApp::IsStoredIniIntact()
+{
+    // The library reads the stored file, not the bytes that were checked: it must still hold
+    // them, at every attempt.
+    if (m_answerCheck.RecheckStoredIni(m_iniFolder))
+        return true;
+    FailAttempt();
+    return false;
 }
 
 void CMVAgtApp::FailAttempt()
@@ -207,6 +220,8 @@ void CMVAgtApp::RunCheckModeDownload(const char* iniPath, const char* section)
         CallStdDownload(iniPath, section);
         return;
     }
+    if (!IsStoredIniIntact())
+        return;
     if (g_pfnDlkStdGetSectionIntegrity2(iniPath, section, kAgentFile)) {
         SetStatus(STATUS_DONE);
         return;
@@ -219,6 +234,8 @@ void CMVAgtApp::RunCheckModeDownload(const char* iniPath, const char* section)
     }
     // Fetch just the agent's file instead of waiting out the download time-out for nothing.
     TraceText(TRACE_LEVEL_PROGRESS, L"download mvagtx.exe...");
+    if (!IsStoredIniIntact())
+        return;
     const int started =
         g_pfnDlkStdDownload2(iniPath, section, kAgentFile, OnDlkStdDownloadNotify, 0);
     CheckStarted(L"DlkStdDownload2", started);

@@ -56,6 +56,7 @@ void CMVAgtApp::StartCheckVersion()
         CfgSetStringNoResult(L"General", L"SURL", name);
     }
     BoundedCopy(m_szServerName, kServerNameSize, schemeless);
+    m_answerCheck.ReadKeys();
 
     const bool wow64 = (g_nOSVersionClass == 8 || g_nOSVersionClass == 9) && IsWow64();
     wchar_t base[kUrlSize] = {};
@@ -128,13 +129,19 @@ int32_t CMVAgtApp::OnUrlReturn(CUrlRequest* request, int32_t value, const uint8_
         converted = 0;
     if (converted == 0)
         text[0] = L'\0';
-    TraceMasked(TRACE_LEVEL_DETAIL, text);
-    TraceFormat(TRACE_LEVEL_DETAIL, 512, L"The length of return value result = %d", value);
-    // With update keys set, the bytes as they arrived must pass before anything in them is used.
+    // With update keys set, the bytes as they arrived must pass before anything in them is
+    // used or traced: a refused answer's text could claim anything.
     const size_t received = static_cast<size_t>(value);
     if (app->m_nStatus == STATUS_CHECKING_VERSION &&
-        !app->m_answerCheck.AdmitVersionAnswer(content, received)) {
+        !app->m_answerCheck.AdmitVersionAnswer(content, received, app->m_szServerName)) {
+        TraceFormat(TRACE_LEVEL_DETAIL, 512, L"The length of return value result = %d", value);
         app->SetStatus(STATUS_IDLE);
+        return 0;
+    }
+    if (app->m_nStatus == STATUS_DOWNLOADING_INI &&
+        !app->m_answerCheck.AdmitIni(content, received)) {
+        TraceFormat(TRACE_LEVEL_DETAIL, 512, L"The length of return value result = %d", value);
+        app->OnDownloadingIniReturn(0, nullptr);
         return 0;
     }
     size_t signedStart = 0;
@@ -150,11 +157,8 @@ int32_t CMVAgtApp::OnUrlReturn(CUrlRequest* request, int32_t value, const uint8_
             text[0] = L'\0';
         }
     }
-    if (app->m_nStatus == STATUS_DOWNLOADING_INI &&
-        !app->m_answerCheck.AdmitIni(content, received)) {
-        app->OnDownloadingIniReturn(0, nullptr);
-        return 0;
-    }
+    TraceMasked(TRACE_LEVEL_DETAIL, text);
+    TraceFormat(TRACE_LEVEL_DETAIL, 512, L"The length of return value result = %d", value);
     app->RouteAnswer(value, text, converted);
     return 0;
 }
@@ -197,6 +201,10 @@ void CMVAgtApp::OnGettingVersionInfoReturn(int32_t value, wchar_t* text)
     std::unique_ptr<VersionAnswer> answer(new (std::nothrow) VersionAnswer());
     if (!answer || !ParseVersionAnswer(text, *answer)) {
         TraceText(TRACE_LEVEL_PROGRESS, L"Getting version info error.");
+        SetStatus(STATUS_IDLE);
+        return;
+    }
+    if (!m_answerCheck.AdmitAnswerValues(*answer)) {
         SetStatus(STATUS_IDLE);
         return;
     }

@@ -12,6 +12,7 @@
 #include "mvurl/WinInetBinding.h"
 #include "threading/CKSLock.h"
 #include "util/SecureWipe.h"
+#include "util/UpdateKeySetting.h"
 
 #include <charconv>
 #include <cstring>
@@ -310,12 +311,43 @@ void CUrlWinInetWorker::StartThreadRun()
     if (key.IsOpen())
         key.ReadText("UploadURL", m_szUploadUrl, sizeof(m_szUploadUrl));
     m_dwSecureFlags = kSecureFlags;
-    if (key.ReadSwitch("MVRelaxedTls", 0) == 1) {
-        m_dwSecureFlags |= kRelaxedCertificateFlags;
-        CUrlLogLine().Text("MVUrl certificate name and date checks relaxed by MVRelaxedTls").Info();
-    }
+    if (key.ReadSwitch("MVRelaxedTls", 0) == 1)
+        RelaxTlsIfSigned();
+    ReadCredentialScope(key);
     CUrlLogLine().Text("MVUrl worker thread started running").Info();
     m_remembered = {};
+}
+
+void CUrlWinInetWorker::RelaxTlsIfSigned()
+{
+    // Without signed answers TLS is all that tells the real server from any other: with the
+    // name check off, any trusted certificate for any domain would do.
+    UpdateKeySetting keys;
+    ReadUpdateKeySetting(keys);
+    if (keys.state != UpdateKeyState::kKeys) {
+        CUrlLogLine().Text("MVRelaxedTls ignored: it needs MVUpdateKey").Info();
+        return;
+    }
+    m_dwSecureFlags |= kRelaxedCertificateFlags;
+    CUrlLogLine().Text("MVUrl certificate name and date checks relaxed by MVRelaxedTls").Info();
+}
+
+void CUrlWinInetWorker::ReadCredentialScope(CProductKey& key)
+{
+    // Server credentials are for the configured server alone, never for a host a redirect or
+    // an answer names; proxy credentials only where a proxy is in use.
+    m_credentialHost.Wipe();
+    m_credentialPort = 0;
+    char surl[256] = {};
+    if (key.IsOpen() && key.ReadText("SURL", surl, sizeof(surl)) &&
+        !SettingServer(surl, m_credentialHost, &m_credentialPort)) {
+        m_credentialHost.Wipe();
+        m_credentialPort = 0;
+    }
+    char server[256] = {};
+    char bypass[256] = {};
+    m_bProxyInUse = ReadProxySettings(server, bypass, sizeof(server)) != 0;
+    m_bServerCredentialsAllowed = false;
 }
 
 void CUrlWinInetWorker::Exchange(CUrlRequest* request)
@@ -363,11 +395,16 @@ int32_t CUrlWinInetWorker::Perform(CUrlRequest* request)
         .Text(RedactToken(target.object.GetText()).GetText())
         .Info();
 
-    const INTERNET_PORT port =
-        secureFlags ? INTERNET_DEFAULT_HTTPS_PORT : INTERNET_DEFAULT_HTTP_PORT;
+    // A port the URL names is the one connected to.
+    CKSCharStr host;
+    uint16_t given = 0;
+    if (!SplitHostPort(target.host.GetText(), host, &given))
+        return ERROR_INTERNET_INVALID_URL;
+    const INTERNET_PORT port = given != 0    ? given
+                               : secureFlags ? INTERNET_DEFAULT_HTTPS_PORT
+                                             : INTERNET_DEFAULT_HTTP_PORT;
     HINTERNET hConnect = nullptr;
-    const int32_t connected =
-        Connect(target.host.GetText(), port, target.object.GetText(), &hConnect);
+    const int32_t connected = Connect(host.GetText(), port, target.object.GetText(), &hConnect);
     if (connected != 0)
         return connected;
 
@@ -379,7 +416,7 @@ int32_t CUrlWinInetWorker::Perform(CUrlRequest* request)
                                        secureFlags != 0 ? &location : nullptr);
     if (result != kRedirected)
         return result;
-    return FollowRedirects(request, target.host.GetText(), port, target.object.GetText(), location);
+    return FollowRedirects(request, host.GetText(), port, target.object.GetText(), location);
 }
 
 int32_t CUrlWinInetWorker::Connect(const char* host, INTERNET_PORT port, const char* object,
@@ -396,6 +433,8 @@ int32_t CUrlWinInetWorker::Connect(const char* host, INTERNET_PORT port, const c
         return code;
     }
     *connection = hConnect;
+    m_bServerCredentialsAllowed = m_credentialPort != 0 && port == m_credentialPort &&
+                                  IsSameHost(host, m_credentialHost.GetText());
     CUrlLogLine().Text("MVUrl tried to retrieve ").Text(RedactToken(object).GetText()).Info();
     return 0;
 }
@@ -506,12 +545,16 @@ bool CUrlWinInetWorker::StoreHandle(HINTERNET* slot, HINTERNET handle)
 
 void CUrlWinInetWorker::SetCredentials(HINTERNET hRequest)
 {
-    ApplyCredentials(hRequest, ReadProxyCredentials, INTERNET_OPTION_PROXY_USERNAME,
-                     INTERNET_OPTION_PROXY_PASSWORD, m_remembered.proxyUser,
-                     m_remembered.proxyPassword);
-    ApplyCredentials(hRequest, ReadServerCredentials, INTERNET_OPTION_USERNAME,
-                     INTERNET_OPTION_PASSWORD, m_remembered.serverUser,
-                     m_remembered.serverPassword);
+    if (m_bProxyInUse) {
+        ApplyCredentials(hRequest, ReadProxyCredentials, INTERNET_OPTION_PROXY_USERNAME,
+                         INTERNET_OPTION_PROXY_PASSWORD, m_remembered.proxyUser,
+                         m_remembered.proxyPassword);
+    }
+    if (m_bServerCredentialsAllowed) {
+        ApplyCredentials(hRequest, ReadServerCredentials, INTERNET_OPTION_USERNAME,
+                         INTERNET_OPTION_PASSWORD, m_remembered.serverUser,
+                         m_remembered.serverPassword);
+    }
 }
 
 int32_t CUrlWinInetWorker::SendAndReceive(CUrlRequest* request, HINTERNET hRequest, bool withBody,

@@ -16,6 +16,8 @@
 #include <atomic>
 #include <cstdint>
 
+class CProductKey;
+
 class CUrlWinInetWorker : public CUrlWorker, public CKSThread {
 public:
     explicit CUrlWinInetWorker(CUrlMgr* mgr);
@@ -46,6 +48,10 @@ private:
     enum class ThreadState { Running, Finished, Abandoned };
 
     void StartThreadRun();
+    // "MVRelaxedTls" relaxes the certificate checks only while answers are signature-checked.
+    void RelaxTlsIfSigned();
+    // Which server may have the stored server credentials, and whether a proxy is in use.
+    void ReadCredentialScope(CProductKey& key);
     void ServeQueue();
     bool StopRequested();
     // The thread's last step: deletes the worker when its owner has abandoned it.
@@ -105,6 +111,11 @@ private:
     char m_szUploadUrl[256] = {};
     DWORD m_dwSecureFlags = INTERNET_FLAG_SECURE;
     RememberedCredentials m_remembered = {};
+    CKSCharStr m_credentialHost;
+    uint16_t m_credentialPort = 0;
+    bool m_bProxyInUse = false;
+    // Whether the exchange's server is the configured one.
+    bool m_bServerCredentialsAllowed = false;
 
     static std::atomic<int32_t> s_nLive;
 };

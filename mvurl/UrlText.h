@@ -4,6 +4,8 @@
 
 #include "threading/CKSCharStr.h"
 
+#include <cstdint>
+
 // Where a URL's exchange goes. The scheme is not kept: "https://" only forces TLS.
 struct UrlTarget {
     CKSCharStr host;    // everything up to the first "/" behind the scheme (a ":port" stays in it)
@@ -17,6 +19,17 @@ struct UrlTarget {
 // Splits url ("http://", "https://" or no scheme at all). A part that could not be allocated
 // is left without text.
 UrlTarget SplitRequestUrl(const char* url);
+
+// A "host[:port]" text split: the host (an IPv6 address keeps its brackets) and the port, 0 when
+// none is given. False when the port is no number from 1 to 65535 or the host is empty.
+bool SplitHostPort(const char* hostPort, CKSCharStr& host, uint16_t* port);
+
+// The server a "SURL" setting names, as a request reaches it: the scheme and any path dropped,
+// the port 443 unless one is given. False when it names none.
+bool SettingServer(const char* surl, CKSCharStr& host, uint16_t* port);
+
+// Whether two host names are the same, ASCII letters compared regardless of case.
+bool IsSameHost(const char* a, const char* b);
 
 // The fault-report endpoint used when no usable upload URL is stored: a reserved name
 // that can never resolve to anybody's server.

@@ -7,6 +7,7 @@
 
 #include <cstdlib>
 #include <memory>
+#include <utility>
 
 namespace {
 
@@ -106,23 +107,52 @@ BOOL CPrivateTempFolder::StoreNewFile(const wchar_t* fileName, const void* bytes
         return FALSE;
     if (BoundedCopy(fullPath, cchFullPath, path) != KS_S_OK)
         return FALSE;
-    HANDLE file =
-        CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
+    // Shared for reading only: the library reads the file, and nobody writes, renames or
+    // deletes it while it is held.
+    UniqueKernelHandle file(CreateFileW(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
+                                        nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file)
         return FALSE;
     DWORD written = 0;
-    const BOOL complete = WriteFile(file, bytes, count, &written, nullptr) && written == count;
-    const BOOL closed = CloseHandle(file);
-    if (!complete || !closed) {
+    const BOOL complete =
+        WriteFile(file.Get(), bytes, count, &written, nullptr) && written == count;
+    if (!complete || !FlushFileBuffers(file.Get())) {
+        file.Reset();
         DeleteFileW(path);
         return FALSE;
     }
     BoundedCopy(m_szFile, MAX_PATH, path);
+    m_file = std::move(file);
+    return TRUE;
+}
+
+BOOL CPrivateTempFolder::GetStoredFileSize(DWORD* size) const
+{
+    LARGE_INTEGER length = {};
+    if (!m_file || !GetFileSizeEx(m_file.Get(), &length) || length.QuadPart > MAXDWORD)
+        return FALSE;
+    *size = static_cast<DWORD>(length.QuadPart);
+    return TRUE;
+}
+
+BOOL CPrivateTempFolder::ReadStoredFile(void* buffer, DWORD size, DWORD* read) const
+{
+    *read = 0;
+    DWORD length = 0;
+    if (!GetStoredFileSize(&length) || length > size)
+        return FALSE;
+    // From the start whatever the handle's position: the offset travels with the call.
+    OVERLAPPED at = {};
+    DWORD got = 0;
+    if (length > 0 && (!ReadFile(m_file.Get(), buffer, length, &got, &at) || got != length))
+        return FALSE;
+    *read = got;
     return TRUE;
 }
 
 void CPrivateTempFolder::RemoveStoredFile()
 {
+    m_file.Reset();
     if (m_szFile[0] == L'\0')
         return;
     DeleteFileW(m_szFile);

@@ -4,6 +4,8 @@
 // planted is never opened, followed or overwritten.
 #pragma once
 
+#include "util/UniqueHandle.h"
+
 #include <windows.h>
 
 class CPrivateTempFolder {
@@ -27,13 +29,21 @@ public:
 
     // Writes bytes to a new file fileName in the folder and puts its full path in fullPath.
     // FALSE when the name does not fit, the file exists already, or not every byte was written
-    // (a short write leaves no file behind).
+    // (a short write leaves no file behind). The file stays open, shared for reading only,
+    // until the object goes or another file is stored: nobody can change it meanwhile.
     BOOL StoreNewFile(const wchar_t* fileName, const void* bytes, DWORD count, wchar_t* fullPath,
                       size_t cchFullPath);
+
+    // Reads the stored file's bytes back through the handle held: TRUE with *read bytes in
+    // buffer when the whole file fits in size bytes.
+    BOOL ReadStoredFile(void* buffer, DWORD size, DWORD* read) const;
+    // The stored file's size in bytes; FALSE when there is no stored file.
+    BOOL GetStoredFileSize(DWORD* size) const;
 
 private:
     void RemoveStoredFile();
 
     wchar_t m_szPath[MAX_PATH] = {};
     wchar_t m_szFile[MAX_PATH] = {};
+    UniqueKernelHandle m_file;
 };

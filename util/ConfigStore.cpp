@@ -122,6 +122,37 @@ int CfgGetString(const wchar_t* section, const wchar_t* name, const wchar_t* def
     return static_cast<int>(std::wcslen(out));
 }
 
+CfgTextRead CfgReadText(const wchar_t* section, const wchar_t* name, wchar_t* out, DWORD cchOut)
+{
+    if (section == nullptr || name == nullptr || out == nullptr || cchOut == 0)
+        return CfgTextRead::kUnreadable;
+    out[0] = L'\0';
+    wchar_t path[kPathChars];
+    ComposeSectionPath(section, path);
+    CRegKey key;
+    const LONG opened = RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, KEY_READ, key.Receive());
+    if (opened != ERROR_SUCCESS) {
+        key.Release();
+        return opened == ERROR_FILE_NOT_FOUND ? CfgTextRead::kAbsent : CfgTextRead::kUnreadable;
+    }
+    // One query through one handle: a value that changes meanwhile is never half read.
+    std::memset(out, 0, cchOut * sizeof(wchar_t));
+    DWORD type = 0;
+    DWORD cb = (cchOut > MAXDWORD / sizeof(wchar_t) ? MAXDWORD / sizeof(wchar_t) : cchOut) *
+               static_cast<DWORD>(sizeof(wchar_t));
+    const LONG rc =
+        RegQueryValueExW(key.Get(), name, nullptr, &type, reinterpret_cast<BYTE*>(out), &cb);
+    if (rc == ERROR_FILE_NOT_FOUND) {
+        out[0] = L'\0';
+        return CfgTextRead::kAbsent;
+    }
+    if (rc != ERROR_SUCCESS || type != REG_SZ || wcsnlen(out, cchOut) >= cchOut) {
+        out[0] = L'\0';
+        return CfgTextRead::kUnreadable;
+    }
+    return CfgTextRead::kText;
+}
+
 wchar_t* CfgGetStringBuf(const wchar_t* section, const wchar_t* name, DWORD cchOut, wchar_t* out,
                          const wchar_t* defaultText)
 {

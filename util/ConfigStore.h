@@ -25,6 +25,15 @@ CRegKey CfgOpenSection(const wchar_t* section, BOOL forWrite);
 int CfgGetString(const wchar_t* section, const wchar_t* name, const wchar_t* defaultText,
                  wchar_t* out, DWORD cchOut);
 
+// What a strict read of one text value found.
+enum class CfgTextRead { kAbsent, kUnreadable, kText };
+
+// Reads a REG_SZ value through one open of the section, telling a missing value from one that
+// is there but cannot be used: kAbsent when the section or the value does not exist;
+// kUnreadable when it exists but is of another type, does not fit cchOut with its terminator,
+// or cannot be read at all; kText with the text in out. out is empty unless kText.
+CfgTextRead CfgReadText(const wchar_t* section, const wchar_t* name, wchar_t* out, DWORD cchOut);
+
 // The same reading, answering out itself.
 wchar_t* CfgGetStringBuf(const wchar_t* section, const wchar_t* name, DWORD cchOut, wchar_t* out,
                          const wchar_t* defaultText);

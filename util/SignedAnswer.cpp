@@ -47,6 +47,11 @@ bool FindValue(const uint8_t* bytes, size_t size, const char* open, const char* 
     return true;
 }
 
+uint8_t AsciiLower(uint8_t c)
+{
+    return c >= 'A' && c <= 'Z' ? static_cast<uint8_t>(c - 'A' + 'a') : c;
+}
+
 bool ReadDigits(const char* text, size_t count, int* value)
 {
     *value = 0;
@@ -125,6 +130,66 @@ TagRead ReadIniDigest(const uint8_t* envelope, size_t size, uint8_t (&digest)[kS
         digest[i] = static_cast<uint8_t>(high << 4 | low);
     }
     return TagRead::kRead;
+}
+
+TagRead FindTagText(const uint8_t* envelope, size_t size, const char* name, size_t* start,
+                    size_t* length)
+{
+    // Tag names are short and fixed; one that does not fit is never found.
+    char open[64];
+    char close[64];
+    const size_t nameLength = std::strlen(name);
+    if (nameLength + 4 > sizeof(open))
+        return TagRead::kAbsent;
+    open[0] = '<';
+    std::memcpy(open + 1, name, nameLength);
+    std::memcpy(open + 1 + nameLength, ">", 2);
+    close[0] = '<';
+    close[1] = '/';
+    std::memcpy(close + 2, name, nameLength);
+    std::memcpy(close + 2 + nameLength, ">", 2);
+    return FindValue(envelope, size, open, close, start, length) ? TagRead::kRead
+                                                                 : TagRead::kAbsent;
+}
+
+TagRead ReadSerial(const uint8_t* envelope, size_t size, uint64_t* serial)
+{
+    size_t start = 0;
+    size_t length = 0;
+    if (FindTagText(envelope, size, "MVSerial", &start, &length) != TagRead::kRead)
+        return TagRead::kAbsent;
+    const char* text = reinterpret_cast<const char*>(envelope + start);
+    return ParseSerial(text, length, serial) ? TagRead::kRead : TagRead::kMalformed;
+}
+
+bool ParseSerial(const char* text, size_t length, uint64_t* serial)
+{
+    if (length == 0 || length > 19)
+        return false;
+    uint64_t value = 0;
+    for (size_t i = 0; i < length; ++i) {
+        if (text[i] < '0' || text[i] > '9')
+            return false;
+        const uint64_t digit = static_cast<uint64_t>(text[i] - '0');
+        if (value > (kMaxSerial - digit) / 10)
+            return false;
+        value = value * 10 + digit;
+    }
+    if (value == 0)
+        return false;
+    *serial = value;
+    return true;
+}
+
+bool IsSameServerName(const uint8_t* value, size_t length, const char* server)
+{
+    if (std::strlen(server) != length)
+        return false;
+    for (size_t i = 0; i < length; ++i) {
+        if (AsciiLower(value[i]) != AsciiLower(static_cast<uint8_t>(server[i])))
+            return false;
+    }
+    return true;
 }
 
 TagRead ReadExpiry(const uint8_t* envelope, size_t size, int64_t* secondsSince1970)

@@ -30,6 +30,24 @@ enum class TagRead { kAbsent, kMalformed, kRead };
 // "<DlkIniSha256>": 64 hex digits of either case, blanks around them allowed.
 TagRead ReadIniDigest(const uint8_t* envelope, size_t size, uint8_t (&digest)[kSha256Size]);
 
+// The highest serial an answer may carry (2^63 - 1).
+constexpr uint64_t kMaxSerial = 0x7fffffffffffffffull;
+
+// The value of "<name>" (name without its brackets) up to the first "</name>" after it, blanks
+// around it dropped: its offset and length in the envelope.
+TagRead FindTagText(const uint8_t* envelope, size_t size, const char* name, size_t* start,
+                    size_t* length);
+
+// "<MVSerial>": a decimal number from 1 to kMaxSerial, blanks around it allowed.
+TagRead ReadSerial(const uint8_t* envelope, size_t size, uint64_t* serial);
+
+// The digits alone (exactly length characters): false for anything but a decimal number from
+// 1 to kMaxSerial (no sign, no blanks).
+bool ParseSerial(const char* text, size_t length, uint64_t* serial);
+
+// Whether length bytes of value are the server's name, ASCII letters compared regardless of case.
+bool IsSameServerName(const uint8_t* value, size_t length, const char* server);
+
 // "<MVExpires>": a UTC time "YYYY-MM-DDTHH:MM:SSZ", blanks around it allowed, as seconds since
 // 1970-01-01T00:00:00Z.
 TagRead ReadExpiry(const uint8_t* envelope, size_t size, int64_t* secondsSince1970);

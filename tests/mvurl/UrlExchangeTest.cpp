@@ -26,6 +26,11 @@ namespace {
 
 const char kProductKey[] = "SOFTWARE\\Orvik\\Config\\MV\\General";
 const char kNone[] = "<nothing delivered>";
+// Some P-256 public key: only whether one is set matters to these tests.
+const char kUpdateKey[] = "MFkwEwYHKoZIzj0CAQYIKoZIzj0DAQcDQgAE8l2BO9Kcn6qv/3PVrqSnPZbVr48TCE+zVVIH"
+                          "FM+aHMrEPbzBiy1ph11Q9MTm7RmMRD/tUkAj35EPCL9XRQrh4w==";
+// What a TLS request to a plain HTTP listener fails with.
+constexpr int32_t kTlsToPlainPort = ERROR_INTERNET_SECURITY_CHANNEL_ERROR;
 
 struct Outcome {
     int calls = 0;
@@ -200,8 +205,10 @@ TEST_F(UrlExchange, EachAnswerGivesItsResultAndOnlyWholeSuccessfulBodiesArrive)
          ERROR_INTERNET_CONNECTION_RESET, kNone},
         // Nothing listens on this loopback address.
         {nullptr, "", "http://127.83.4.250/x", ERROR_INTERNET_CANNOT_CONNECT, kNone},
-        // The port is not parsed: "host:443" is looked up as a name, which no server has.
-        {nullptr, "", Https(":443/p"), ERROR_INTERNET_NAME_NOT_RESOLVED, kNone},
+        // The port a URL names is the one connected to: TLS on the TLS port, and TLS to the
+        // plain listener, which cannot make a handshake.
+        {"path: /p", "port", Https(":443/p"), 4, "port"},
+        {nullptr, "", Https(":80/p"), kTlsToPlainPort, kNone},
     };
     MVUrlInit(nullptr, 0);
     for (const auto& row : rows) {
@@ -236,27 +243,39 @@ TEST_F(UrlExchange, UploadsArePostedWithTheTraceInfoAsBody)
     EXPECT_EQ("POST; POST; GET", Seen("", {"method"}));
 }
 
-TEST_F(UrlExchange, ServerCredentialsAreSentAndRememberedAfterTheyVanish)
+TEST_F(UrlExchange, ServerCredentialsGoToTheConfiguredServerOnlyAndAreRemembered)
 {
+    StoreText("SURL", "https://url-a.mvtest.invalid/orvik");
     StoreText("ServerAuthUserName", "agent");
     StoreText("ServerAuthPassword",
               ScrambleHexText("pa55:word", ScrambleOptions{200, {}, 0, false}));
     MVUrlInit(nullptr, 0);
+    Serve("path: /open", "open");
     Serve("path: /secret\nauth: agent:pa55:word", "granted");
 
-    // WinInet keeps accepted credentials per host for the whole process: each step asks
-    // a host name of its own, so only what the worker itself sends can pass.
-    EXPECT_EQ("granted", Fetch("https://url-a.mvtest.invalid/secret").Delivered());
+    // WinInet keeps credentials a server accepted per host for the whole process: the first
+    // request meets no challenge, so only what the worker remembered can pass the second.
+    EXPECT_EQ("open", Fetch("https://url-a.mvtest.invalid/open").Delivered());
     ClearStored();
-    EXPECT_EQ("granted", Fetch("https://url-b.mvtest.invalid/secret").Delivered());
-
-    // A new thread run has nothing remembered.
-    MVUrlCleanup();
-    MVUrlInit(nullptr, 0);
-    EXPECT_EQ(401, Fetch("https://url-c.mvtest.invalid/secret").value);
+    EXPECT_EQ("granted", Fetch("https://url-a.mvtest.invalid/secret").Delivered());
     // agent:pa55:word
     EXPECT_NE(std::string::npos,
               Seen("/secret", {"header Authorization"}).find("Basic YWdlbnQ6cGE1NTp3b3Jk"));
+
+    // Any other server that asks gets nothing, remembered or stored.
+    StoreText("ServerAuthUserName", "agent");
+    StoreText("ServerAuthPassword", ScrambleHexText("pa55:word"));
+    ASSERT_TRUE(rig.Command("POST /reset")) << rig.error;
+    Serve("path: /secret\nauth: agent:pa55:word", "granted");
+    EXPECT_EQ(401, Fetch("https://url-b.mvtest.invalid/secret").value);
+    EXPECT_EQ(std::string::npos, Seen("/secret", {"header Authorization"}).find("Basic"));
+
+    // A new thread run has nothing remembered.
+    ClearStored();
+    StoreText("SURL", "url-c.mvtest.invalid");
+    MVUrlCleanup();
+    MVUrlInit(nullptr, 0);
+    EXPECT_EQ(401, Fetch("https://url-c.mvtest.invalid/secret").value);
 }
 
 TEST_F(UrlExchange, StoredProxyIsAppliedWithItsCredentialsAndBypassList)
@@ -292,16 +311,22 @@ TEST_F(UrlExchange, CertificateNameAndDatesAreCheckedUnlessTheOperatorRelaxesThe
     // Strict rows first: an accepted connection may be kept and reused by WinInet.
     const DWORD kNoSetting = 0xFFFFFFFF;
     // text: MVRelaxedTls as REG_SZ; null: as REG_DWORD number, unless that is kNoSetting.
+    // withKey: an update key is set. Without one, TLS is all that authenticates the server:
+    // the switch is ignored then.
     const struct {
         const char* text;
         DWORD number;
+        bool withKey;
         bool relaxed;
     } rows[] = {
-        {nullptr, kNoSetting, false}, {"0", 0, false}, {"yes", 0, false},
-        {nullptr, 2, false},          {"1", 0, true},  {nullptr, 1, true},
+        {nullptr, kNoSetting, true, false}, {"0", 0, true, false},    {"yes", 0, true, false},
+        {nullptr, 2, true, false},          {"1", 0, false, false},   {nullptr, 1, false, false},
+        {"1", 0, true, true},               {nullptr, 1, true, true},
     };
     for (const auto& row : rows) {
         ClearStored();
+        if (row.withKey)
+            StoreText("MVUpdateKey", kUpdateKey);
         if (row.text != nullptr)
             StoreText("MVRelaxedTls", row.text);
         if (row.text == nullptr && row.number != kNoSetting)
@@ -312,7 +337,8 @@ TEST_F(UrlExchange, CertificateNameAndDatesAreCheckedUnlessTheOperatorRelaxesThe
         // No setting relaxes the issuer: a certificate no trusted CA signed is always refused.
         const Outcome o3 = Fetch("https://" + untrusted + "/cert");
         MVUrlCleanup();
-        const std::string which = row.text ? row.text : "number " + std::to_string(row.number);
+        const std::string which = (row.text ? row.text : "number " + std::to_string(row.number)) +
+                                  (row.withKey ? " with a key" : " without a key");
         if (row.relaxed) {
             EXPECT_EQ("ok ok", o1.Delivered() + " " + o2.Delivered()) << which;
         } else {
@@ -325,8 +351,9 @@ TEST_F(UrlExchange, CertificateNameAndDatesAreCheckedUnlessTheOperatorRelaxesThe
 
 TEST_F(UrlExchange, RedirectsAreFollowedWithinTlsOnlyAndAtMostFiveTimes)
 {
-    // The landing page wants the stored server credentials: each hop sends them as the first
-    // request does.
+    // The landing page wants the stored server credentials: a hop to the configured server
+    // sends them as the first request does, a hop to any other server never.
+    StoreText("SURL", rig.host);
     StoreText("ServerAuthUserName", "agent");
     StoreText("ServerAuthPassword", ScrambleHexText("pa55"));
     MVUrlInit(nullptr, 0);
@@ -336,7 +363,8 @@ TEST_F(UrlExchange, RedirectsAreFollowedWithinTlsOnlyAndAtMostFiveTimes)
         int32_t value;
         const char* delivered;
     } rows[] = {
-        {"https://url-hop.mvtest.invalid/landed", 6, "landed"},
+        {"https://url-hop.mvtest.invalid/landed", 401, kNone},
+        {"https://" + rig.host + "/landed", 6, "landed"},
         {"landed", 6, "landed"},
         // The TLS port in plain HTTP, the plain port, and another scheme altogether.
         {Http(":443/landed"), ERROR_INTERNET_HTTPS_TO_HTTP_ON_REDIR, kNone},
@@ -369,6 +397,8 @@ TEST_F(UrlExchange, RedirectsAreFollowedWithinTlsOnlyAndAtMostFiveTimes)
             expected += "; " + hop + " https 302";
         if (rows[i].value == 6)
             expected += "; /landed https 401; /landed https 200";
+        if (rows[i].value == 401)
+            expected += "; /landed https 401";
         EXPECT_EQ(expected, seen) << location;
     }
 }
