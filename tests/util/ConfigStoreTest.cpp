@@ -170,4 +170,42 @@ TEST_F(ConfigStoreTest, PathsLongerThan511CharactersAreCutThere)
                                           nullptr, nullptr, nullptr));
 }
 
+// A value that is there must never read as missing, whatever keeps it from being read.
+TEST_F(ConfigStoreTest, StrictTextReadsTellMissingFromUnusable)
+{
+    const struct {
+        const char* name;
+        DWORD type;  // 0: the value is not stored; REG_NONE: neither is the section
+        std::wstring text;
+        size_t cb;
+        CfgTextRead read;
+        const wchar_t* out;
+    } rows[] = {
+        {"no section", REG_NONE, L"", 0, CfgTextRead::kAbsent, L""},
+        {"no value", 0, L"", 0, CfgTextRead::kAbsent, L""},
+        {"text", REG_SZ, L"abc", 8, CfgTextRead::kText, L"abc"},
+        {"empty text", REG_SZ, L"", 2, CfgTextRead::kText, L""},
+        {"no terminator stored", REG_SZ, L"abc", 6, CfgTextRead::kText, L"abc"},
+        {"fills the buffer", REG_SZ, L"abcdefgh", 16, CfgTextRead::kUnreadable, L""},
+        {"longer than the buffer", REG_SZ, std::wstring(40, L'x'), 82, CfgTextRead::kUnreadable,
+         L""},
+        {"a number", REG_DWORD, L"\x0001", 4, CfgTextRead::kUnreadable, L""},
+        {"expandable text", REG_EXPAND_SZ, L"abc", 8, CfgTextRead::kUnreadable, L""},
+        {"several texts", REG_MULTI_SZ, std::wstring(L"abc\0", 4), 10, CfgTextRead::kUnreadable,
+         L""},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        DeleteScratch();
+        if (row.type == 0)
+            PutText(L"Other", L"x");
+        if (row.type != 0 && row.type != REG_NONE)
+            PutRaw(L"Value", row.type, row.text, row.cb);
+        wchar_t out[8];
+        wmemset(out, L'#', 8);
+        EXPECT_EQ(row.read, CfgReadText(kScratch, L"Value", out, 8));
+        EXPECT_STREQ(row.out, out);
+    }
+}
+
 }  // namespace

@@ -205,4 +205,69 @@ TEST(SignedAnswer, EnvelopeSignatureDigestAndExpiry)
     EXPECT_EQ(1835395200, when);
 }
 
+TEST(SignedAnswer, SerialsAreDecimalNumbersFromOneTo2To63Minus1)
+{
+    const struct {
+        const char* text;
+        bool ok;
+        uint64_t value;
+    } rows[] = {
+        {"1", true, 1},
+        {"1765000000", true, 1765000000},
+        {"007", true, 7},
+        {"9223372036854775807", true, kMaxSerial},
+        {"9223372036854775808", false, 0},
+        {"18446744073709551616", false, 0},
+        {"99999999999999999999", false, 0},
+        {"0", false, 0},
+        {"", false, 0},
+        {"-1", false, 0},
+        {"+1", false, 0},
+        {"1 2", false, 0},
+        {"12a", false, 0},
+        {"0x10", false, 0},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.text);
+        uint64_t value = 0;
+        EXPECT_EQ(row.ok, ParseSerial(row.text, std::strlen(row.text), &value));
+        if (row.ok) {
+            EXPECT_EQ(row.value, value);
+        }
+    }
+}
+
+TEST(SignedAnswer, SerialAndServerAreReadFromTheirTags)
+{
+    const std::string envelope = "<MVHostVersion><MVSerial> 42\n</MVSerial>"
+                                 "<MVServer> Update.Example.com:8443/update </MVServer>"
+                                 "</MVHostVersion>";
+    const uint8_t* bytes = reinterpret_cast<const uint8_t*>(envelope.data());
+    uint64_t serial = 0;
+    EXPECT_EQ(TagRead::kRead, ReadSerial(bytes, envelope.size(), &serial));
+    EXPECT_EQ(42u, serial);
+    size_t start = 0;
+    size_t length = 0;
+    ASSERT_EQ(TagRead::kRead, FindTagText(bytes, envelope.size(), "MVServer", &start, &length));
+    const struct {
+        const char* server;
+        bool same;
+    } names[] = {
+        {"update.example.com:8443/update", true}, {"UPDATE.EXAMPLE.COM:8443/UPDATE", true},
+        {"update.example.com/update", false},     {"update.example.com:8443/update2", false},
+        {"update.example.com:8443/updat", false}, {"", false},
+    };
+    for (const auto& row : names) {
+        SCOPED_TRACE(row.server);
+        EXPECT_EQ(row.same, IsSameServerName(bytes + start, length, row.server));
+    }
+
+    const std::string unclosed = "<MVSerial>42";
+    const std::string malformed = "<MVSerial>4 2</MVSerial>";
+    EXPECT_EQ(TagRead::kAbsent, ReadSerial(reinterpret_cast<const uint8_t*>(unclosed.data()),
+                                           unclosed.size(), &serial));
+    EXPECT_EQ(TagRead::kMalformed, ReadSerial(reinterpret_cast<const uint8_t*>(malformed.data()),
+                                              malformed.size(), &serial));
+}
+
 }  // namespace
