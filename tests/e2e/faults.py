@@ -651,16 +651,21 @@ def rows(long_rows=False):
                     modules=["server certificate refused"],
                 ),
             ),
+            # Without update keys TLS is all that tells the real server from any other.
             (
-                "v-%s-ok" % key,
+                "v-%s-relaxed-no-key" % key,
                 40,
-                "certificate: %s, accepted with MVRelaxedTls" % kind,
+                "certificate: %s, MVRelaxedTls without an update key: ignored, refused" % kind,
                 dict(
                     settings={"SURL": "{%s}" % kind, "MVRelaxedTls": relaxed},
                     serve=serve,
-                    path=SUCCESS,
-                    asked=["/%s/smt.php{query}&TK=" % kind, FILES[0]],
-                    local="{%s_address}:443" % kind,
+                    path=V_FAILS,
+                    failed=V_FAILED,
+                    asked=[],
+                    modules=[
+                        "MVRelaxedTls ignored: it needs MVUpdateKey",
+                        "server certificate refused",
+                    ],
                 ),
             ),
         ]
@@ -714,6 +719,32 @@ def rows(long_rows=False):
                 path=SUCCESS,
                 asked=["{v}", "/mirror/smt.php{query}&TK=", FILES[0]],
                 modules=["MVUrl redirected to https://{mirror}/mirror/smt.php{query}&TK=********"],
+            ),
+        ),
+        # The stored server credentials are the configured server's: a host a redirect leads to
+        # gets none when it asks.
+        (
+            "v-redirect-401",
+            45,
+            "version check: redirected to another host that asks for credentials",
+            dict(
+                settings=lambda lane: {
+                    "SURL": "{host}",
+                    "ServerAuthUserName": "server-user",
+                    "ServerAuthPassword": lane.scrambled(SERVER_PASSWORD),
+                },
+                serve=(
+                    moved("https://{mirror}/mirror/smt.php{query}&TK=", prefix="/update/"),
+                    V(at="mirror", root="host", auth="server-user:" + SERVER_PASSWORD),
+                ),
+                path=V_FAILS,
+                asked=["{v}", "/mirror/smt.php{query}&TK="],
+                trace=[V_FAILED + "401."],
+                check=lambda out, lane: out.check(
+                    "no credentials sent",
+                    "header: Authorization:" not in lane.rig.control("/requests"),
+                    "an Authorization header reached the server",
+                ),
             ),
         ),
         (
@@ -1167,7 +1198,7 @@ def signed_run(key, name, spec):
     def special(lane):
         site = lane.signed_site = getattr(lane, "signed_site", None) or SignedSite(lane)
         lane.names.update(key_a=site.keys["a"][1], key_b=site.keys["b"][1])
-        site.publish(*spec.get("publish", ("a",)))
+        site.publish(*spec.get("publish", ("a",)), port=spec.get("port"), alias=spec.get("server"))
         spec.get("alter", lambda site: None)(site)
         site.start()
         try:
@@ -1191,6 +1222,26 @@ def edit_site(relative, old, new):
         pathlib.Path(path).write_bytes(data.replace(old, new, 1))
 
     return alter
+
+
+def resign(pattern, replacement):
+    """The site's answer with the envelope's text changed and signed again."""
+    return lambda site: site.resign(lambda e: re.sub(pattern, replacement, e))
+
+
+def stored_serial(offset):
+    """Settings with key a and the highest admitted serial the site's serial plus offset."""
+    return lambda lane: {
+        "MVUpdateKey": "{key_a}",
+        "MVLastSerial": str(lane.signed_site.serial() + offset),
+    }
+
+
+def far_expiry(envelope):
+    far = time.strftime("%Y-%m-%dT%H:%M:%SZ", time.gmtime(time.time() + 500 * 86400))
+    return re.sub(
+        rb"<MVExpires>.*?</MVExpires>", b"<MVExpires>%s</MVExpires>" % far.encode(), envelope
+    )
 
 
 def signed_answer_rows():
@@ -1224,7 +1275,11 @@ def signed_answer_rows():
                 "s-no-key",
                 "signed answer, no key set: accepted as before",
                 accepted,
-                dict(settings={}, no_trace=["Update answer"]),
+                dict(
+                    settings={},
+                    trace=["Update answers are not signature-checked (no MVUpdateKey)."],
+                    no_trace=["Update answer refused", "Update answer signature"],
+                ),
             ),
             (
                 "s-wrong-key",
@@ -1265,7 +1320,10 @@ def signed_answer_rows():
                 refused,
                 dict(
                     settings={"MVUpdateKey": "{key_a}"},
-                    publish=("a", "--expires", "2001-01-01T00:00:00Z"),
+                    alter=resign(
+                        rb"<MVExpires>.*?</MVExpires>",
+                        b"<MVExpires>2001-01-01T00:00:00Z</MVExpires>",
+                    ),
                     trace=[REFUSED + "answer expired."],
                 ),
             ),
@@ -1285,6 +1343,165 @@ def signed_answer_rows():
                 refused,
                 dict(
                     settings={"MVUpdateKey": "not;a key"}, trace=[REFUSED + "update key unusable."]
+                ),
+            ),
+            (
+                "s-serial-older",
+                "serial below the highest admitted: refused",
+                refused,
+                dict(
+                    settings=stored_serial(1),
+                    trace=[re.compile(re.escape(REFUSED) + r"older than serial \d+\.")],
+                    check=lambda out, lane: out.expect_equal(
+                        "MVLastSerial kept",
+                        str(lane.signed_site.serial() + 1),
+                        lane.machine.setting("MVLastSerial"),
+                    ),
+                ),
+            ),
+            (
+                "s-serial-equal",
+                "serial equal to the highest admitted (the same release again): accepted",
+                accepted,
+                dict(settings=stored_serial(0), trace=["Update answer signature verified"]),
+            ),
+            (
+                "s-serial-higher",
+                "serial above the highest admitted: accepted and stored",
+                accepted,
+                dict(
+                    settings=stored_serial(-5),
+                    check=lambda out, lane: out.expect_equal(
+                        "MVLastSerial raised",
+                        str(lane.signed_site.serial()),
+                        lane.machine.setting("MVLastSerial"),
+                    ),
+                ),
+            ),
+            (
+                "s-serial-missing",
+                "signed answer without a serial: refused",
+                refused,
+                dict(
+                    settings={"MVUpdateKey": "{key_a}"},
+                    alter=resign(rb"\s*<MVSerial>.*?</MVSerial>", b""),
+                    trace=[REFUSED + "serial missing."],
+                    after={"LANGUAGEID": None, "MVLastSerial": None},
+                ),
+            ),
+            (
+                "s-no-expiry",
+                "signed answer without an expiry: refused",
+                refused,
+                dict(
+                    settings={"MVUpdateKey": "{key_a}"},
+                    alter=resign(rb"\s*<MVExpires>.*?</MVExpires>", b""),
+                    trace=[REFUSED + "answer expired."],
+                ),
+            ),
+            (
+                "s-expiry-far",
+                "expiry more than 400 days ahead: refused",
+                refused,
+                dict(
+                    settings={"MVUpdateKey": "{key_a}"},
+                    alter=lambda site: site.resign(far_expiry),
+                    trace=[REFUSED + "expiry too far ahead."],
+                ),
+            ),
+            (
+                "s-other-server",
+                "an answer the same key signed for another server: refused",
+                refused,
+                dict(
+                    settings={"MVUpdateKey": "{key_a}"},
+                    alter=resign(
+                        rb"<MVServer>[^<]*</MVServer>",
+                        b"<MVServer>beta.mvtest.invalid/beta</MVServer>",
+                    ),
+                    trace=[REFUSED + "answer for another server."],
+                ),
+            ),
+            (
+                "s-http-root",
+                "signed URL root of plain HTTP: refused",
+                refused,
+                dict(
+                    settings={"MVUpdateKey": "{key_a}"},
+                    alter=resign(rb"<DlkUrlRoot>https://", b"<DlkUrlRoot>http://"),
+                    trace=[REFUSED + "URL root not over TLS."],
+                ),
+            ),
+            (
+                "s-claims-verified",
+                "a refused answer carrying the acceptance text: never traced",
+                refused,
+                dict(
+                    settings={"MVUpdateKey": "{key_b}"},
+                    alter=edit_site(
+                        answer,
+                        b"<MVSignature>",
+                        b"Update answer signature verified with key 1.\n<MVSignature>",
+                    ),
+                    trace=[REFUSED + "signature invalid."],
+                    no_trace=["verified with key"],
+                ),
+            ),
+            (
+                "s-key-empty",
+                "MVUpdateKey present but empty: refused",
+                refused,
+                dict(settings={"MVUpdateKey": ""}, trace=[REFUSED + "update key unusable."]),
+            ),
+            (
+                "s-key-dword",
+                "MVUpdateKey of another type: refused",
+                refused,
+                dict(
+                    settings={"MVUpdateKey": ("dword", 1)}, trace=[REFUSED + "update key unusable."]
+                ),
+            ),
+            (
+                "s-relaxed",
+                "certificate for another name, MVRelaxedTls with an update key: accepted",
+                accepted,
+                dict(
+                    server="alias",
+                    settings={
+                        "SURL": "{signed_alias}",
+                        "MVUpdateKey": "{key_a}",
+                        "MVRelaxedTls": "1",
+                    },
+                    trace=["Update answer signature verified with key 1."],
+                    modules=["MVUrl certificate name and date checks relaxed by MVRelaxedTls"],
+                    served=["/alias/smt.php", ini, FILES[1], FILES[2]],
+                ),
+            ),
+            (
+                "s-port",
+                "SURL with a port: the connection goes there, the answer names it",
+                accepted,
+                dict(
+                    port=8443,
+                    settings={"SURL": "{signed}:8443", "MVUpdateKey": "{key_a}"},
+                    trace=["Update answer signature verified with key 1."],
+                    modules=[re.compile(r"server \S+:8443")],
+                ),
+            ),
+            (
+                "s-ini-rewritten",
+                "the stored INI rewritten by another program after its writing: refused",
+                accepted,
+                dict(
+                    settings={"MVUpdateKey": "{key_a}"},
+                    trigger=[0, 1, 2, 3],
+                    messages=["rewriteini"],
+                    check=lambda out, lane: out.check(
+                        "the stored INI could not be changed or deleted",
+                        re.search(r"rewrite dlk.php: refused", out.facts["tool_output"] or "")
+                        and re.search(r"delete dlk.php: refused", out.facts["tool_output"] or ""),
+                        out.facts["tool_output"],
+                    ),
                 ),
             ),
             (

@@ -1,5 +1,6 @@
 """A release published by tools/mvpublish and served by a real nginx over TLS, on an address of a lane's
-own (127.83.N.5, signed.<label>.mvtest.invalid) with a certificate from the run's CA."""
+own (127.83.N.5, signed.<label>.mvtest.invalid, ports 443 and 8443) with a certificate from the run's
+CA."""
 
 import atexit
 import base64
@@ -34,6 +35,7 @@ class SignedSite:
         self.lane = lane
         label = lane.host.split(".")[1]
         self.host = "signed.%s.mvtest.invalid" % label
+        self.alias = "alias.%s.mvtest.invalid" % label
         self.address = lane.rig.address.rsplit(".", 1)[0] + ".5"
         self.dir = os.path.join(os.path.dirname(lane.case_dir), "signed")
         self.site = os.path.join(self.dir, "site")
@@ -43,8 +45,9 @@ class SignedSite:
         self._certificate()
         net = os.environ["MVU_TEST_NETWORK_DIR"]
         with open(os.path.join(net, "hosts"), "a") as f:
-            f.write("%s %s\n" % (self.address, self.host))
+            f.write("%s %s\n%s %s\n" % (self.address, self.host, self.address, self.alias))
         lane.names["signed"] = self.host
+        lane.names["signed_alias"] = self.alias
 
     def _key(self, name):
         folder = os.path.join(self.dir, "key-" + name)
@@ -101,17 +104,21 @@ class SignedSite:
             self.cert,
         )
 
-    def publish(self, key="a", *extra):
+    def publish(self, key="a", *extra, port=None, alias=None):
+        """Publishes the lane's release for the site's name (or alias.<label>..., a name its
+        certificate does not cover), with port when given."""
         release = self.lane.release
+        host = self.host if alias is None else self.alias
+        server = host if port is None else "%s:%d" % (host, port)
         tool(
             MVPUBLISH,
             "build",
             "--out",
             self.site,
             "--server",
-            self.host,
+            server,
             "--url-root",
-            "https://%s/rel" % self.host,
+            "https://%s/rel" % server,
             "--version",
             RELEASE,
             "--lid",
@@ -129,7 +136,7 @@ class SignedSite:
 
     def resign(self, edit, key="a"):
         """The published answer with its envelope changed by edit and signed again, as mvpublish signs."""
-        path = self.path("/%s/smt.php" % self.host.split(".")[0])
+        path = self.answer_path()
         with open(path, "rb") as f:
             answer = f.read()
         start = answer.index(b"<MVHostVersion>")
@@ -148,6 +155,15 @@ class SignedSite:
         )
         with open(path, "wb") as f:
             f.write(answer[:start] + envelope + signature)
+
+    def answer_path(self):
+        """The answer as published for the site's own name."""
+        return self.path("/%s/smt.php" % self.host.split(".")[0])
+
+    def serial(self):
+        """The serial of the answer the site serves."""
+        with open(self.answer_path(), "rb") as f:
+            return int(re.search(rb"<MVSerial>\s*(\d+)\s*</MVSerial>", f.read()).group(1))
 
     def path(self, relative):
         return os.path.join(self.site, *relative.strip("/").split("/"))
@@ -177,6 +193,7 @@ http {{
   default_type application/octet-stream;
   server {{
     listen {address}:443 ssl;
+    listen {address}:8443 ssl;
     server_name {host};
     ssl_certificate {cert};
     ssl_certificate_key {key};

@@ -319,9 +319,14 @@ TEST_F(UrlExchange, CertificateNameAndDatesAreCheckedUnlessTheOperatorRelaxesThe
         bool withKey;
         bool relaxed;
     } rows[] = {
-        {nullptr, kNoSetting, true, false}, {"0", 0, true, false},    {"yes", 0, true, false},
-        {nullptr, 2, true, false},          {"1", 0, false, false},   {nullptr, 1, false, false},
-        {"1", 0, true, true},               {nullptr, 1, true, true},
+        {nullptr, kNoSetting, true, false},
+        {"0", 0, true, false},
+        {"yes", 0, true, false},
+        {nullptr, 2, true, false},
+        {"1", 0, false, false},
+        {nullptr, 1, false, false},
+        {"1", 0, true, true},
+        {nullptr, 1, true, true},
     };
     for (const auto& row : rows) {
         ClearStored();

@@ -3,7 +3,8 @@
 // is in the wanted status, so that starting a program under the emulator does not come between that
 // status and the message.
 //   mvsendmsg [--wait-file PATH --wait-ms N] NAME[:WPARAM:LPARAM]...   (close, queryendsession,
-//   endsession)
+//   endsession; rewriteini: not a message, but another process of the same user trying to
+//   rewrite, then delete, each file in the run's folders %TEMP%\mvu-*)
 //   mvsendmsg --page-fault   dies of an unhandled exception (the driver's crash detection self
 //   check)
 //   mvsendmsg --launch [--path DIR] PROGRAM [ARGS...]   runs PROGRAM with DIR first on its PATH,
@@ -36,8 +37,53 @@ static bool Parse(const char* text, Message& m)
     m.id = std::strcmp(m.name, "close") == 0             ? WM_CLOSE
            : std::strcmp(m.name, "queryendsession") == 0 ? WM_QUERYENDSESSION
            : std::strcmp(m.name, "endsession") == 0      ? WM_ENDSESSION
+           : std::strcmp(m.name, "rewriteini") == 0      ? WM_NULL
                                                          : 0;
-    return (fields == 1 || fields == 3) && text[end] == '\0' && m.id != 0;
+    return (fields == 1 || fields == 3) && text[end] == '\0' &&
+           (m.id != 0 || std::strcmp(m.name, "rewriteini") == 0);
+}
+
+// Tries to change each file of the run's folders as any program of the user could: prints
+// "rewrite NAME: written" or "rewrite NAME: refused, error N", and the same for its deletion.
+static void RewriteRunFiles()
+{
+    wchar_t temp[MAX_PATH] = {};
+    GetTempPathW(MAX_PATH, temp);
+    WIN32_FIND_DATAW folder = {};
+    HANDLE folders = FindFirstFileW((std::wstring(temp) + L"mvu-*").c_str(), &folder);
+    for (BOOL more = folders != INVALID_HANDLE_VALUE; more;
+         more = FindNextFileW(folders, &folder)) {
+        const std::wstring dir = std::wstring(temp) + folder.cFileName + L"\\";
+        WIN32_FIND_DATAW file = {};
+        HANDLE files = FindFirstFileW((dir + L"*").c_str(), &file);
+        for (BOOL next = files != INVALID_HANDLE_VALUE; next; next = FindNextFileW(files, &file)) {
+            if (file.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                continue;
+            const std::wstring path = dir + file.cFileName;
+            HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+            if (h == INVALID_HANDLE_VALUE) {
+                std::printf("rewrite %ls: refused, error %lu\n", file.cFileName, GetLastError());
+            } else {
+                const char line[] = "\r\n[ZEInstall]\r\nfile=evil.exe|evil.exe|1|00|MV\\bin\r\n";
+                DWORD written = 0;
+                SetFilePointer(h, 0, nullptr, FILE_END);
+                WriteFile(h, line, sizeof(line) - 1, &written, nullptr);
+                CloseHandle(h);
+                std::printf("rewrite %ls: written\n", file.cFileName);
+            }
+            if (DeleteFileW(path.c_str()))
+                std::printf("delete %ls: deleted\n", file.cFileName);
+            else
+                std::printf("delete %ls: refused, error %lu\n", file.cFileName, GetLastError());
+        }
+        if (files != INVALID_HANDLE_VALUE)
+            FindClose(files);
+    }
+    if (folders != INVALID_HANDLE_VALUE)
+        FindClose(folders);
+    std::fflush(stdout);
 }
 
 // Runs the command line after "--launch" as described above.
@@ -116,6 +162,10 @@ int main(int argc, char** argv)
         return 3;
     }
     for (const Message& m : messages) {
+        if (m.id == WM_NULL) {
+            RewriteRunFiles();
+            continue;
+        }
         DWORD_PTR result = 0;
         SetLastError(0);
         const LRESULT ok =
