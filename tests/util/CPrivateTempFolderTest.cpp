@@ -57,6 +57,49 @@ TEST(CPrivateTempFolder, FilesAreCreatedNewNeverOverAPlantedOne)
     DeleteFileW(planted.c_str());  // not the folder's own: the folder would stay otherwise
 }
 
+// The stored file is held from its writing on: readers get it, but nobody can write, rename or
+// delete it, and what the folder reads back is what it wrote.
+TEST(CPrivateTempFolder, TheStoredFileIsHeldAgainstChangesAndReadBack)
+{
+    CPrivateTempFolder folder;
+    ASSERT_TRUE(folder.Create());
+    wchar_t path[MAX_PATH] = {};
+    ASSERT_TRUE(folder.StoreNewFile(L"dlk.php", "[ZEInstall]", 11, path, MAX_PATH));
+    const DWORD anyShare = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    const struct {
+        const char* name;
+        DWORD access;
+        bool opens;
+    } opens[] = {
+        {"write", GENERIC_WRITE, false},
+        {"read and write", GENERIC_READ | GENERIC_WRITE, false},
+        {"delete", DELETE, false},
+        {"read", GENERIC_READ, true},
+    };
+    for (const auto& row : opens) {
+        SCOPED_TRACE(row.name);
+        HANDLE h = CreateFileW(path, row.access, anyShare, nullptr, OPEN_EXISTING, 0, nullptr);
+        EXPECT_EQ(row.opens, h != INVALID_HANDLE_VALUE);
+        if (h != INVALID_HANDLE_VALUE)
+            CloseHandle(h);
+        else
+            EXPECT_EQ(ERROR_SHARING_VIOLATION, GetLastError());
+    }
+    EXPECT_FALSE(DeleteFileW(path));
+    const std::wstring moved = std::wstring(folder.GetPath()) + L"\\moved.php";
+    EXPECT_FALSE(MoveFileW(path, moved.c_str()));
+    char bytes[32] = {};
+    DWORD read = 0;
+    ASSERT_TRUE(folder.ReadStoredFile(bytes, sizeof(bytes), &read));
+    EXPECT_EQ("[ZEInstall]", std::string(bytes, read));
+    EXPECT_FALSE(folder.ReadStoredFile(bytes, 10, &read)) << "a buffer too small for the file";
+
+    // Another file stored replaces the first: that one is let go and removed.
+    wchar_t second[MAX_PATH] = {};
+    ASSERT_TRUE(folder.StoreNewFile(L"other.php", "x", 1, second, MAX_PATH));
+    EXPECT_FALSE(Exists(path));
+}
+
 // Names drawn in turn: "mvu-taken-0", "mvu-taken-1", ... up to the last one given, which is then
 // drawn again. A hundred draws give none: a bound that never came.
 int g_drawn = 0;
