@@ -8,6 +8,7 @@
 #include "mvurl/StoredCredentials.h"
 #include "mvurl/UrlLog.h"
 #include "mvurl/UrlReadSize.h"
+#include "mvurl/UrlTestPause.h"
 #include "mvurl/UrlText.h"
 #include "mvurl/WinInetBinding.h"
 #include "threading/CKSLock.h"
@@ -18,6 +19,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <utility>
 
 std::atomic<uint32_t> g_nUrlReadSize{kDefaultUrlReadSize};
 
@@ -44,6 +46,10 @@ constexpr DWORD kReceiveTimeoutMs = 20000;
 // How long cleanup waits for the thread before leaving it to end on its own: a thread blocked
 // inside WinInet is not always woken by closing its handles.
 constexpr DWORD kStopWaitMs = 4000;
+// The last wait for a thread found past that time outside WinInet (on its way out, or handing a
+// request back): neither step blocks, so it ends within this, and is not leaked for a moment's
+// lateness.
+constexpr DWORD kStopGraceMs = 1000;
 
 // Source lines named in the module's error records; operators' tools match on them.
 constexpr int kLineInitFailed = 1024;
@@ -189,8 +195,9 @@ uint32_t CUrlWinInetWorker::Init()
         return 0;
     }
     SetTimeouts(m_hRoot);
-    // Without its thread no request would ever be served: each would wait out its time-out.
-    if (!Start(0)) {
+    // Without its thread, or with a queue that cannot announce a request, no request would ever
+    // be served: each would wait out its time-out.
+    if (!m_queue.IsUsable() || !Start(0)) {
         CUrlLogLine().Text("MVUrl worker thread could not be started").Error(kLineInitFailed);
         return 0;
     }
@@ -200,31 +207,41 @@ uint32_t CUrlWinInetWorker::Init()
 
 bool CUrlWinInetWorker::Cleanup()
 {
-    // The worker's lock is never held across a WinInet call, so the waits for it are short;
-    // the waits for the thread share one budget.
-    const DWORD start = GetTickCount();
+    // The stop is asked before any handle is closed: the thread a close wakes must find it there
+    // and take no further request. The worker's lock is never held across a WinInet call, so the
+    // waits for it are short.
+    RequestStop();
     Cancel(nullptr);
     if (!StopWithin(kStopWaitMs)) {
-        {
-            CKSLock guard(m_lock);
-            if (m_state == ThreadState::Running) {
-                // Still blocked inside WinInet: killing it there could leave WinInet's locks
-                // held. It ends on its own when WinInet lets go, and deletes the worker then.
-                m_state = ThreadState::Abandoned;
-                CUrlLogLine()
-                    .Text("MVUrl worker thread still busy, left to end on its own")
-                    .Error(kLineStopAbandoned);
-                return false;
-            }
-        }
-        // It was already on its way out: only its return is left to wait for, within what is
-        // left of the budget. Should even that not come, the worker is kept (never freed under a
-        // live thread).
-        const DWORD spent = GetTickCount() - start;
-        if (!StopWithin(spent < kStopWaitMs ? kStopWaitMs - spent : 0))
+        if (AbandonIfBusy())
             return false;
+        // Not inside WinInet: only its return is left to wait for. Should even that not come, the
+        // worker is given up if it is busy again, else kept (never freed under a live thread).
+        UrlTestPause(UrlPausePoint::StopOverdue);
+        if (!StopWithin(kStopGraceMs)) {
+            AbandonIfBusy();
+            return false;
+        }
     }
     ReleaseResources();
+    return true;
+}
+
+bool CUrlWinInetWorker::AbandonIfBusy()
+{
+    {
+        CKSLock guard(m_lock);
+        // A thread handing a request back is not given up: the request would reach the manager
+        // after its owner stopped expecting it.
+        if (m_state != ThreadState::Running || m_bHandingBack)
+            return false;
+        // Still blocked inside WinInet: killing it there could leave WinInet's locks held. It
+        // ends on its own when WinInet lets go, and deletes the worker then.
+        m_state = ThreadState::Abandoned;
+    }
+    CUrlLogLine()
+        .Text("MVUrl worker thread still busy, left to end on its own")
+        .Error(kLineStopAbandoned);
     return true;
 }
 
@@ -299,8 +316,11 @@ DWORD CUrlWinInetWorker::FinishThreadRun()
             m_state = ThreadState::Finished;
     }
     // Nobody else holds an abandoned worker any more, and nothing of it is touched after this.
-    if (abandoned)
+    if (abandoned) {
         delete this;
+    } else {
+        UrlTestPause(UrlPausePoint::ThreadFinished);
+    }
     return 0;
 }
 
@@ -358,17 +378,29 @@ void CUrlWinInetWorker::Exchange(CUrlRequest* request)
     }
     request->SetResult(Perform(request));
     CloseExchange();
-    bool abandoned;
-    {
-        CKSLock guard(m_lock);
-        abandoned = m_state == ThreadState::Abandoned;
-    }
     // An abandoning owner has given the request up: hand it back to nobody.
-    if (abandoned) {
+    if (!BeginHandBack()) {
         request->Release();
-    } else {
-        m_pMgr->RequestDone(request);
+        return;
     }
+    UrlTestPause(UrlPausePoint::BeforeHandBack);
+    m_pMgr->RequestDone(request);
+    EndHandBack();
+}
+
+bool CUrlWinInetWorker::BeginHandBack()
+{
+    CKSLock guard(m_lock);
+    if (m_state == ThreadState::Abandoned)
+        return false;
+    m_bHandingBack = true;
+    return true;
+}
+
+void CUrlWinInetWorker::EndHandBack()
+{
+    CKSLock guard(m_lock);
+    m_bHandingBack = false;
 }
 
 int32_t CUrlWinInetWorker::Perform(CUrlRequest* request)
@@ -474,8 +506,8 @@ int32_t CUrlWinInetWorker::FollowRedirects(CUrlRequest* request, const char* hos
     from.port = port;
     from.object.Set(object);
     for (int hop = 1;; ++hop) {
-        const RedirectTarget to = ResolveRedirect(location.GetText(), from.host.GetText(),
-                                                  from.port, from.object.GetText());
+        RedirectTarget to = ResolveRedirect(location.GetText(), from.host.GetText(), from.port,
+                                            from.object.GetText());
         const CKSCharStr shown = MaskLocation(location.GetText(), request->GetUrl().GetText());
         location.Wipe();
         if (to.kind != RedirectKind::Follow || hop > kMaxRedirectHops)
@@ -500,8 +532,10 @@ int32_t CUrlWinInetWorker::FollowRedirects(CUrlRequest* request, const char* hos
                                            m_dwSecureFlags, false, CKSCharStr(), &location);
         if (result != kRedirected)
             return result;
+        // Moved, not copied: a copy that found no memory would keep the old host, and the next
+        // relative location would go to a server that never sent it.
         from.object.Wipe();
-        from = to;
+        from = std::move(to);
     }
 }
 
@@ -533,12 +567,13 @@ bool CUrlWinInetWorker::StoreHandle(HINTERNET* slot, HINTERNET handle)
         return false;
     {
         CKSLock guard(m_lock);
-        if (m_pCurrent == nullptr || !m_pCurrent->IsCancelled()) {
+        const bool cancelled = m_pCurrent != nullptr && m_pCurrent->IsCancelled();
+        if (!cancelled && !StopRequested()) {
             *slot = handle;
             return true;
         }
     }
-    // A cancel that came before the handle existed had nothing to close: close it now.
+    // A cancel or stop that came before the handle existed had nothing to close: close it now.
     MVInternetCloseHandle(handle);
     return false;
 }

@@ -56,7 +56,15 @@ private:
     bool StopRequested();
     // The thread's last step: deletes the worker when its owner has abandoned it.
     DWORD FinishThreadRun();
+    // Gives the worker up when its thread is busy, which is only ever inside WinInet: true when
+    // it did. Never while the thread hands a request back.
+    bool AbandonIfBusy();
     void Exchange(CUrlRequest* request);
+    // Marks a hand-back under way: false, with nothing marked, when the owner has given the
+    // worker up. The check and the mark are one step, so the owner gives up either before (and
+    // the request goes to nobody) or after the hand-back.
+    bool BeginHandBack();
+    void EndHandBack();
     int32_t Perform(CUrlRequest* request);
     // Connects to host at port for object (traced with any token masked), keeping the handle
     // for a cancel: 0, or the failure result.
@@ -74,6 +82,8 @@ private:
     // Traces why a redirect is not followed (a target to follow: one hop too many) and answers
     // the request's result.
     int32_t RefuseRedirect(RedirectKind kind, const CKSCharStr& shown);
+    // Keeps handle for a cancel: false, the handle closed, when the request was cancelled or a
+    // stop asked before it existed (nobody would close it then).
     bool StoreHandle(HINTERNET* slot, HINTERNET handle);
     void SetCredentials(HINTERNET request);
     int32_t SendAndReceive(CUrlRequest* request, HINTERNET hRequest, bool upload,
@@ -106,6 +116,7 @@ private:
     HINTERNET m_hRequest = nullptr;
     CUrlRequest* m_pCurrent = nullptr;
     ThreadState m_state = ThreadState::Running;
+    bool m_bHandingBack = false;
 
     // Live for one run of the thread.
     char m_szUploadUrl[256] = {};

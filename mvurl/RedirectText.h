@@ -27,6 +27,9 @@ struct RedirectTarget {
     RedirectTarget() = default;
     RedirectTarget(const RedirectTarget& other) = default;
     RedirectTarget& operator=(const RedirectTarget& other) = default;
+    // Moving allocates nothing, so it cannot fail as a copy can.
+    RedirectTarget(RedirectTarget&& other) = default;
+    RedirectTarget& operator=(RedirectTarget&& other) = default;
     ~RedirectTarget() { object.Wipe(); }
 };
 

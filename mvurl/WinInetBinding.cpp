@@ -7,23 +7,6 @@
 
 namespace {
 
-// One entry per function, resolved by name; null while unbound.
-struct WinInetEntries {
-    decltype(&InternetOpenA) internetOpen;
-    decltype(&InternetConnectA) internetConnect;
-    decltype(&HttpOpenRequestA) httpOpenRequest;
-    decltype(&HttpSendRequestA) httpSendRequest;
-    decltype(&InternetCloseHandle) internetCloseHandle;
-    decltype(&HttpQueryInfoA) httpQueryInfo;
-    decltype(&InternetQueryDataAvailable) internetQueryDataAvailable;
-    decltype(&InternetReadFile) internetReadFile;
-    decltype(&HttpAddRequestHeadersA) httpAddRequestHeaders;
-    decltype(&InternetSetOptionA) internetSetOption;
-    decltype(&InternetErrorDlg) internetErrorDlg;
-    decltype(&InternetOpenUrlA) internetOpenUrl;
-    decltype(&InternetGetConnectedState) internetGetConnectedState;
-};
-
 // The proxy option as the narrow InternetSetOptionA takes it, whatever UNICODE says.
 struct ProxyInfoA {
     DWORD dwAccessType;
@@ -32,7 +15,9 @@ struct ProxyInfoA {
 };
 
 HMODULE g_hWinInet = nullptr;
-WinInetEntries g_entries = {};
+WinInetFunctions g_entries = {};
+// Set while a test's table stands in for the library.
+bool g_bTableInstalled = false;
 
 // The stored proxy as read at binding, for the handles opened while bound.
 bool g_bProxyBound = false;
@@ -80,7 +65,7 @@ void ApplyStoredProxy()
 
 void WinInetBind()
 {
-    if (g_hWinInet != nullptr)
+    if (g_hWinInet != nullptr || g_bTableInstalled)
         return;
     g_hWinInet = LoadSystemLibrary(L"WININET.DLL");
     if (g_hWinInet == nullptr)
@@ -95,7 +80,15 @@ void WinInetUnbind()
         FreeLibrary(g_hWinInet);
     g_hWinInet = nullptr;
     g_entries = {};
+    g_bTableInstalled = false;
     g_bProxyBound = false;
+}
+
+void WinInetInstallForTests(const WinInetFunctions& functions)
+{
+    WinInetUnbind();
+    g_entries = functions;
+    g_bTableInstalled = true;
 }
 
 HINTERNET OpenRootHandle(LPCSTR agent)
@@ -111,7 +104,7 @@ HINTERNET OpenRootHandle(LPCSTR agent)
 
 bool WinInetIsBound()
 {
-    return g_hWinInet != nullptr;
+    return g_hWinInet != nullptr || g_bTableInstalled;
 }
 
 int ReadProxySettings(char* server, char* bypass, DWORD size)

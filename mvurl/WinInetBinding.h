@@ -8,11 +8,32 @@
 #include <windows.h>
 #include <wininet.h>
 
+// One entry per function, resolved by name; null while unbound.
+struct WinInetFunctions {
+    decltype(&InternetOpenA) internetOpen;
+    decltype(&InternetConnectA) internetConnect;
+    decltype(&HttpOpenRequestA) httpOpenRequest;
+    decltype(&HttpSendRequestA) httpSendRequest;
+    decltype(&InternetCloseHandle) internetCloseHandle;
+    decltype(&HttpQueryInfoA) httpQueryInfo;
+    decltype(&InternetQueryDataAvailable) internetQueryDataAvailable;
+    decltype(&InternetReadFile) internetReadFile;
+    decltype(&HttpAddRequestHeadersA) httpAddRequestHeaders;
+    decltype(&InternetSetOptionA) internetSetOption;
+    decltype(&InternetErrorDlg) internetErrorDlg;
+    decltype(&InternetOpenUrlA) internetOpenUrl;
+    decltype(&InternetGetConnectedState) internetGetConnectedState;
+};
+
 // Loads WinInet, resolves its functions and applies the stored proxy process-wide. Does
 // nothing when already bound.
 void WinInetBind();
-// Frees WinInet and clears every entry; binding again afterwards is allowed.
+// Frees WinInet and clears every entry (an installed table's too); binding again afterwards is
+// allowed.
 void WinInetUnbind();
+// For tests only (the product never calls it): functions stand in for the library until the
+// next unbind, and binding does nothing meanwhile. No stored proxy is applied.
+void WinInetInstallForTests(const WinInetFunctions& functions);
 bool WinInetIsBound();
 
 // A root Internet handle with the settings in force: the stored proxy when one was applied

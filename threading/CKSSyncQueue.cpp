@@ -1,13 +1,14 @@
 #include "threading/CKSSyncQueue.h"
 
 #include "threading/CKSLock.h"
+#include "threading/KSHandleCreation.h"
 
 #include <initializer_list>
 #include <new>
 
 CKSSyncQueue::CKSSyncQueue()
 {
-    m_hSemaphore = CreateSemaphoreW(nullptr, 0, 0x7FFFFFFF, nullptr);
+    m_hSemaphore = g_pfnKSCreateSemaphore(nullptr, 0, 0x7FFFFFFF, nullptr);
 }
 
 CKSSyncQueue::~CKSSyncQueue()
@@ -22,6 +23,9 @@ CKSSyncQueue::~CKSSyncQueue()
 
 BOOL CKSSyncQueue::Put(ULONG_PTR item, BOOL bPriority)
 {
+    // Without its semaphore no consumer would ever learn of the item.
+    if (m_hSemaphore == nullptr)
+        return FALSE;
     Node* node = new (std::nothrow) Node{item, nullptr};
     if (node == nullptr)
         return FALSE;

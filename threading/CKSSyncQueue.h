@@ -24,6 +24,9 @@ public:
     // wait fails, or when nothing is queued.
     ULONG_PTR Get(HANDLE hWake);
 
+    // False when the semaphore could not be created: no item can be announced then.
+    bool IsUsable() const { return m_hSemaphore != nullptr; }
+
     // Items waiting in both lists together.
     ULONG GetCount();
 

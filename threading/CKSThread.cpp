@@ -1,5 +1,7 @@
 #include "threading/CKSThread.h"
 
+#include "threading/KSHandleCreation.h"
+
 namespace {
 
 constexpr DWORD kRestartStopTimeout = 10000;
@@ -9,7 +11,7 @@ constexpr DWORD kTerminatedExitCode = 1;
 
 CKSThread::CKSThread()
 {
-    m_hStopEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    m_hStopEvent = g_pfnKSCreateEvent(nullptr, TRUE, FALSE, nullptr);
 }
 
 CKSThread::~CKSThread()
@@ -32,6 +34,9 @@ DWORD WINAPI CKSThread::ThreadProc(LPVOID param)
 
 BOOL CKSThread::Start(DWORD dwCreationFlags)
 {
+    // A thread that could never be told to stop would outlive every bounded wait for it.
+    if (m_hStopEvent == nullptr)
+        return FALSE;
     if (m_hThread != nullptr)
         Stop(kRestartStopTimeout, FALSE);
     // Created suspended, so that its handle and id are stored before its body can look at them
@@ -81,6 +86,12 @@ BOOL CKSThread::StopWithin(DWORD dwTimeout)
     CloseHandle(m_hThread);
     m_hThread = nullptr;
     return TRUE;
+}
+
+void CKSThread::RequestStop()
+{
+    if (m_hStopEvent != nullptr)
+        SetEvent(m_hStopEvent);
 }
 
 BOOL CKSThread::WaitPumping(DWORD dwTimeout)

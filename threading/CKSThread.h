@@ -18,7 +18,8 @@ public:
     virtual DWORD Run();
 
     // Starts the thread with CreateThread's flags (e.g. CREATE_SUSPENDED), first stopping a
-    // previous one (10 s, then termination). The stop event is not reset. TRUE when started.
+    // previous one (10 s, then termination). The stop event is not reset. TRUE when started;
+    // FALSE without a stop event (its creation failed), since nothing could end the thread.
     virtual BOOL Start(DWORD dwCreationFlags);
 
     // Signals the stop event and waits up to dwTimeout ms for the thread to end; with
@@ -33,6 +34,10 @@ public:
     // when the thread has ended (its handle is then closed) or there was none; FALSE when it
     // is still running, its handle kept. Refused (FALSE) from the thread itself.
     BOOL StopWithin(DWORD dwTimeout);
+
+    // Signals the stop event without waiting, so that the thread's next look at it sees the
+    // stop (a caller that wakes the thread by other means asks first).
+    void RequestStop();
 
     HANDLE GetStopEvent() const { return m_hStopEvent; }
     HANDLE GetThreadHandle() const { return m_hThread; }

@@ -6,12 +6,13 @@
 #include "trace/CTraceSecrets.h"
 
 #include <memory>
+#include <new>
 
 CKSTraceModule::CKSTraceModule(const char* moduleName, const TRACE_MAP_ENTRY* levelMap, uint32_t,
                                uint32_t)
-    : m_hLibrary(nullptr), m_pfnRegisterModule(nullptr), m_pfnCleanup(nullptr),
-      m_pfnTraceString(nullptr), m_pModuleEntry(nullptr), m_pszName(moduleName),
-      m_pLevelMap(levelMap)
+    : m_cs(*new (m_csStorage) CKSCriticalSection()), m_hLibrary(nullptr),
+      m_pfnRegisterModule(nullptr), m_pfnCleanup(nullptr), m_pfnTraceString(nullptr),
+      m_pModuleEntry(nullptr), m_pszName(moduleName), m_pLevelMap(levelMap)
 {
     Load();
 }
@@ -28,6 +29,7 @@ CKSTraceModule::~CKSTraceModule()
         cleanup();
     m_pfnRegisterModule = nullptr;
     m_hLibrary = nullptr;
+    // The lock is left as it is: a record written from now on takes it and is dropped.
 }
 
 BOOL CKSTraceModule::Load()

@@ -39,7 +39,10 @@ private:
     // Clears the entry points and the registration, then releases the library.
     void Unload();
 
-    CKSCriticalSection m_cs;
+    // Built in place and never destroyed: a thread left inside WinInet may still trace after the
+    // module's destructor ran at the process's end, and must find a lock, not a deleted one.
+    alignas(CKSCriticalSection) unsigned char m_csStorage[sizeof(CKSCriticalSection)];
+    CKSCriticalSection& m_cs;
     HMODULE m_hLibrary;
     PFN_STRegisterModule m_pfnRegisterModule;
     std::atomic<PFN_STCleanupCurrentProcessEntry> m_pfnCleanup;

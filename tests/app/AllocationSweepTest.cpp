@@ -24,6 +24,7 @@ const wchar_t kGeneralKey[] = L"SOFTWARE\\Orvik\\Config\\MV\\General";
 const char kAgent[] = "sweep agent\n";
 const char kAgentSha256[] = "9fe7d380af6b3c0dc038bb7500a55d7891951e2e54dd37f7a780cd3e8b1b69c5";
 constexpr long kMostRuns = 1000;
+const char kOtherHost[] = "sweep-b.mvtest.invalid";
 
 // The private folders of runs left in the temporary directory.
 std::vector<std::wstring> RunFolders()
@@ -62,14 +63,20 @@ protected:
         CfgSetString(L"General", L"SURL", std::wstring(host.begin(), host.end()).c_str());
         ASSERT_TRUE(rig.Command("POST /reset")) << rig.error;
         const std::string root = "https://" + host + "/rel";
-        ASSERT_TRUE(rig.Script("prefix: /" + host.substr(0, host.find('.')) + "/",
-                               "<MVHostVersion><Status>SUCCESS</Status>"
-                               "<DlkProductVersion>7.2</DlkProductVersion>"
-                               "<DlkIniName>dlk.php</DlkIniName><DlkUrlRoot>" +
-                                   root +
-                                   "</DlkUrlRoot><DlkUnpackVersion>7.2</DlkUnpackVersion>"
-                                   "<DlkExtVersion>7.2</DlkExtVersion><LID>9</LID>"
-                                   "</MVHostVersion>"))
+        // The version answer comes after two redirects: to the other server, and from there
+        // relative to it, which must never be resolved against the first.
+        ASSERT_TRUE(rig.Script("prefix: /" + host.substr(0, host.find('.')) +
+                               "/\nstatus: 302\nheader: Location: https://" + kOtherHost + "/x"))
+            << rig.error;
+        ASSERT_TRUE(rig.Script("path: /x\nstatus: 302\nheader: Location: /y")) << rig.error;
+        ASSERT_TRUE(
+            rig.Script("path: /y", "<MVHostVersion><Status>SUCCESS</Status>"
+                                   "<DlkProductVersion>7.2</DlkProductVersion>"
+                                   "<DlkIniName>dlk.php</DlkIniName><DlkUrlRoot>" +
+                                       root +
+                                       "</DlkUrlRoot><DlkUnpackVersion>7.2</DlkUnpackVersion>"
+                                       "<DlkExtVersion>7.2</DlkExtVersion><LID>9</LID>"
+                                       "</MVHostVersion>"))
             << rig.error;
         std::ostringstream ini;
         ini << "[ZEInstall]\r\nfile=mvagtx.exe|agent/mvagtx.exe|" << sizeof(kAgent) - 1 << "|"
@@ -102,6 +109,11 @@ TEST_F(AllocationSweep, EveryFailingAllocationStillEndsInTheLaunch)
             << "no final launch when allocation " << n << " failed";
         ASSERT_EQ(std::vector<std::wstring>(), RunFolders())
             << "private folder left when allocation " << n << " failed";
+        for (const RigRecord& r : rig.Requests("/y")) {
+            ASSERT_EQ(kOtherHost, r.Header("Host"))
+                << "the relative redirect went to another server when allocation " << n
+                << " failed";
+        }
         if (!failedOne)
             break;
     }

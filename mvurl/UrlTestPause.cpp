@@ -1,0 +1,3 @@
+#include "mvurl/UrlTestPause.h"
+
+UrlTestPauseFn g_pfnUrlTestPause = nullptr;

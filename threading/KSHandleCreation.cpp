@@ -1,0 +1,4 @@
+#include "threading/KSHandleCreation.h"
+
+KSCreateEventFn g_pfnKSCreateEvent = &CreateEventW;
+KSCreateSemaphoreFn g_pfnKSCreateSemaphore = &CreateSemaphoreW;
