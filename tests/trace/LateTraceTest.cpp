@@ -40,7 +40,8 @@ bool InsideMVModule(const void* address)
 #ifdef _WIN64
 #define MVU_IMPORT(wrap, name, bytes) wrap "___imp_" name
 #else
-#define MVU_IMPORT(wrap, name, bytes) wrap "___imp__" name "@" bytes
+// The linker wraps the name without its leading underscore, and puts it back in front.
+#define MVU_IMPORT(wrap, name, bytes) "_" wrap "__imp__" name "@" bytes
 #endif
 extern "C" {
 extern decltype(&DeleteCriticalSection)
