@@ -368,6 +368,14 @@ void CUrlWinInetWorker::ReadCredentialScope(CProductKey& key)
     char bypass[256] = {};
     m_bProxyInUse = ReadProxySettings(server, bypass, sizeof(server)) != 0;
     m_bServerCredentialsAllowed = false;
+    // Passwords that are never sent are secrets all the same: reading them puts them in the
+    // trace's table of secrets, whatever server echoes them later.
+    char user[256] = {};
+    char password[256] = {};
+    ReadProxyCredentials(user, password, sizeof(user));
+    SecureWipe(password);
+    ReadServerCredentials(user, password, sizeof(user));
+    SecureWipe(password);
 }
 
 void CUrlWinInetWorker::Exchange(CUrlRequest* request)
