@@ -1298,9 +1298,7 @@ def signed_answer_rows():
                 refused,
                 dict(
                     settings={"MVUpdateKey": "{key_a}"},
-                    alter=lambda site: site.resign(
-                        lambda e: re.sub(rb"\s*<DlkIniSha256>.*?</DlkIniSha256>", b"", e)
-                    ),
+                    alter=resign(rb"\s*<DlkIniSha256>.*?</DlkIniSha256>", b""),
                     trace=[REFUSED + "INI digest missing."],
                 ),
             ),
