@@ -112,6 +112,9 @@ protected:
     wchar_t m_szExtName[256] = {};
     wchar_t m_szSupportDelta[32] = {};
     int32_t m_nCheckFlag = 0;
+    // The download attempt in progress, handed to the library as its user data: a notification
+    // that carries another number belongs to an attempt already given up.
+    std::atomic<ULONG_PTR> m_nAttempt{0};
     // Signed answers: the update keys' verdict on the version answer and the INI digest.
     CAnswerCheck m_answerCheck;
     // Where the INI file is stored; removed with the object, after the library has let go.

@@ -22,13 +22,16 @@
 
 namespace {
 
-constexpr int kNarrowArgSize = 256;
+constexpr int kFieldSize = 256;
+// The UTF-8 form of a field of the answer or of the INI's path: a wide character (or a
+// surrogate pair's half) takes at most three bytes.
+constexpr int kNarrowArgSize = 3 * (kFieldSize - 1) + 1;
 constexpr int kNameSize = 260;
 const char kAgentFile[] = "mvagtx.exe";
 constexpr DWORD kTempDirSize = 512;
 constexpr int kTitleSize = 128;
 constexpr size_t kLanguageSize = 64;
-// Base64 of the longest text a 256-byte UTF-8 buffer holds, with its terminator.
+// Base64 of the longest text such a UTF-8 buffer holds, with its terminator.
 constexpr size_t kEncodedSize = (kNarrowArgSize - 1 + 2) / 3 * 4 + 1;
 
 // The progress-bar title's string id for a "LANGUAGEID" text.
@@ -46,8 +49,7 @@ UINT TitleStringId(const wchar_t* language)
     return 8012;
 }
 
-// One parameter of the library, its value passed as Base64 of its UTF-8 form (empty when
-// the UTF-8 form does not fit its 256 bytes).
+// One parameter of the library, its value passed as Base64 of its UTF-8 form.
 void SetEncodedParameter(const char* name, const wchar_t* value)
 {
     char utf8[kNarrowArgSize] = {};
@@ -97,7 +99,7 @@ bool CMVAgtApp::StoreIniFile(const wchar_t* text)
     }
     m_answerCheck.NoteStoredIni(bytes.get(), count);
     // A path cut to fit the member would name another file: refuse it instead.
-    return BoundedCopy(m_szIniName, 256, path) == KS_S_OK;
+    return BoundedCopy(m_szIniName, kFieldSize, path) == KS_S_OK;
 }
 
 void CMVAgtApp::OnDownloadingIniReturn(int32_t value, const wchar_t* text)
@@ -151,8 +153,9 @@ void CMVAgtApp::StartDownload()
     WideToUtf8(m_szIniName, iniPath, kNarrowArgSize);
     WideToUtf8(m_szInstallSection, section, kNarrowArgSize);
     TraceText(TRACE_LEVEL_PROGRESS, L"Call DlkStdDownload...");
-    // Status 4 before any library call: ticks during a call, and a notification from
-    // inside it, see a download in progress.
+    // The attempt's number and status 4 before any library call: ticks during a call, and a
+    // notification from inside it, see this download in progress.
+    ++m_nAttempt;
     SetStatus(STATUS_DOWNLOADING);
     LoadKsdlkextFunctions();
     const int osClass = GetOSVersionClass();
@@ -182,7 +185,7 @@ void CMVAgtApp::CallStdDownload(const char* iniPath, const char* section)
     }
     if (!IsStoredIniIntact())
         return;
-    const int started = g_pfnDlkStdDownload(iniPath, section, OnDlkStdDownloadNotify, 0);
+    const int started = g_pfnDlkStdDownload(iniPath, section, OnDlkStdDownloadNotify, m_nAttempt);
     CheckStarted(L"DlkStdDownload", started);
 }
 
@@ -237,11 +240,11 @@ void CMVAgtApp::RunCheckModeDownload(const char* iniPath, const char* section)
     if (!IsStoredIniIntact())
         return;
     const int started =
-        g_pfnDlkStdDownload2(iniPath, section, kAgentFile, OnDlkStdDownloadNotify, 0);
+        g_pfnDlkStdDownload2(iniPath, section, kAgentFile, OnDlkStdDownloadNotify, m_nAttempt);
     CheckStarted(L"DlkStdDownload2", started);
 }
 
-int WINAPI CMVAgtApp::OnDlkStdDownloadNotify(ULONG_PTR /*reserved*/, int eventCode,
+int WINAPI CMVAgtApp::OnDlkStdDownloadNotify(ULONG_PTR reserved, int eventCode,
                                              const char* fileName, const char* secondName,
                                              int resultCode, ULONG_PTR /*reserved2*/)
 {
@@ -251,6 +254,15 @@ int WINAPI CMVAgtApp::OnDlkStdDownloadNotify(ULONG_PTR /*reserved*/, int eventCo
     CMVAgtApp* app = g_pCurAgtApp.load();
     if (app == nullptr || app->m_nStatus != STATUS_DOWNLOADING)
         return 0;
+    if (reserved != app->m_nAttempt) {
+        // A thread of an attempt given up (or of another caller) speaks late: its outcome is
+        // not the current attempt's.
+        TraceFormat(TRACE_LEVEL_PROGRESS, 256,
+                    L"OnDlkStdDownloadNotify: notification of attempt %lu ignored in attempt %lu.",
+                    static_cast<unsigned long>(reserved),
+                    static_cast<unsigned long>(app->m_nAttempt.load()));
+        return 0;
+    }
     TraceText(TRACE_LEVEL_PROGRESS, L"DLKAPI DlkStdDownloadNotify...");
     wchar_t file[kNameSize] = {};
     wchar_t second[kNameSize] = {};

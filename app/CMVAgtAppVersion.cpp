@@ -102,7 +102,11 @@ int32_t CMVAgtApp::OnUrlReturn(CUrlRequest* request, int32_t value, const uint8_
         return 0;
     }
     if (value < 1 || value > kMaxAnswerBytes) {
-        TraceFormat(TRACE_LEVEL_DETAIL, 512, L"OnUrlReturn result= %d", value);
+        // Not an answer this program takes: failed now, not by the wait for one.
+        TraceFormat(TRACE_LEVEL_PROGRESS, 512,
+                    L"OnUrlReturn: an answer of %d bytes is refused (at most %d).", value,
+                    kMaxAnswerBytes);
+        app->RouteAnswer(value, nullptr, 0);
         return 0;
     }
     // Small answers need no heap; both buffers hold the bytes and a terminator to spare.

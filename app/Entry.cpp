@@ -117,7 +117,10 @@ LRESULT CALLBACK HiddenWndProc(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam
             g_pAgtApp->OnCommandClose();
         break;
     case WM_ENDSESSION:
-        if (lParam == 0) {
+        // wParam FALSE: the shutdown was cancelled and the session goes on. The query has
+        // already moved the run to its end, which launches the agent as usual; exiting here
+        // would leave the host agent stopped until the next boot.
+        if (lParam == 0 && wParam != FALSE) {
             DestroyApplication(true);
             std::exit(0);
         }

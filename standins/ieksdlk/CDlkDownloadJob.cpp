@@ -37,6 +37,8 @@ int CDlkDownloadJob::Run()
         NotifyProgressUntilExit();
         return DLK_RESULT_OK;
     }
+    if (m_request.staleHold)
+        return FailTwiceStale();
     const int result = Work();
     Log("finished with result " + std::to_string(result) + " file " +
         QuoteRecordText(m_failedName.c_str()) + ": " + m_detail);
@@ -54,6 +56,22 @@ void CDlkDownloadJob::NotifyProgressUntilExit()
     }
     Log("fault notify-progress: stopped by the exit after " + std::to_string(sent) +
         " notifications");
+}
+
+int CDlkDownloadJob::FailTwiceStale()
+{
+    const int result = DLK_RESULT_NETWORK;
+    const std::string detail = "fault notify-stale: nothing fetched";
+    m_control->Deliver(DLK_EVENT_SECTION_DONE, "", detail, result);
+    Log("fault notify-stale: the outcome waits for the next download");
+    if (m_request.staleHold->WaitForNextStart(m_control->CancelEvent())) {
+        Log("fault notify-stale: the outcome once more, as the next download starts");
+        m_control->Deliver(DLK_EVENT_SECTION_DONE, "", detail, result);
+    } else {
+        Log("fault notify-stale: ended by the exit");
+    }
+    m_request.staleHold->MarkDelivered();
+    return result;
 }
 
 void CDlkDownloadJob::Report(int result)
@@ -78,6 +96,7 @@ void CDlkDownloadJob::Report(int result)
     }
     case CDlkFaultSwitch::None:
     case CDlkFaultSwitch::NotifyProgress:
+    case CDlkFaultSwitch::NotifyStale:  // only its first download is different
     case CDlkFaultSwitch::RefuseStart:  // never gets a job
         break;
     }

@@ -8,6 +8,7 @@
 #include "standins/ieksdlk/CDlkIni.h"
 #include "standins/ieksdlk/CDlkJobControl.h"
 #include "standins/ieksdlk/CDlkSectionFiles.h"
+#include "standins/ieksdlk/CDlkStaleHold.h"
 
 #include <memory>
 #include <string>
@@ -24,6 +25,8 @@ public:
         bool oneFile = false;  // DlkStdDownload2: only the files named fileName
         std::string fileName;
         CDlkFaultSwitch fault;  // off unless ieksdlk.faults says otherwise
+        // notify-stale: set for the download that is held for the next one's start
+        std::shared_ptr<CDlkStaleHold> staleHold;
     };
 
     CDlkDownloadJob(Request request, std::wstring libraryDir, unsigned number,
@@ -41,6 +44,8 @@ private:
     void Report(int result);
     // The notify-progress fault: progress notifications until the library is told to exit.
     void NotifyProgressUntilExit();
+    // The notify-stale fault: a failure now, and once more at the next download's start.
+    int FailTwiceStale();
     int FetchOne(const CDlkIni::FileEntry& entry, CDlkStaging& staging);
     int Install(CDlkStaging& staging, const std::vector<CDlkIni::FileEntry>& files);
     int Fail(int result, const std::string& fileName, const std::string& detail);

@@ -39,6 +39,8 @@ CDlkFaultSwitch CDlkFaultSwitch::Parse(const std::string& text)
         result.m_fault = NotifyTwice;
     } else if (keyword == "refuse-start") {
         result.m_fault = RefuseStart;
+    } else if (keyword == "notify-stale") {
+        result.m_fault = NotifyStale;
     } else if (keyword == "notify-progress") {
         result.m_fault = NotifyProgress;
     } else if (keyword == "notify-late") {

@@ -9,6 +9,9 @@
 //                     thread while the caller is still inside DlkExitStdDownload
 //   notify-progress   download nothing: notify progress (event 2) from the download's thread
 //                     every 20 ms until DlkExitStdDownload, then stop without an outcome
+//   notify-stale      the first download fetches nothing and reports a failure; once the next
+//                     download is being started it reports that failure again (its own user
+//                     data, its own thread) before the starting call returns
 //   refuse-start      answer every download with DLK_RESULT_START_FAILED at once, as when the
 //                     download's thread cannot be started: no download, no notification
 #pragma once
@@ -19,7 +22,15 @@
 
 class CDlkFaultSwitch {
 public:
-    enum Fault { None, NeverNotify, NotifyTwice, NotifyLate, NotifyProgress, RefuseStart };
+    enum Fault {
+        None,
+        NeverNotify,
+        NotifyTwice,
+        NotifyLate,
+        NotifyProgress,
+        NotifyStale,
+        RefuseStart
+    };
 
     // Reads the switch file in dir; anything unreadable or unknown leaves the switch off.
     static CDlkFaultSwitch Read(const std::wstring& dir);

@@ -105,6 +105,7 @@ int CDlkLibrary::Exit()
         CKSLock lock(m_cs);
         running.swap(m_running);
         m_initialised = false;
+        m_staleHold.reset();
     }
     for (Running& job : running)
         job.control->Cancel();
@@ -139,6 +140,7 @@ int CDlkLibrary::StartDownload(const char* iniPath, const char* section, bool on
         return DLK_RESULT_BAD_ARGUMENT;
     }
     KeepReceivedIni(iniPath);
+    ReleaseStaleHold();
 
     CKSLock lock(m_cs);
     if (!m_initialised) {
@@ -158,9 +160,26 @@ int CDlkLibrary::StartDownload(const char* iniPath, const char* section, bool on
     }
     if (request.fault.GetFault() == CDlkFaultSwitch::RefuseStart)
         return DLK_RESULT_START_FAILED;
+    if (request.fault.GetFault() == CDlkFaultSwitch::NotifyStale && m_jobCount == 0) {
+        m_staleHold = std::make_shared<CDlkStaleHold>();
+        request.staleHold = m_staleHold;
+    }
     auto control = std::make_shared<CDlkJobControl>(notify, userData);
     auto job = std::make_unique<CDlkDownloadJob>(request, LibraryDir(), ++m_jobCount, control);
     return Launch(std::move(job), control);
+}
+
+void CDlkLibrary::ReleaseStaleHold()
+{
+    std::shared_ptr<CDlkStaleHold> held;
+    {
+        CKSLock lock(m_cs);
+        held.swap(m_staleHold);
+    }
+    // Outside the lock: the held download's notification may call back into the library.
+    constexpr DWORD kStaleDeliveryWaitMs = 10000;
+    if (held && !held->ReleaseAndWait(kStaleDeliveryWaitMs))
+        DlkLogFile().Append("fault notify-stale: the held outcome did not come in time");
 }
 
 void CDlkLibrary::KeepReceivedIni(const char* iniPath)

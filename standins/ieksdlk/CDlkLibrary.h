@@ -5,6 +5,7 @@
 
 #include "app/DlkApi.h"
 #include "standins/ieksdlk/CDlkJobControl.h"
+#include "standins/ieksdlk/CDlkStaleHold.h"
 #include "standins/ieksdlk/CWinHandle.h"
 #include "threading/CKSCriticalSection.h"
 
@@ -47,6 +48,8 @@ private:
 
     void LoadExtension();
     void ForgetFinished();
+    // The notify-stale fault: lets a held first download speak before the next one starts.
+    void ReleaseStaleHold();
     int Launch(std::unique_ptr<class CDlkDownloadJob> job, std::shared_ptr<CDlkJobControl> control);
     static DWORD WINAPI JobThread(void* param);
 
@@ -57,4 +60,5 @@ private:
     HMODULE m_extension = nullptr;
     std::vector<Running> m_running;
     std::atomic<unsigned> m_jobCount{0};
+    std::shared_ptr<CDlkStaleHold> m_staleHold;
 };

@@ -117,7 +117,9 @@ TEST_F(AnswerFlow, VersionAnswersUpTo102399BytesAreReadToTheirFirstZeroByte)
         {std::string(4091 - envelope.size(), ' ') + envelope, true, STATUS_IDLE},
         {std::string(4092 - envelope.size(), ' ') + envelope, true, STATUS_IDLE},
         {std::string(102399 - envelope.size(), ' ') + envelope, true, STATUS_IDLE},
-        {std::string(102400 - envelope.size(), ' ') + envelope, false, STATUS_CHECKING_VERSION},
+        // Longer ones fail at once: no wait for the answer's time-out.
+        {std::string(102400 - envelope.size(), ' ') + envelope, false, STATUS_IDLE},
+        {std::string(200 * 1024 - envelope.size(), ' ') + envelope, false, STATUS_IDLE},
         // The text ends at a zero byte: the envelope is then unclosed.
         {Envelope(std::string("<DlkProductDescription>Mirror\0vale</DlkProductDescription>", 58)),
          false, STATUS_IDLE},
@@ -132,6 +134,7 @@ TEST_F(AnswerFlow, VersionAnswersUpTo102399BytesAreReadToTheirFirstZeroByte)
         EXPECT_EQ(row.status, app->GetStatus()) << row.body.size();
         EXPECT_EQ(before + (row.used ? 1 : 0), CountTraced(kIniAsked)) << row.body.size();
     }
+    EXPECT_TRUE(Traced(L"OnUrlReturn: an answer of 204800 bytes is refused (at most 102399)."));
 }
 
 TEST_F(AnswerFlow, IniAnswersAreStoredWholeAsUtf8WithTheirLineEnds)
@@ -153,7 +156,7 @@ TEST_F(AnswerFlow, IniAnswersAreStoredWholeAsUtf8WithTheirLineEnds)
     for (const auto& row : rows) {
         const size_t before = CountTraced(L"dlkActiveIniName = ", true);
         AnswerBoth("t.ini", nullptr, row.ini);
-        EXPECT_EQ(row.used ? STATUS_READY_TO_DOWNLOAD : STATUS_DOWNLOADING_INI, app->GetStatus())
+        EXPECT_EQ(row.used ? STATUS_READY_TO_DOWNLOAD : STATUS_IDLE, app->GetStatus())
             << row.ini.size();
         EXPECT_EQ(before + (row.used ? 1 : 0), CountTraced(L"dlkActiveIniName = ", true));
         if (row.used) {

@@ -9,6 +9,7 @@ DWORD AppTest::s_now = 0;
 FakeOutcome FakeDlk::outcome = FakeOutcome::Nothing;
 int FakeDlk::integrity = 0;
 std::vector<std::string> FakeDlk::calls;
+std::vector<ULONG_PTR> FakeDlk::userData;
 
 namespace {
 
@@ -18,29 +19,31 @@ DWORD FakeTicks()
 }
 
 // The download's answer, after the notification the outcome asks for.
-int Notify(PFN_DlkStdDownloadNotify notify, const char* file)
+int Notify(PFN_DlkStdDownloadNotify notify, const char* file, ULONG_PTR userData)
 {
+    FakeDlk::userData.push_back(userData);
     const int results[] = {0, DLK_RESULT_OK, DLK_RESULT_NETWORK,
                            DLK_RESULT_NOTHING_NEEDED};  // by FakeOutcome
     if (FakeDlk::outcome == FakeOutcome::Refuse)
         return DLK_RESULT_START_FAILED;
     if (FakeDlk::outcome != FakeOutcome::Nothing)
-        notify(0, DLK_EVENT_SECTION_DONE, file, "", results[static_cast<int>(FakeDlk::outcome)], 0);
+        notify(userData, DLK_EVENT_SECTION_DONE, file, "",
+               results[static_cast<int>(FakeDlk::outcome)], 0);
     return DLK_RESULT_OK;
 }
 
 int WINAPI FakeDownload(const char* ini, const char* section, PFN_DlkStdDownloadNotify notify,
-                        ULONG_PTR)
+                        ULONG_PTR userData)
 {
     FakeDlk::calls.push_back(std::string("Download ") + ini + "|" + section);
-    return Notify(notify, "data.bin");
+    return Notify(notify, "data.bin", userData);
 }
 
 int WINAPI FakeDownload2(const char* ini, const char* section, const char* file,
-                         PFN_DlkStdDownloadNotify notify, ULONG_PTR)
+                         PFN_DlkStdDownloadNotify notify, ULONG_PTR userData)
 {
     FakeDlk::calls.push_back(std::string("Download2 ") + ini + "|" + section + "|" + file);
-    return Notify(notify, file);
+    return Notify(notify, file, userData);
 }
 
 int WINAPI FakeIntegrity2(const char* ini, const char* section, const char* file)
@@ -72,6 +75,7 @@ void FakeDlk::Clear()
     outcome = FakeOutcome::Nothing;
     integrity = 0;
     calls.clear();
+    userData.clear();
 }
 
 void AppTest::SetUp()

@@ -30,6 +30,7 @@ struct FakeDlk {
     static int integrity;  // DlkStdGetSectionIntegrity2's answer
     static std::vector<std::string>
         calls;  // "Download ini|section", "Download2 ini|section|file", ...
+    static std::vector<ULONG_PTR> userData;  // of each download, in order
 };
 
 class AppTest : public ::testing::Test {

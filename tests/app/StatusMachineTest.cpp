@@ -6,10 +6,20 @@
 
 #include <map>
 #include <sstream>
+#include <string>
 
 namespace {
 
 using StatusList = std::vector<int>;
+
+template <typename Char>
+std::basic_string<Char> Repeat(const Char* text, int times)
+{
+    std::basic_string<Char> out;
+    for (int i = 0; i < times; ++i)
+        out += text;
+    return out;
+}
 
 int32_t g_deliveries = 0;
 int32_t CountDelivery(CUrlRequest*, int32_t, const uint8_t*)
@@ -181,15 +191,43 @@ TEST_F(AppTest, OnlyTheSectionsEndDuringTheDownloadDecides)
     }
 }
 
-TEST_F(AppTest, NarrowArgumentsAreUtf8AndTooLongOnesPassedEmpty)
+TEST_F(AppTest, NotificationOfAnAttemptGivenUpChangesNothing)
+{
+    FakeDlk::Install(FakeOutcome::Nothing);
+    app->SetStatus(STATUS_READY_TO_DOWNLOAD);
+    Tick(1001);
+    ASSERT_EQ(1u, FakeDlk::userData.size());
+    const ULONG_PTR first = FakeDlk::userData[0];
+    CMVAgtApp::OnDlkStdDownloadNotify(first, DLK_EVENT_SECTION_DONE, "x", "", DLK_RESULT_NETWORK,
+                                      0);
+    Tick(50);  // the retry
+    Tick(1001);
+    ASSERT_EQ(2u, FakeDlk::userData.size());
+    const ULONG_PTR second = FakeDlk::userData[1];
+    EXPECT_NE(first, second);
+    // The first attempt's thread reports again, late: the second attempt goes on.
+    for (const int result : {DLK_RESULT_NETWORK, DLK_RESULT_OK}) {
+        CMVAgtApp::OnDlkStdDownloadNotify(first, DLK_EVENT_SECTION_DONE, "x", "", result, 0);
+        EXPECT_EQ(STATUS_DOWNLOADING, app->GetStatus()) << result;
+    }
+    EXPECT_EQ(2u, CountTraced(L"OnDlkStdDownloadNotify: notification of attempt " +
+                              std::to_wstring(first) + L" ignored in attempt " +
+                              std::to_wstring(second) + L"."));
+    CMVAgtApp::OnDlkStdDownloadNotify(second, DLK_EVENT_SECTION_DONE, "x", "", DLK_RESULT_OK, 0);
+    EXPECT_EQ(STATUS_DONE, app->GetStatus());
+}
+
+TEST_F(AppTest, NarrowArgumentsAreUtf8WhateverTheirWidth)
 {
     const struct {
         std::wstring ini;
         std::string call;
     } rows[] = {
         {L"C:\\temp\\dlk\u00e9.ini", "Download C:\\temp\\dlk\xc3\xa9.ini|S"},
-        // 100 three-byte characters need 301 bytes in UTF-8: more than the 256 the library gets.
-        {std::wstring(100, L'\u20ac'), "Download |S"},
+        // The longest path the run keeps, in three-byte characters: 765 bytes of UTF-8.
+        {std::wstring(255, L'\u20ac'), "Download " + Repeat("\xe2\x82\xac", 255) + "|S"},
+        // Characters outside the basic plane: two wide characters, four bytes.
+        {Repeat(L"\U0001F600", 127), "Download " + Repeat("\xf0\x9f\x98\x80", 127) + "|S"},
     };
     FakeDlk::Install(FakeOutcome::Nothing);
     for (const auto& row : rows) {

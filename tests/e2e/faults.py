@@ -459,6 +459,20 @@ def old_ini_untouched(out, lane):
     )
 
 
+UNICODE_TEMP = "Pr\u00fcfung-\u65e5\u672c\u8a9e-" + "\u20ac" * 60
+
+
+def unicode_temp_emptied(out, lane):
+    folders = [os.path.join(t, UNICODE_TEMP) for t in lane.machine.temp_dirs()]
+    folders = [f for f in folders if os.path.isdir(f)]
+    out.check("the non-ASCII temporary directory used", folders, "not found")
+    out.expect_equal(
+        "the run's folder removed from it",
+        [],
+        [d for f in folders for d in os.listdir(f) if d.startswith("mvu-")],
+    )
+
+
 # --- the table -------------------------------------------------------------------------------
 
 # Serving that keeps a run in a status, and the road there.
@@ -785,6 +799,19 @@ def rows(long_rows=False):
             )
         ]
         + [
+            # Longer than any answer the program uses, well inside the module's limit: refused at
+            # once, not by the wait for an answer.
+            (
+                "v-200k",
+                50,
+                "version answer: 200 KB",
+                dict(
+                    serve=(V(b"", body_size=200 * 1024),),
+                    path=V_FAILS,
+                    trace=["OnUrlReturn: an answer of 204800 bytes is refused (at most 102399)."],
+                    within=("seconds", 30 + 20),
+                ),
+            ),
             # Exactly at the limit the body arrives whole; the program then finds it too long to use.
             (
                 "v-limit",
@@ -793,7 +820,8 @@ def rows(long_rows=False):
                 dict(
                     serve=(V(b"", body_size=2**20),),
                     path=V_FAILS,
-                    trace=["OnUrlReturn result= 1048576"],
+                    trace=["OnUrlReturn: an answer of 1048576 bytes is refused (at most 102399)."],
+                    within=("seconds", 30 + 20),
                     no_modules=["passes its limit"],
                 ),
             ),
@@ -1005,6 +1033,42 @@ def rows(long_rows=False):
                 notified=8,
             ),
         ),
+        # A temporary directory whose name needs more bytes in UTF-8 than characters: the INI's
+        # path reaches the library whole, and the run's folder goes afterwards.
+        (
+            "i-temp-unicode",
+            45,
+            "temporary directory with non-ASCII characters",
+            dict(
+                serve=FULL,
+                launch=["--temp-sub", UNICODE_TEMP],
+                path=SUCCESS,
+                installed="release",
+                library=[
+                    re.compile(r"iniPath=\S*\\%s\\mvu-[0-9a-f]{16}\\+dlk\.php" % UNICODE_TEMP)
+                ],
+                check=unicode_temp_emptied,
+            ),
+        ),
+        # The first attempt's thread reports its failure again once the second has started: only
+        # the second attempt's own outcome may decide.
+        (
+            "d-stale",
+            45,
+            "library repeats a failed attempt's outcome during the retry",
+            dict(
+                serve=FULL,
+                fault="notify-stale",
+                path=[0, 1, 2, 3, 4, 6, 3, 4, 5, 8, 0],
+                installed="release",
+                library=[
+                    re.compile(r"^DlkStdDownload .* userData=1$"),
+                    re.compile(r"^DlkStdDownload .* userData=2$"),
+                ],
+                library_log=["fault notify-stale: the outcome once more"],
+                trace=["OnDlkStdDownloadNotify: notification of attempt 1 ignored in attempt 2."],
+            ),
+        ),
         # The library holds its outcome until the program ends it, then notifies from its thread
         # while the program is inside DlkExitStdDownload: that must change nothing.
         (
@@ -1047,7 +1111,7 @@ def rows(long_rows=False):
         ("es-1", 1, 1, None),
         ("es-2", 2, 1, None),
         ("es-3", 3, 1, None),
-        ("es-4-wp0", 4, 0, None),
+        ("es-4", 4, 1, None),
         ("es-4-progress", 4, 1, "notify-progress"),
     ):
         table.append(
@@ -1066,6 +1130,24 @@ def rows(long_rows=False):
                     library=["DlkExitStdDownload"],
                     within=("after_trigger", 10),
                     library_log=["fault notify-progress: stopped by the exit"] if fault else [],
+                ),
+            )
+        )
+    # A shutdown cancelled after its query (WM_ENDSESSION with wParam FALSE): the session goes
+    # on, so the run ends as the query asked, with its teardown and the controller's launch.
+    for status in (0, 1, 2, 3, 4):
+        table.append(
+            (
+                "es-cancelled-%d" % status,
+                45,
+                "WM_QUERYENDSESSION, then WM_ENDSESSION (wParam 0) in status %d" % status,
+                dict(
+                    HOLD_IN[status],
+                    trigger=ROAD_TO[status],
+                    messages=[QUERY_END, "endsession:0:0"],
+                    path=ROAD_TO[status] + [8, 0],
+                    library=["DlkExitStdDownload"],
+                    within=("after_trigger", 10),
                 ),
             )
         )

@@ -7,9 +7,10 @@
 //   rewrite, then delete, each file in the run's folders %TEMP%\mvu-*)
 //   mvsendmsg --page-fault   dies of an unhandled exception (the driver's crash detection self
 //   check)
-//   mvsendmsg --launch [--path DIR] PROGRAM [ARGS...]   runs PROGRAM with DIR first on its PATH,
-//   handing it an inheritable handle (a pipe's write end) whose value MVU_INHERIT_PROBE names;
-//   exits with PROGRAM's exit code (5 when it could not be started)
+//   mvsendmsg --launch [--path DIR] [--temp-sub NAME] PROGRAM [ARGS...]   runs PROGRAM with DIR
+//   first on its PATH and, with --temp-sub, TEMP and TMP set to the folder NAME (created) in the
+//   temporary directory, handing it an inheritable handle (a pipe's write end) whose value
+//   MVU_INHERIT_PROBE names; exits with PROGRAM's exit code (5 when it could not be started)
 // Prints a line per message; a handler that ends the process makes the send fail or time out,
 // delivered all the same. Exit codes: 0 sent, 2 usage, 3 no window, 4 no wait file.
 #include <windows.h>
@@ -97,6 +98,15 @@ static int Launch(int argc, wchar_t** argv)
         if (length < 32768)
             value += path.data();
         SetEnvironmentVariableW(L"PATH", value.c_str());
+        next += 2;
+    }
+    if (argc > next + 2 && wcscmp(argv[next], L"--temp-sub") == 0) {
+        wchar_t temp[MAX_PATH] = {};
+        GetTempPathW(MAX_PATH, temp);
+        const std::wstring folder = std::wstring(temp) + argv[next + 1];
+        CreateDirectoryW(folder.c_str(), nullptr);
+        SetEnvironmentVariableW(L"TEMP", folder.c_str());
+        SetEnvironmentVariableW(L"TMP", folder.c_str());
         next += 2;
     }
     std::wstring commandLine;
