@@ -3,7 +3,6 @@
 #include "app/AppTrace.h"
 #include "app/VersionText.h"
 #include "trace/TraceText.h"
-#include "util/RolloutBucketSetting.h"
 
 namespace {
 
@@ -45,12 +44,12 @@ void TraceDecision(bool in, uint32_t hundredths, const RolloutBucketSetting& set
 
 }  // namespace
 
-bool IsOfferedToThisMachine(const VersionAnswer& answer)
+bool IsOfferedToThisMachine(const VersionAnswer& answer, RolloutRandomSource random)
 {
     if (answer.rollout != RolloutTag::kShare)
         return true;
     RolloutBucketSetting setting;
-    ReadRolloutBucketSetting(setting);
+    ReadRolloutBucketSetting(setting, random);
     TraceBucket(setting);
     const bool hasBucket = setting.state != RolloutBucketState::kNone;
     const bool in = hasBucket ? IsInRollout(setting.bucket, answer.rolloutShare)
