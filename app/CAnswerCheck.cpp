@@ -208,6 +208,10 @@ bool CAnswerCheck::CheckSerial(const uint8_t* envelope, size_t size)
 
 bool CAnswerCheck::AdmitAnswerValues(const VersionAnswer& answer)
 {
+    // A share the machine cannot read could be meant for none of it or for all of it: neither
+    // is a guess to act on, signed or not.
+    if (answer.rollout == RolloutTag::kUnreadable)
+        return Refuse(L"rollout unreadable");
     if (!m_bDigestExpected)
         return true;
     // The INI's URL and the root the library fetches every file from.

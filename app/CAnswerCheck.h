@@ -36,8 +36,9 @@ public:
     // digest and serial are then kept). A refusal is traced with its reason.
     bool AdmitVersionAnswer(const uint8_t* bytes, size_t size, const wchar_t* server);
 
-    // The values read from the admitted envelope, before any is used: the URL root the files
-    // and the INI come from must be an https URL. Raises the stored serial when they pass.
+    // The values read from the admitted envelope, before any is used: a rollout share, when
+    // there is one, must be readable (also without keys), and the URL root the files and the
+    // INI come from must be an https URL. Raises the stored serial when they pass.
     bool AdmitAnswerValues(const VersionAnswer& answer);
 
     // Where the envelope that passed lies in the answer; false when no signature was checked.

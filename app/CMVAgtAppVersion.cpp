@@ -2,6 +2,7 @@
 #include "app/CMVAgtApp.h"
 
 #include "app/AppTrace.h"
+#include "app/RolloutDecision.h"
 #include "app/VersionText.h"
 #include "app/EntryGlobals.h"
 #include "trace/CMVFuncTrace.h"
@@ -209,6 +210,11 @@ void CMVAgtApp::OnGettingVersionInfoReturn(int32_t value, wchar_t* text)
         return;
     }
     if (!m_answerCheck.AdmitAnswerValues(*answer)) {
+        SetStatus(STATUS_IDLE);
+        return;
+    }
+    // A release to a share of the fleet that this machine is not in: nothing of it is used.
+    if (!IsOfferedToThisMachine(*answer)) {
         SetStatus(STATUS_IDLE);
         return;
     }

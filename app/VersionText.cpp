@@ -172,6 +172,7 @@ bool ParseVersionAnswer(const wchar_t* text, VersionAnswer& a)
     TagGetString(local, L"DlkExtName", 256, a.extName, L"");
     TagGetString(local, L"SupportDelta", 32, a.supportDelta, L"");
     TagGetString(local, L"LID", 32, a.lid, L"");
+    a.rollout = ReadRolloutTag(local, &a.rolloutShare);
     return true;
 }
 

@@ -3,6 +3,8 @@
 // No Windows header here: this also builds natively for sanitizers and fuzzing.
 #pragma once
 
+#include "util/RolloutText.h"
+
 #include <cstddef>
 #include <cstdint>
 
@@ -43,6 +45,10 @@ struct VersionAnswer {
     wchar_t extName[256];
     wchar_t supportDelta[32];
     wchar_t lid[32];
+    // The share of the fleet the release is offered to, in hundredths of a percent
+    // (kFullRollout unless the tag holds a share).
+    RolloutTag rollout;
+    uint32_t rolloutShare;
 };
 
 // Reads the answer's values from the "<MVHostVersion>" envelope of text. True when its

@@ -90,4 +90,39 @@ TEST(MaskTokenInText, HidesEveryTokenParameterToItsLineEnd)
     EXPECT_EQ(L'\0', empty[0]);
 }
 
+// The share is one of the envelope's values: read from inside it only (the signed part, when
+// answers are signed), whatever stands around it.
+TEST(ParseVersionAnswer, TheRolloutShareIsReadFromTheEnvelopeOnly)
+{
+    const struct {
+        const wchar_t* text;
+        RolloutTag tag;
+        uint32_t hundredths;
+    } rows[] = {
+        {L"<MVHostVersion><Status>SUCCESS</Status></MVHostVersion>", RolloutTag::kAbsent,
+         kFullRollout},
+        {L"<MVHostVersion><Status>SUCCESS</Status><MVRollout>12.5</MVRollout></MVHostVersion>",
+         RolloutTag::kShare, 1250},
+        {L"<MVHostVersion><Status>SUCCESS</Status></MVHostVersion><MVRollout>0</MVRollout>",
+         RolloutTag::kAbsent, kFullRollout},
+        {L"<MVHostVersion><Status>SUCCESS</Status><MVRollout>100</MVRollout></MVHostVersion>"
+         L"<MVRollout>0</MVRollout>",
+         RolloutTag::kShare, 10000},
+        {L"<MVHostVersion><Status>SUCCESS</Status></MVHostVersion><MVRollout>x</MVRollout>",
+         RolloutTag::kAbsent, kFullRollout},
+        {L"<MVHostVersion><Status>SUCCESS</Status><MVRollout>x</MVRollout></MVHostVersion>",
+         RolloutTag::kUnreadable, kFullRollout},
+        // A closing mark outside the envelope closes no value inside it.
+        {L"<MVHostVersion><Status>SUCCESS</Status><MVRollout>5</MVHostVersion></MVRollout>",
+         RolloutTag::kUnreadable, kFullRollout},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.text);
+        VersionAnswer answer;
+        ASSERT_TRUE(ParseVersionAnswer(row.text, answer));
+        EXPECT_EQ(static_cast<int>(row.tag), static_cast<int>(answer.rollout));
+        EXPECT_EQ(row.hundredths, answer.rolloutShare);
+    }
+}
+
 }  // namespace

@@ -167,8 +167,10 @@ def run(lane, name, spec):
     trigger_file = os.path.join(machine.drive, "mvfaults", "go")
     shutil.rmtree(os.path.dirname(trigger_file), ignore_errors=True)
     os.makedirs(os.path.dirname(trigger_file))
-    settings = lane.given(spec.get("settings", {"SURL": "{host}"}))
-    machine.import_settings({k: lane.fill(v) for k, v in settings.items()}, lane.case_dir)
+    # A second run of a row finds the settings the first one left.
+    if not spec.get("keep_settings"):
+        settings = lane.given(spec.get("settings", {"SURL": "{host}"}))
+        machine.import_settings({k: lane.fill(v) for k, v in settings.items()}, lane.case_dir)
     rig.reset()
     for part in spec.get("serve", ()):
         part(lane)
@@ -1246,6 +1248,7 @@ def rows(long_rows=False):
         ),
     ]
     table += signed_answer_rows()
+    table += rollout_rows()
     if long_rows:
         # The library keeps its outcome until the program ends it: the download's own 600 s
         # time-out ends the run, and the late notification comes in status 8.
@@ -1600,3 +1603,252 @@ def signed_answer_rows():
             ),
         )
     ]
+
+
+# --- staged rollouts: releases offered to a share of the machines, by their buckets --------------
+
+OFFERED, NOT_OFFERED = (
+    "Update offered to this machine: ",
+    "Update not offered to this machine yet: ",
+)
+INTACT_CHECK = "DlkStdGetSectionIntegrity2"
+
+
+def rollout_answer():
+    answer, ini = "/signed/smt.php", "/rel/dlk.php"
+    return answer, [answer, ini, FILES[1], FILES[2]]
+
+
+def serial_raised(out, lane):
+    """An answer for others is still admitted: a lower serial stays refused afterwards."""
+    out.expect_equal(
+        "MVLastSerial raised", str(lane.signed_site.serial()), lane.machine.setting("MVLastSerial")
+    )
+
+
+def drawn_bucket_run(key, name):
+    """No bucket stored: the first run draws one and stores it, the second finds it and decides the
+    same; at 50 % the decision is whichever the drawn bucket gives."""
+    answer, files = rollout_answer()
+
+    def special(lane):
+        site = lane.signed_site = getattr(lane, "signed_site", None) or SignedSite(lane)
+        lane.names.update(key_a=site.keys["a"][1], key_b=site.keys["b"][1])
+        site.publish("a", "--rollout", "50")
+        site.start()
+        try:
+            settings = {"SURL": "{signed}", "MVUpdateKey": "{key_a}"}
+            first = run(lane, name, dict(settings=settings))
+            bucket = lane.machine.setting("MVRolloutBucket")
+            second = run(lane, name, dict(keep_settings=True))
+        finally:
+            site.stop()
+        first.check("a bucket stored", bucket and bucket.isdigit() and int(bucket) < 10000, bucket)
+        if not (bucket and bucket.isdigit()):
+            return first
+        taken = int(bucket) < 5000
+        decision = "%srollout 50 %%, bucket %s." % (OFFERED if taken else NOT_OFFERED, bucket)
+        spec = dict(
+            path=SUCCESS if taken else V_FAILS,
+            installed="release" if taken else "old",
+            no_library=[] if taken else NO_LIBRARY,
+        )
+        check(first, lane, dict(spec, trace=["MVRolloutBucket drawn: %s." % bucket, decision]))
+        check(
+            second,
+            lane,
+            dict(
+                spec,
+                trace=[decision],
+                no_trace=["MVRolloutBucket"],
+                after={"MVRolloutBucket": bucket},
+            ),
+        )
+        first.checks += [("second run: " + what, ok, detail) for what, ok, detail in second.checks]
+        first.expect_equal(
+            "files nginx was asked for", (files if taken else [answer]) * 2, site.asked()
+        )
+        first.facts["note"] = "bucket %s: %s" % (bucket, "in" if taken else "out")
+        return first
+
+    return (key, 100, name, dict(special=special))
+
+
+def rollout_rows():
+    answer, files = rollout_answer()
+    taken = dict(path=SUCCESS, served=files, installed="release", after={"LANGUAGEID": "9"})
+    # Not for this machine: the answer admitted, nothing of it used, the controller started.
+    passed_over = dict(
+        path=V_FAILS,
+        served=[answer],
+        installed="old",
+        no_library=NO_LIBRARY + [INTACT_CHECK],
+        after={"LANGUAGEID": None, "MVRolloutBucket": "4711"},
+        check=serial_raised,
+    )
+    refused = dict(
+        path=V_FAILS,
+        served=[answer],
+        installed="old",
+        no_library=NO_LIBRARY,
+        after={"LANGUAGEID": None, "MVLastSerial": None, "MVRolloutBucket": "4711"},
+    )
+    keyed = {"MVUpdateKey": "{key_a}", "MVRolloutBucket": "4711"}
+
+    def at(share):
+        return ("a", "--rollout", share)
+
+    return [
+        signed_run(key, what, dict(base, **spec))
+        for key, what, base, spec in (
+            (
+                "o-out",
+                "bucket 4711 at 47.11 %: not offered",
+                passed_over,
+                dict(
+                    publish=at("47.11"),
+                    settings=keyed,
+                    trace=[NOT_OFFERED + "rollout 47.11 %, bucket 4711."],
+                    no_trace=["MVRolloutBucket", OFFERED],
+                ),
+            ),
+            (
+                "o-in",
+                "bucket 4711 at 47.12 %: installed",
+                taken,
+                dict(
+                    publish=at("47.12"),
+                    settings=keyed,
+                    trace=[OFFERED + "rollout 47.12 %, bucket 4711."],
+                    no_trace=["MVRolloutBucket", NOT_OFFERED],
+                    after={"LANGUAGEID": "9", "MVRolloutBucket": "4711"},
+                ),
+            ),
+            (
+                "o-halted",
+                "bucket 4711 at 0 %: not offered",
+                passed_over,
+                dict(
+                    publish=at("0"),
+                    settings=keyed,
+                    trace=[NOT_OFFERED + "rollout 0 %, bucket 4711."],
+                ),
+            ),
+            (
+                "o-full",
+                "bucket 4711 at 100 %: installed",
+                taken,
+                dict(
+                    publish=at("100"),
+                    settings=keyed,
+                    trace=[OFFERED + "rollout 100 %, bucket 4711."],
+                ),
+            ),
+            (
+                "o-untagged",
+                "bucket 4711, no share in the answer: installed as before, the bucket untouched",
+                taken,
+                dict(
+                    settings=keyed,
+                    no_trace=["rollout", "MVRolloutBucket"],
+                    after={"LANGUAGEID": "9", "MVRolloutBucket": "4711"},
+                ),
+            ),
+            (
+                "o-unsigned-out",
+                "no update key, bucket 4711 at 47.11 %: not offered",
+                passed_over,
+                dict(
+                    publish=at("47.11"),
+                    settings={"MVRolloutBucket": "4711"},
+                    trace=[NOT_OFFERED + "rollout 47.11 %, bucket 4711."],
+                    check=lambda out, lane: None,
+                ),
+            ),
+            (
+                "o-redrawn",
+                "a bucket that is no bucket: drawn again, traced, stored",
+                taken,
+                dict(
+                    publish=at("100"),
+                    settings={"MVUpdateKey": "{key_a}", "MVRolloutBucket": "12345"},
+                    trace=[
+                        re.compile(r"^MVRolloutBucket was no bucket: drawn again: \d{1,4}\.$"),
+                        re.compile(r"rollout 100 %, bucket \d{1,4}\.$"),
+                    ],
+                    check=lambda out, lane: out.check(
+                        "a new bucket stored",
+                        re.fullmatch(r"\d{1,4}", lane.machine.setting("MVRolloutBucket") or ""),
+                        lane.machine.setting("MVRolloutBucket"),
+                    ),
+                ),
+            ),
+            (
+                "o-check-out",
+                "check mode, bucket 4711 at 47.11 %: no intact check, the agent started",
+                passed_over,
+                dict(
+                    args=("/check",),
+                    publish=at("47.11"),
+                    settings=keyed,
+                    trace=[NOT_OFFERED + "rollout 47.11 %, bucket 4711."],
+                    launches=[("mvagtx.exe", "")],
+                ),
+            ),
+            (
+                "o-check-in",
+                "check mode, bucket 4711 at 47.12 %: the intact check, then the agent",
+                taken,
+                dict(
+                    args=("/check",),
+                    publish=at("47.12"),
+                    settings=keyed,
+                    trace=[OFFERED + "rollout 47.12 %, bucket 4711."],
+                    library=[INTACT_CHECK],
+                    installed="agent",
+                    served=files[:3],
+                    launches=[("mvagtx.exe", "")],
+                ),
+            ),
+            (
+                "o-outside",
+                "a share of 0 % beside the signed envelope: not read, installed",
+                taken,
+                dict(
+                    settings=keyed,
+                    alter=edit_site(
+                        answer, b"<MVSignature>", b"<MVRollout>0</MVRollout>\n<MVSignature>"
+                    ),
+                    no_trace=["rollout", "MVRolloutBucket"],
+                ),
+            ),
+            (
+                "o-tampered",
+                "the share raised after signing: refused",
+                refused,
+                dict(
+                    publish=at("10"),
+                    settings=keyed,
+                    alter=edit_site(
+                        answer, b"<MVRollout>10</MVRollout>", b"<MVRollout>100</MVRollout>"
+                    ),
+                    trace=[REFUSED + "signature invalid."],
+                    no_trace=["rollout 100", "MVRolloutBucket"],
+                ),
+            ),
+            (
+                "o-malformed",
+                "a share with three decimals, signed: refused",
+                refused,
+                dict(
+                    publish=at("12.5"),
+                    settings=keyed,
+                    alter=resign(
+                        rb"<MVRollout>[^<]*</MVRollout>", b"<MVRollout>12.505</MVRollout>"
+                    ),
+                    trace=[REFUSED + "rollout unreadable."],
+                    no_trace=["offered to this machine", "MVRolloutBucket"],
+                ),
+            ),
+        )
+    ] + [drawn_bucket_run("o-drawn", "no bucket stored: drawn, stored, the same on a second run")]

@@ -34,6 +34,27 @@ void CheckField(const wchar_t (&field)[N], const std::wstring& envelope, const w
                "answer value as the tag reader gives it");
 }
 
+// The share: absent without its opening mark; otherwise 1 to 3 digits, optionally "." and 1 or 2
+// digits, at most 100, in hundredths; anything else is unreadable.
+RolloutTag ModelRolloutTag(const std::wstring& envelope, uint32_t* hundredths)
+{
+    *hundredths = kFullRollout;
+    if (envelope.find(L"<MVRollout>") == std::wstring::npos)
+        return RolloutTag::kAbsent;
+    const fuzz::TagModel tag = fuzz::ModelTag(envelope, L"MVRollout", 32, L"");
+    static const std::wregex share(L"([0-9]{1,3})(\\.([0-9]{1,2}))?");
+    std::wsmatch parts;
+    if (!tag.found || !std::regex_match(tag.output, parts, share))
+        return RolloutTag::kUnreadable;
+    const std::wstring decimals = (parts[3].str() + L"00").substr(0, 2);
+    const uint32_t value =
+        static_cast<uint32_t>(std::stoul(parts[1].str()) * 100 + std::stoul(decimals));
+    if (value > 10000)
+        return RolloutTag::kUnreadable;
+    *hundredths = value;
+    return RolloutTag::kShare;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
@@ -70,6 +91,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     CheckField(a.extName, envelope, L"DlkExtName");
     CheckField(a.supportDelta, envelope, L"SupportDelta");
     CheckField(a.lid, envelope, L"LID");
+    uint32_t share = 0;
+    FUZZ_CHECK(ModelRolloutTag(envelope, &share) == a.rollout && share == a.rolloutShare,
+               "rollout share read from the envelope as the model reads it");
 
     fuzz::GuardedBuffer<wchar_t> url(kUrlSize);
     BuildIniUrl(url.AsArray<kUrlSize>(), a.urlRoot, a.iniName, a.urlRootEx);

@@ -676,6 +676,142 @@ class RollbackTest(Kit):
         self.assertEqual(int(dict(tags_of(self.answer(site)))["MVSerial"]), 52)
 
 
+class RolloutTest(Kit):
+    """Releases offered to a share of the machines: the share as the machines read it, widened
+    or halted by signing the site's answer anew, and dropped by a rollback."""
+
+    def rollout(self, site, percent, *extra, key="a"):
+        return self.kit(
+            "rollout", "--out", site, "--percent", percent, "--key", self.keys[key][0], *extra
+        )
+
+    def test_build_writes_the_share_as_the_machines_read_it(self):
+        rows = [
+            ("12.5", "12.5"),
+            ("12.50", "12.5"),
+            ("0", "0"),
+            ("100", "100"),
+            ("100.00", "100"),
+            ("47.11", "47.11"),
+            ("0.01", "0.01"),
+            ("12.505", None),
+            ("-1", None),
+            ("101", None),
+            ("100.01", None),
+            ("1e2", None),
+            ("12.", None),
+            ("", None),
+            (" 5", None),
+            ("5%", None),
+        ]
+        for given, written in rows:
+            with self.subTest(given):
+                site = os.path.join(tempfile.mkdtemp(dir=self.case), "site")
+                result = self.build(site, "--rollout", given)
+                if written is None:
+                    self.refused(result, "no share the machines read", site)
+                    continue
+                self.published(result)
+                self.assertEqual(dict(tags_of(self.answer(site)))["MVRollout"], written)
+                self.assert_signed(self.answer(site))
+        site = os.path.join(self.case, "untagged")
+        self.published(self.build(site))
+        self.assertNotIn("MVRollout", dict(tags_of(self.answer(site))))
+
+    def test_rollout_signs_the_answer_anew_and_keeps_the_files(self):
+        site = os.path.join(self.case, "site")
+        self.published(self.build(site, "--rollout", "10", "--serial", "500"))
+        kept = {p: self.read(site, p) for p in self.site_files(site) if "smt.php" not in p}
+        before = dict(tags_of(self.answer(site)))
+        for step, (percent, written) in enumerate((("50", "50"), ("100", "100"), ("0", "0"))):
+            with self.subTest(percent):
+                result = self.rollout(site, percent)
+                self.published(result)
+                self.assertIn("to %s %% of the machines" % written, result.stdout)
+                answer = self.answer(site)
+                self.assertEqual(answer, self.answer(site, "update/hx30/smt.php"))
+                self.assert_signed(answer)
+                tags = dict(tags_of(answer))
+                self.assertEqual(tags.pop("MVRollout"), written)
+                self.assertEqual(int(tags.pop("MVSerial")), 501 + step)
+                tags.pop("MVExpires")
+                self.assertEqual(
+                    tags,
+                    {
+                        n: v
+                        for n, v in before.items()
+                        if n not in ("MVRollout", "MVSerial", "MVExpires")
+                    },
+                )
+                for path, data in kept.items():
+                    self.assertEqual(self.read(site, path), data, path)
+
+    def test_rollout_refusals(self):
+        def change_answer(site):
+            for relative in ("update/smt.php", "update/hx30/smt.php"):
+                path = os.path.join(site, relative)
+                with open(path, "rb") as f:
+                    data = f.read()
+                with open(path, "wb") as f:
+                    f.write(data.replace(b"<MVRollout>10<", b"<MVRollout>90<", 1))
+
+        rows = [
+            ("no share", ["12.505"], None, "no share the machines read"),
+            ("above all", ["101"], None, "no share the machines read"),
+            ("serial not above", ["50", "--serial", "500"], None, "not above"),
+            ("answer changed after signing", ["50"], change_answer, "signed by neither"),
+            ("not trusted", ["50", "--expect-key", "{b}"], None, "do not trust"),
+            ("signed by another key", ["50"], "b", "signed by neither"),
+        ]
+        for what, args, change, refusal in rows:
+            with self.subTest(what):
+                site = os.path.join(tempfile.mkdtemp(dir=self.case), "site")
+                self.published(self.build(site, "--rollout", "10", "--serial", "500"))
+                key = "a"
+                if change == "b":
+                    key = "b"
+                elif change:
+                    change(site)
+                files = {p: self.read(site, p) for p in self.site_files(site)}
+                args = [a.format(b=self.keys["b"][2]) for a in args]
+                self.refused(self.rollout(site, *args, key=key), refusal)
+                self.assertEqual({p: self.read(site, p) for p in self.site_files(site)}, files)
+        self.refused(self.rollout(os.path.join(self.case, "none"), "50"), "no version answer")
+
+    def test_a_rollback_goes_to_every_machine_unless_a_share_is_given(self):
+        rows = [([], None), (["--rollout", "25"], "25")]
+        for extra, written in rows:
+            with self.subTest(extra):
+                pair = tempfile.mkdtemp(dir=self.case)
+                old, site = os.path.join(pair, "old"), os.path.join(pair, "site")
+                self.published(self.build(old, "--rollout", "10", "--serial", "40"))
+                self.published(self.build(site, "--serial", "50"))
+                self.published(
+                    self.kit(
+                        "rollback", "--out", site, "--from", old, "--key", self.keys["a"][0], *extra
+                    )
+                )
+                self.assertEqual(dict(tags_of(self.answer(site))).get("MVRollout"), written)
+
+    def test_show_prints_the_share(self):
+        site = os.path.join(self.case, "site")
+        self.published(self.build(site, "--rollout", "12.50"))
+        result = self.kit("show", site)
+        self.assertIn("rollout: 12.5 %\n", result.stdout)
+        for relative in ("update/smt.php", "update/hx30/smt.php"):
+            path = os.path.join(site, relative)
+            with open(path, "rb") as f:
+                data = f.read()
+            with open(path, "wb") as f:
+                f.write(data.replace(b"<MVRollout>12.5<", b"<MVRollout>12,5<"))
+        result = self.kit("show", site)
+        self.assertIn("rollout: '12,5' unreadable (machines refuse the answer)\n", result.stdout)
+
+    def read(self, site, relative):
+        with open(os.path.join(site, relative), "rb") as f:
+            return f.read()
+
+
 class ShowTest(Kit):
     def show(self, site):
         result = self.kit("show", site)
@@ -712,6 +848,7 @@ class ShowTest(Kit):
                     "expires": [tags["MVExpires"]],
                     "expired": ["no"],
                     "signature": ["present"],
+                    "rollout": ["100 % (no share given)"],
                     "ini": ["/rel/dlk.php"],
                     "ini-sha256": [tags["DlkIniSha256"]],
                     "ini-file": ["matches"],
