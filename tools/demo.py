@@ -1,12 +1,14 @@
 #!/usr/bin/env python3
-"""The demo: one full update run of mvupdate.exe under Wine against a local update server.
+"""The demo: a staged release of mvupdate.exe under Wine against a local update server.
 
 Started by tools/demo.sh inside tools/with-test-network. Publishes a small sample release (a newer
 agent and a data file) with the operator's kit (tools/mvpublish: a signing key, the INI that
-describes the files, the signed version answer) and serves what it wrote, configures a fresh Wine
-prefix as an operator would (a .reg file with the server, the language, the scrambled access token
-and the update key), runs the program, shows its progress while it waits, and ends with a short
-report.
+describes the files, the signed version answer) to 50 % of the machines and serves what it wrote,
+configures a fresh Wine prefix as an operator would (a .reg file with the server, the language,
+the scrambled access token and the update key; the machine's rollout bucket preset outside the
+first half), runs the program, which leaves the release alone, then widens the rollout to every
+machine with the kit and runs the program again, which installs it. It shows the progress of each
+run while it waits and ends with a short report of each.
 """
 
 import os
@@ -17,12 +19,16 @@ import threading
 import time
 
 SOURCE = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+KIT = os.path.join(SOURCE, "tools", "mvpublish")
 
-from mvmachine import RELEASE, Build, Machine, Release, Rig, sha256
+from mvmachine import RECORDS, RELEASE, Build, Machine, Release, Rig, sha256
 
 HOST = "update.demo.mvtest.invalid"
 ADDRESS = "127.83.90.1"
 TOKEN = "demo-token-42"
+# The machine's place in the fleet, set here so that the run at 50 % is always one outside the
+# rollout (a machine draws its own bucket at the first answer that carries a share).
+BUCKET = "7500"
 
 
 def say(text):
@@ -30,15 +36,16 @@ def say(text):
 
 
 def publish(release, folder):
-    """The operator's kit: a signing key, then the release signed with it. The MVUpdateKey text."""
-    kit = os.path.join(SOURCE, "tools", "mvpublish")
+    """The operator's kit: a signing key, then the release signed with it, offered to half of the
+    machines. The site, the key and the MVUpdateKey text."""
     keys, site = os.path.join(folder, "keys"), os.path.join(folder, "site")
     key_line = subprocess.run(
-        [kit, "keygen", keys], check=True, capture_output=True, text=True
+        [KIT, "keygen", keys], check=True, capture_output=True, text=True
     ).stdout.strip()
+    key = os.path.join(keys, "update-key.pem")
     published = subprocess.run(
-        [kit, "build", "--out", site, "--server", HOST, "--url-root", "https://%s/rel" % HOST]
-        + ["--version", RELEASE, "--lid", "9", "--key", os.path.join(keys, "update-key.pem")]
+        [KIT, "build", "--out", site, "--server", HOST, "--url-root", "https://%s/rel" % HOST]
+        + ["--version", RELEASE, "--lid", "9", "--key", key, "--rollout", "50"]
         + ["--files", "MV\\bin", "%s=agent/%s/mvagtx.exe" % (release.agent_file, RELEASE)]
         + ["--files", "MV\\bin\\data", "%s=data/data.bin" % release.data_file],
         check=True,
@@ -46,9 +53,23 @@ def publish(release, folder):
         text=True,
     ).stdout
     say("  mvpublish keygen: %s" % key_line[:60] + "...")
+    say("  mvpublish build ... --rollout 50:")
     for line in published.splitlines():
-        say("  " + line)
-    return site, key_line.split("=", 1)[1]
+        say("    " + line)
+    return site, key, key_line.split("=", 1)[1]
+
+
+def widen(site, key):
+    """The operator offers the release to every machine: the answer signed anew, files kept."""
+    widened = subprocess.run(
+        [KIT, "rollout", "--out", site, "--percent", "100", "--key", key],
+        check=True,
+        capture_output=True,
+        text=True,
+    ).stdout
+    say("  mvpublish rollout --out site --percent 100:")
+    for line in widened.splitlines():
+        say("    " + line)
 
 
 def serve_site(rig, site):
@@ -74,7 +95,7 @@ def operator_settings(machine, build, folder, update_key):
         "Windows Registry Editor Version 5.00\r\n\r\n"
         "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Orvik\\Config\\MV\\General]\r\n"
         '"SURL"="https://%s"\r\n"InstallSectionName"="ZEInstall"\r\n"RTN"="%s"\r\n'
-        '"MVUpdateKey"="%s"\r\n' % (HOST, token, update_key)
+        '"MVUpdateKey"="%s"\r\n"MVRolloutBucket"="%s"\r\n' % (HOST, token, update_key, BUCKET)
     )
     path = os.path.join(folder, "settings.reg")
     with open(path, "w", encoding="utf-16") as f:
@@ -84,6 +105,10 @@ def operator_settings(machine, build, folder, update_key):
     say("  settings imported from %s:" % path)
     for line in reg.splitlines()[2:]:
         say("    " + line)
+    say(
+        "  (MVRolloutBucket %s is preset for the demo, so that this machine is outside the 50 %% "
+        "rollout; a machine draws its own 0 to 9999 otherwise)" % BUCKET
+    )
 
 
 def watch(machine, process, started):
@@ -120,6 +145,75 @@ def watch(machine, process, started):
         )
 
 
+def run_once(machine, rig, site, title):
+    """One run of mvupdate.exe against what the site serves now: what it did."""
+    for name in RECORDS.values():  # each run's records alone
+        path = machine.orvik(name)
+        if os.path.exists(path):
+            os.remove(path)
+    rig.reset()
+    serve_site(rig, site)
+    say("* running mvupdate.exe: " + title)
+    started = time.monotonic()
+    code, seconds, _ended = machine.run_updater((), lambda p: watch(machine, p, started))
+    # The shell starts the agent controller without waiting: its record comes once it has run.
+    machine.wait_quiet(60)
+    trace = machine.records("trace")
+    return dict(
+        code=code,
+        seconds=seconds,
+        path=[0] + machine.status_path(),
+        requests=rig.requests(),
+        launches=machine.launches(),
+        decision=[t for t in trace if "offered to this machine" in t],
+        verified=[t for t in trace if "Update answer signature verified" in t],
+    )
+
+
+def installed(machine, release):
+    """Whether the agent and the data file are the release's, each reported."""
+    fresh = []
+    for name, expected in (
+        ("MV/bin/mvagtx.exe", release.agent),
+        ("MV/bin/data/data.bin", release.data),
+    ):
+        path = os.path.join(machine.drive, "Orvik", name)
+        data = open(path, "rb").read() if os.path.exists(path) else b""
+        fresh.append(sha256(data) == sha256(expected))
+        say(
+            "  C:\\Orvik\\%-22s %8d bytes  %s"
+            % (name.replace("/", "\\"), len(data), "new version" if fresh[-1] else "not updated")
+        )
+    return all(fresh)
+
+
+def report(run, title):
+    say("\n== %s ==" % title)
+    say(
+        "exit code        %d after %.1f s (30 s of it the start delay)"
+        % (run["code"], run["seconds"])
+    )
+    say("status path      " + " -> ".join(str(s) for s in run["path"]))
+    say(
+        "answer signature %s"
+        % (
+            "verified (%s)" % run["verified"][0].split(" with ")[-1].rstrip(".")
+            if run["verified"]
+            else "NOT VERIFIED"
+        )
+    )
+    say("rollout decision %s" % (run["decision"][0] if run["decision"] else "NONE TRACED"))
+    say("requests to the server:")
+    for r in run["requests"]:
+        say(
+            "  %-5s %s %s  -> %s"
+            % (r.get("listener"), r.get("method"), r.get("path"), r.get("status"))
+        )
+    say("launched:")
+    for program, args in run["launches"]:
+        say("  %s %s" % (program, args))
+
+
 def main():
     build_dir = sys.argv[1]
     arch = sys.argv[2] if len(sys.argv) > 2 else "x86_64"
@@ -143,21 +237,23 @@ def main():
         "* the update server https://%s (on %s) offers agent %s and a data file"
         % (HOST, ADDRESS, RELEASE)
     )
-    say("* the operator publishes it with tools/mvpublish")
-    site, update_key = publish(release, folder)
+    say("* the operator publishes it with tools/mvpublish, to 50 % of the machines first")
+    site, key, update_key = publish(release, folder)
     rig.start()
     try:
-        rig.reset()
-        serve_site(rig, site)
         say("* the operator's settings")
         operator_settings(machine, build, folder, update_key)
-        say("* running mvupdate.exe")
-        started = time.monotonic()
-        code, seconds, _ended = machine.run_updater((), lambda p: watch(machine, p, started))
-        # The shell starts the agent controller without waiting: its record comes once it has run.
-        machine.wait_quiet(60)
-        launches = machine.launches()
-        requests = rig.requests()
+        staged = run_once(machine, rig, site, "the release is offered to 50 % of the machines")
+        report(staged, "first run: release at 50 %")
+        say("installed:")
+        staged["installed"] = installed(machine, release)
+        say(
+            "MVRolloutBucket  %s (this machine's place: in when below 50 x 100)"
+            % machine.setting("MVRolloutBucket")
+        )
+        say("\n* the first machines are fine: the operator widens the rollout to every machine")
+        widen(site, key)
+        full = run_once(machine, rig, site, "the release is offered to 100 % of the machines")
     finally:
         rig.stop()
         subprocess.run(
@@ -166,59 +262,43 @@ def main():
             check=False,
         )
 
-    say("\n== report ==")
-    say("exit code        %d after %.1f s (30 s of it the start delay)" % (code, seconds))
-    say("status path      " + " -> ".join(str(s) for s in [0] + machine.status_path()))
-    say("requests to the server:")
-    for r in requests:
-        say(
-            "  %-5s %s %s  -> %s"
-            % (r.get("listener"), r.get("method"), r.get("path"), r.get("status"))
-        )
+    report(full, "second run: release at 100 %")
     say("installed:")
-    for name, expected in (
-        ("MV/bin/mvagtx.exe", release.agent),
-        ("MV/bin/data/data.bin", release.data),
-    ):
-        path = os.path.join(machine.drive, "Orvik", name)
-        data = open(path, "rb").read() if os.path.exists(path) else b""
-        say(
-            "  C:\\Orvik\\%-22s %8d bytes  %s"
-            % (
-                name.replace("/", "\\"),
-                len(data),
-                "new version" if sha256(data) == sha256(expected) else "NOT UPDATED",
-            )
-        )
-    verified = [t for t in machine.records("trace") if "Update answer signature verified" in t]
-    say(
-        "answer signature %s"
-        % (
-            "verified (%s)" % verified[0].split(" with ")[-1].rstrip(".")
-            if verified
-            else "NOT VERIFIED"
-        )
-    )
+    full["installed"] = installed(machine, release)
     say("SURL afterwards  %s" % machine.setting("SURL"))
     say("LANGUAGEID       %s (from the server's answer)" % machine.setting("LANGUAGEID"))
-    say("launched:")
-    for program, args in launches:
-        say("  %s %s" % (program, args))
-    ok = (
-        code == 0
-        and verified
-        and machine.status_path()[:6] == [1, 2, 3, 4, 5, 8]
-        and launches[-1:] == [("ksagtctl.exe", "/start2")]
+    out_record = "Update not offered to this machine yet: rollout 50 %%, bucket %s." % BUCKET
+    in_record = "Update offered to this machine: rollout 100 %%, bucket %s." % BUCKET
+    staged_ok = (
+        staged["code"] == 0
+        and staged["verified"]
+        and staged["decision"] == [out_record]
+        and staged["path"][:3] == [0, 1, 0]
+        and not staged["installed"]
+        and len(staged["requests"]) == 1
+        and staged["launches"][-1:] == [("ksagtctl.exe", "/start2")]
+    )
+    full_ok = (
+        full["code"] == 0
+        and full["verified"]
+        and full["decision"] == [in_record]
+        and full["path"][:7] == [0, 1, 2, 3, 4, 5, 8]
+        and full["installed"]
+        and full["launches"][-1:] == [("ksagtctl.exe", "/start2")]
     )
     say(
         "\nresult: %s"
         % (
-            "answer signature verified, the update was installed and the agent controller started"
-            if ok
-            else "SOMETHING WENT WRONG"
+            "at 50 % this machine (bucket " + BUCKET + ") was not offered the release and kept its "
+            "agent; at 100 % the update was installed and the agent controller started"
+            if staged_ok and full_ok
+            else "SOMETHING WENT WRONG (%s)"
+            % ", ".join(
+                n for n, ok in (("run at 50 %", staged_ok), ("run at 100 %", full_ok)) if not ok
+            )
         )
     )
-    return 0 if ok else 1
+    return 0 if staged_ok and full_ok else 1
 
 
 if __name__ == "__main__":

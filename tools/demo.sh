@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# The demo: builds what is needed, then runs mvupdate.exe once against a local update server
-# with a small sample release and prints what happened.
+# The demo: builds what is needed, then runs mvupdate.exe against a local update server with a
+# small sample release, staged: once offered to 50 % of the machines, once to all of them, and
+# prints what happened.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
