@@ -194,15 +194,28 @@ TEST(SignedAnswer, EnvelopeSignatureDigestAndExpiry)
         EXPECT_EQ(TagRead::kMalformed,
                   ReadIniDigest(reinterpret_cast<const uint8_t*>(tag.data()), tag.size(), sha));
     }
-    const char* const badTimes[] = {"2030-02-29T00:00:00Z", "2030-13-01T00:00:00Z",
+    const char* const badTimes[] = {"2030-02-29T00:00:00Z", "2100-02-29T00:00:00Z",
+                                    "2030-04-31T00:00:00Z", "2030-13-01T00:00:00Z",
                                     "2030-01-01T24:00:00Z", "2030-01-01 00:00:00Z",
                                     "2030-01-01T00:00:00",  "2030-01-01T00:00:0xZ"};
     for (const char* bad : badTimes) {
         SCOPED_TRACE(bad);
         EXPECT_FALSE(ParseUtcTime(bad, std::strlen(bad), &when));
     }
-    EXPECT_TRUE(ParseUtcTime("2028-02-29T00:00:00Z", 20, &when));
-    EXPECT_EQ(1835395200, when);
+    // Leap days of a fourth and of a four-hundredth year, the day after a century's February.
+    const struct {
+        const char* text;
+        int64_t seconds;
+    } goodTimes[] = {{"2028-02-29T00:00:00Z", 1835395200},
+                     {"2000-02-29T12:00:00Z", 951825600},
+                     {"2100-03-01T00:00:00Z", 4107542400},
+                     {"2030-12-31T23:59:59Z", 1924991999}};
+    for (const auto& good : goodTimes) {
+        SCOPED_TRACE(good.text);
+        when = 0;
+        EXPECT_TRUE(ParseUtcTime(good.text, std::strlen(good.text), &when));
+        EXPECT_EQ(good.seconds, when);
+    }
 }
 
 TEST(SignedAnswer, SerialsAreDecimalNumbersFromOneTo2To63Minus1)
