@@ -811,7 +811,7 @@ def rows(long_rows=False):
                     serve=(V(b"", body_size=200 * 1024),),
                     path=V_FAILS,
                     trace=["OnUrlReturn: an answer of 204800 bytes is refused (at most 102399)."],
-                    within=("seconds", 30 + 20),
+                    no_trace=["Getting downloading info time out."],
                 ),
             ),
             # Exactly at the limit the body arrives whole; the program then finds it too long to use.
@@ -823,7 +823,7 @@ def rows(long_rows=False):
                     serve=(V(b"", body_size=2**20),),
                     path=V_FAILS,
                     trace=["OnUrlReturn: an answer of 1048576 bytes is refused (at most 102399)."],
-                    within=("seconds", 30 + 20),
+                    no_trace=["Getting downloading info time out."],
                     no_modules=["passes its limit"],
                 ),
             ),
