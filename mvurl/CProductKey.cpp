@@ -56,6 +56,25 @@ DWORD CProductKey::ReadSwitch(const char* name, DWORD fallback)
     return static_cast<DWORD>(std::strtoul(data, nullptr, 10));
 }
 
+bool CProductKey::IsStrictlyOn(const char* name)
+{
+    if (m_hKey == nullptr)
+        return false;
+    DWORD type = 0;
+    char data[8] = {};
+    DWORD cb = sizeof(data);
+    if (RegQueryValueExA(m_hKey, name, nullptr, &type, reinterpret_cast<BYTE*>(data), &cb) !=
+        ERROR_SUCCESS) {
+        return false;
+    }
+    if (type == REG_DWORD && cb == sizeof(DWORD)) {
+        DWORD number = 0;
+        std::memcpy(&number, data, sizeof(number));
+        return number == 1;
+    }
+    return type == REG_SZ && strnlen(data, cb) == 1 && data[0] == '1';
+}
+
 bool CProductKey::ReadText(const char* name, char* buffer, DWORD size)
 {
     if (m_hKey == nullptr || buffer == nullptr || size == 0)

@@ -27,6 +27,10 @@ public:
     // of any other type or form (a text's bytes are never taken for a number).
     DWORD ReadSwitch(const char* name, DWORD fallback);
 
+    // A switch that weakens a check: on only for REG_SZ "1" or REG_DWORD 1. Any other type or
+    // form ("01", bytes, an expandable text) leaves the check as strict as without the value.
+    bool IsStrictlyOn(const char* name);
+
 private:
     HKEY m_hKey = nullptr;
 };

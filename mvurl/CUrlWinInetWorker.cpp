@@ -331,7 +331,7 @@ void CUrlWinInetWorker::StartThreadRun()
     if (key.IsOpen())
         key.ReadText("UploadURL", m_szUploadUrl, sizeof(m_szUploadUrl));
     m_dwSecureFlags = kSecureFlags;
-    if (key.ReadSwitch("MVRelaxedTls", 0) == 1)
+    if (key.IsStrictlyOn("MVRelaxedTls"))
         RelaxTlsIfSigned();
     ReadCredentialScope(key);
     CUrlLogLine().Text("MVUrl worker thread started running").Info();

@@ -10,6 +10,8 @@ packages=(
   iproute2
   # the end-to-end rows of signed answers serve a published release with a real web server
   nginx-light
+  # the proxy rows send TLS requests through a real CONNECT proxy
+  tinyproxy-bin
   # the formatters (tools/format --check is part of the test command)
   clang-format black
   # the native sanitizer and fuzzing build (tools/fuzz.sh)

@@ -17,6 +17,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <functional>
 #include <map>
 #include <string>
@@ -309,40 +310,39 @@ TEST_F(UrlExchange, CertificateNameAndDatesAreCheckedUnlessTheOperatorRelaxesThe
         << "the rig has no certificates to refuse";
     Serve("path: /cert", "ok");
     // Strict rows first: an accepted connection may be kept and reused by WinInet.
-    const DWORD kNoSetting = 0xFFFFFFFF;
-    // text: MVRelaxedTls as REG_SZ; null: as REG_DWORD number, unless that is kNoSetting.
-    // withKey: an update key is set. Without one, TLS is all that authenticates the server:
-    // the switch is ignored then.
+    // type 0: no MVRelaxedTls; otherwise the value of that type holds text (REG_SZ,
+    // REG_EXPAND_SZ) or number (REG_DWORD and 4-byte REG_BINARY). withKey: an update key is
+    // set. Without one, TLS is all that authenticates the server: the switch is ignored then.
     const struct {
+        DWORD type;
         const char* text;
         DWORD number;
         bool withKey;
         bool relaxed;
     } rows[] = {
-        {nullptr, kNoSetting, true, false},
-        {"0", 0, true, false},
-        {"yes", 0, true, false},
-        {nullptr, 2, true, false},
-        {"1", 0, false, false},
-        {nullptr, 1, false, false},
-        {"1", 0, true, true},
-        {nullptr, 1, true, true},
+        {0, "", 0, true, false},         {REG_SZ, "0", 0, true, false},
+        {REG_SZ, "yes", 0, true, false}, {REG_SZ, "01", 0, true, false},
+        {REG_SZ, "1 ", 0, true, false},  {REG_EXPAND_SZ, "1", 0, true, false},
+        {REG_DWORD, "", 2, true, false}, {REG_BINARY, "", 1, true, false},
+        {REG_SZ, "1", 0, false, false},  {REG_DWORD, "", 1, false, false},
+        {REG_SZ, "1", 0, true, true},    {REG_DWORD, "", 1, true, true},
     };
     for (const auto& row : rows) {
         ClearStored();
         if (row.withKey)
             StoreText("MVUpdateKey", kUpdateKey);
-        if (row.text != nullptr)
-            StoreText("MVRelaxedTls", row.text);
-        if (row.text == nullptr && row.number != kNoSetting)
-            StoreNumber("MVRelaxedTls", row.number);
+        if (row.type == REG_SZ || row.type == REG_EXPAND_SZ)
+            Store("MVRelaxedTls", row.type, row.text, DWORD(std::strlen(row.text) + 1));
+        if (row.type == REG_DWORD || row.type == REG_BINARY)
+            Store("MVRelaxedTls", row.type, &row.number, sizeof(row.number));
         MVUrlInit(nullptr, 0);
         const Outcome o1 = Fetch("https://" + wrongName + "/cert");
         const Outcome o2 = Fetch("https://" + expired + "/cert");
         // No setting relaxes the issuer: a certificate no trusted CA signed is always refused.
         const Outcome o3 = Fetch("https://" + untrusted + "/cert");
         MVUrlCleanup();
-        const std::string which = (row.text ? row.text : "number " + std::to_string(row.number)) +
+        const std::string which = "type " + std::to_string(row.type) + " \"" + row.text + "\" " +
+                                  std::to_string(row.number) +
                                   (row.withKey ? " with a key" : " without a key");
         if (row.relaxed) {
             EXPECT_EQ("ok ok", o1.Delivered() + " " + o2.Delivered()) << which;
