@@ -2,6 +2,7 @@
 #include "app/Entry.h"
 
 #include <cstdlib>
+#include <new>
 
 int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE /*hPrevInstance*/, PWSTR lpCmdLine,
                     int /*nShowCmd*/)
@@ -18,3 +19,32 @@ void __verbose_terminate_handler()
     std::abort();
 }
 }  // namespace __gnu_cxx
+
+// The C++ library's nothrow allocation calls its throwing one inside a handler, and so links the
+// unwinder, the exception personality and the exception allocator: a fifth of the program. Every
+// allocation of the product asks for a null answer on failure, so these go to the C runtime's
+// heap directly; the deletes match them.
+void* operator new(size_t size, const std::nothrow_t&) noexcept
+{
+    return std::malloc(size != 0 ? size : 1);
+}
+void* operator new[](size_t size, const std::nothrow_t&) noexcept
+{
+    return std::malloc(size != 0 ? size : 1);
+}
+void operator delete(void* p) noexcept
+{
+    std::free(p);
+}
+void operator delete(void* p, size_t) noexcept
+{
+    std::free(p);
+}
+void operator delete[](void* p) noexcept
+{
+    std::free(p);
+}
+void operator delete[](void* p, size_t) noexcept
+{
+    std::free(p);
+}
