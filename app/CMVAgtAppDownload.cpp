@@ -12,6 +12,7 @@
 #include "trace/CMVFuncTrace.h"
 #include "trace/TraceText.h"
 #include "util/ConfigStore.h"
+#include "util/NeverDestroyed.h"
 #include "util/OSVersion.h"
 #include "util/Utf8.h"
 
@@ -21,6 +22,8 @@
 #include <new>
 
 namespace {
+
+CNeverDestroyed<CKSCriticalSection> s_notifyLock;
 
 constexpr int kFieldSize = 256;
 // The UTF-8 form of a field of the answer or of the INI's path: a wide character (or a
@@ -85,6 +88,11 @@ std::unique_ptr<char[]> IniFileBytes(const wchar_t* text, DWORD* count)
 }
 
 }  // namespace
+
+CKSCriticalSection& NotifyLock()
+{
+    return s_notifyLock.Get();
+}
 
 bool CMVAgtApp::StoreIniFile(const wchar_t* text)
 {

@@ -1,6 +1,8 @@
 #include "trace/CTraceSecrets.h"
 
 #include "threading/CKSLock.h"
+#include "trace/StaticInitOrder.h"
+#include "util/NeverDestroyed.h"
 #include "util/SecureWipe.h"
 
 #include <windows.h>
@@ -21,14 +23,15 @@ size_t Length(const char* text)
     return std::strlen(text);
 }
 
+// Built before any other process-wide object, so that every record finds it, and never
+// destroyed: records may still come while static objects go.
+CNeverDestroyed<CTraceSecrets> s_table MVU_INIT_PRIORITY(MVU_INIT_PRIORITY_TRACE_SECRETS);
+
 }  // namespace
 
 CTraceSecrets& CTraceSecrets::Instance()
 {
-    // Built in place and never destroyed: records may still come while static objects go.
-    alignas(CTraceSecrets) static unsigned char storage[sizeof(CTraceSecrets)];
-    static CTraceSecrets* const table = new (storage) CTraceSecrets();
-    return *table;
+    return s_table.Get();
 }
 
 void CTraceSecrets::Add(const wchar_t* value)

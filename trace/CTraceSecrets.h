@@ -7,6 +7,7 @@
 
 #include "threading/CKSCriticalSection.h"
 #include "trace/SecretMask.h"
+#include "util/NeverDestroyed.h"
 
 #include <cstddef>
 #include <memory>
@@ -40,6 +41,7 @@ private:
         char narrow[kNarrowBytes];
     };
 
+    friend class CNeverDestroyed<CTraceSecrets>;
     CTraceSecrets() = default;
     void AddLocked(const wchar_t* wide, const char* narrow);
     // The masked text, under the lock, for either form of the values.

@@ -6,6 +6,9 @@
 // returns. Every priority in use is listed here and nowhere else.
 #pragma once
 
+// The table of secrets every trace record passes (trace/CTraceSecrets.cpp): before anything
+// that could write a record.
+constexpr int MVU_INIT_PRIORITY_TRACE_SECRETS = 800;
 // Reserved for test programs that prepare the process before any of the objects below.
 constexpr int MVU_INIT_PRIORITY_TEST_SETUP = 900;
 // The restriction of the library search to the program's and the system's folders, before
