@@ -13,6 +13,7 @@
 #include "util/SecureWipe.h"
 #include "util/Unscramble.h"
 #include "trace/CTraceSecrets.h"
+#include "trace/SecretMask.h"
 #include "util/Utf8.h"
 
 #include <cstring>
@@ -27,14 +28,18 @@ constexpr int32_t kMaxAnswerBytes = 102399;
 constexpr int32_t kFixedAnswerBytes = 4092;
 constexpr int kFixedBufferSize = 4096;
 
-// Traces a server's answer with any access token in it masked.
+// Traces a server's answer with any access token in it masked: a server that echoes the
+// request URL would otherwise put it into the trace.
 void TraceMasked(int32_t level, const wchar_t* text)
 {
-    const size_t needed = MaskTokenInText(text, nullptr, 0);
+    const wchar_t* answer = text != nullptr ? text : L"";
+    const size_t length = std::wcslen(answer);
+    const size_t needed =
+        MaskTokenParameters<wchar_t>(answer, length, TokenExtent::ToLineEnd, nullptr, 0);
     std::unique_ptr<wchar_t[]> masked(new (std::nothrow) wchar_t[needed]);
     if (!masked)
         return;
-    MaskTokenInText(text, masked.get(), needed);
+    MaskTokenParameters(answer, length, TokenExtent::ToLineEnd, masked.get(), needed);
     TraceText(level, masked.get());
 }
 

@@ -203,31 +203,3 @@ bool EqualsIgnoreAsciiCase(const wchar_t* a, const wchar_t* b)
     }
     return *a == *b;
 }
-
-size_t MaskTokenInText(const wchar_t* text, wchar_t* out, size_t cchOut)
-{
-    size_t needed = 0;
-    auto put = [&](const wchar_t* from, size_t count) {
-        for (size_t i = 0; i < count; ++i, ++needed) {
-            if (out != nullptr && needed + 1 < cchOut)
-                out[needed] = from[i];
-        }
-    };
-    const wchar_t* p = text != nullptr ? text : L"";
-    while (const wchar_t* found = std::wcsstr(p, L"TK=")) {
-        const bool parameter = found == text || found[-1] == L'?' || found[-1] == L'&';
-        put(p, static_cast<size_t>(found - p) + 3);
-        p = found + 3;
-        if (!parameter)
-            continue;
-        // The token is inserted verbatim and may hold "&": mask to the end of the line.
-        const wchar_t* lineEnd = p + std::wcscspn(p, L"\r\n");
-        if (lineEnd != p)
-            put(L"********", 8);
-        p = lineEnd;
-    }
-    put(p, std::wcslen(p));
-    if (out != nullptr && cchOut > 0)
-        out[needed < cchOut ? needed : cchOut - 1] = L'\0';
-    return needed + 1;
-}

@@ -60,13 +60,6 @@ bool ParseVersionAnswer(const wchar_t* text, VersionAnswer& answer);
 // Windows refuses in file names.
 bool IsSafeLocalFileName(const wchar_t* name);
 
-// A server's answer as it may be traced: every "TK=" parameter (after "?", "&" or at the start)
-// keeps its name, and the rest of its line is replaced by "********". A server that echoes the
-// request URL would otherwise put the access token into the trace. Writes at most cchOut
-// characters with the terminator (the text is cut there); answers the characters the whole
-// masked text needs, terminator included, so a null out measures.
-size_t MaskTokenInText(const wchar_t* text, wchar_t* out, size_t cchOut);
-
 // ASCII letters compared without regard to case, everything else exactly.
 bool EqualsIgnoreAsciiCase(const wchar_t* a, const wchar_t* b);
 

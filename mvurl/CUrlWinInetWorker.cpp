@@ -12,6 +12,7 @@
 #include "mvurl/UrlText.h"
 #include "mvurl/WinInetBinding.h"
 #include "threading/CKSLock.h"
+#include "trace/UrlMask.h"
 #include "util/SecureWipe.h"
 #include "util/UpdateKeySetting.h"
 
@@ -417,7 +418,7 @@ int32_t CUrlWinInetWorker::Perform(CUrlRequest* request)
     DWORD secureFlags = request->GetSecure() ? m_dwSecureFlags : 0;
     CUrlLogLine()
         .Text("MVUrl tried to open url : ")
-        .Text(RedactToken(url).GetText())
+        .Text(MaskTokenInUrl(url).GetText())
         .Text(" secure flag : ")
         .Signed(request->GetSecure() ? 1 : 0)
         .Info();
@@ -432,7 +433,7 @@ int32_t CUrlWinInetWorker::Perform(CUrlRequest* request)
         .Text(" Secure flag : ")
         .Unsigned(secureFlags)
         .Text(" object : ")
-        .Text(RedactToken(target.object.GetText()).GetText())
+        .Text(MaskTokenInUrl(target.object.GetText()).GetText())
         .Info();
 
     // A port the URL names is the one connected to.
@@ -475,7 +476,7 @@ int32_t CUrlWinInetWorker::Connect(const char* host, INTERNET_PORT port, const c
     *connection = hConnect;
     m_bServerCredentialsAllowed = m_credentialPort != 0 && port == m_credentialPort &&
                                   IsSameHost(host, m_credentialHost.GetText());
-    CUrlLogLine().Text("MVUrl tried to retrieve ").Text(RedactToken(object).GetText()).Info();
+    CUrlLogLine().Text("MVUrl tried to retrieve ").Text(MaskTokenInUrl(object).GetText()).Info();
     return 0;
 }
 
@@ -516,7 +517,7 @@ int32_t CUrlWinInetWorker::FollowRedirects(CUrlRequest* request, const char* hos
     for (int hop = 1;; ++hop) {
         RedirectTarget to = ResolveRedirect(location.GetText(), from.host.GetText(), from.port,
                                             from.object.GetText());
-        const CKSCharStr shown = MaskLocation(location.GetText(), request->GetUrl().GetText());
+        const CKSCharStr shown = MaskTokenInUrl(location.GetText(), request->GetUrl().GetText());
         location.Wipe();
         if (to.kind != RedirectKind::Follow || hop > kMaxRedirectHops)
             return RefuseRedirect(to.kind, shown);

@@ -1,6 +1,5 @@
 #include "mvurl/RedirectText.h"
 
-#include "mvurl/UrlText.h"
 #include "util/SecureWipe.h"
 
 #include <cstring>
@@ -8,8 +7,6 @@
 #include <new>
 
 namespace {
-
-const char kTokenParam[] = "TK=";
 
 bool IsAlpha(char c)
 {
@@ -130,17 +127,6 @@ bool SetRelative(RedirectTarget& target, const char* reference, const char* base
     return Join(target.object, base, kept, reference, std::strcspn(reference, "#"));
 }
 
-// Where text starts its "TK=" parameter's value (after "?", "&" or at its start), or null.
-const char* TokenIn(const char* text)
-{
-    for (const char* at = std::strstr(text, kTokenParam); at != nullptr;
-         at = std::strstr(at + 1, kTokenParam)) {
-        if (at == text || at[-1] == '?' || at[-1] == '&')
-            return at + sizeof(kTokenParam) - 1;
-    }
-    return nullptr;
-}
-
 }  // namespace
 
 RedirectTarget ResolveRedirect(const char* location, const char* host, uint16_t port,
@@ -171,38 +157,4 @@ RedirectTarget ResolveRedirect(const char* location, const char* host, uint16_t 
     if (resolved && target.host.GetLength() > 0)
         target.kind = RedirectKind::Follow;
     return target;
-}
-
-CKSCharStr MaskLocation(const char* location, const char* requestUrl)
-{
-    CKSCharStr masked = RedactToken(location);
-    const char* token = TokenIn(requestUrl != nullptr ? requestUrl : "");
-    const size_t tokenLength = token != nullptr ? std::strlen(token) : 0;
-    if (tokenLength == 0)
-        return masked;
-    const char* text = masked.GetText();
-    size_t found = 0;
-    for (const char* at = std::strstr(text, token); at != nullptr;
-         at = std::strstr(at + tokenLength, token))
-        ++found;
-    if (found == 0)
-        return masked;
-    const size_t maskLength = std::strlen(kTokenMask);
-    const size_t length = std::strlen(text) - found * tokenLength + found * maskLength;
-    std::unique_ptr<char[]> out(new (std::nothrow) char[length + 1]);
-    if (!out)
-        return CKSCharStr();  // showing nothing beats showing the token
-    char* write = out.get();
-    for (const char* at = std::strstr(text, token); at != nullptr; at = std::strstr(text, token)) {
-        std::memcpy(write, text, static_cast<size_t>(at - text));
-        write += at - text;
-        std::memcpy(write, kTokenMask, maskLength);
-        write += maskLength;
-        text = at + tokenLength;
-    }
-    std::strcpy(write, text);
-    masked.Wipe();
-    masked.Set(out.get());
-    SecureWipe(out.get(), length);
-    return masked;
 }

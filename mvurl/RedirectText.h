@@ -1,5 +1,5 @@
-// Pure text work on redirects of requests made over TLS: where a Location leads, and how it
-// may be shown in a log record. No Windows header here.
+// Pure text work on redirects of requests made over TLS: where a Location leads. Its records
+// show it through MaskTokenInUrl (trace/UrlMask.h). No Windows header here.
 #pragma once
 
 #include "threading/CKSCharStr.h"
@@ -38,8 +38,3 @@ struct RedirectTarget {
 // port 443 unless a port is given.
 RedirectTarget ResolveRedirect(const char* location, const char* host, uint16_t port,
                                const char* object);
-
-// location as a log record may show it: every "TK=" parameter masked as in the request's own
-// records, and any occurrence of the token that requestUrl carries masked too, wherever the
-// server put it.
-CKSCharStr MaskLocation(const char* location, const char* requestUrl);

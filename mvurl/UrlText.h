@@ -1,5 +1,5 @@
 // Pure text work on request URLs: splitting into host and object, recognising fault-report
-// uploads, and masking the access token in log records. No Windows header here.
+// uploads. No Windows header here.
 #pragma once
 
 #include "threading/CKSCharStr.h"
@@ -50,9 +50,3 @@ struct UploadParts {
     ~UploadParts() { object.Wipe(); }
 };
 UploadParts SplitUpload(const char* object);
-
-// The text with everything behind the first "TK=" parameter replaced by a fixed mask, so no
-// log record carries the access token. The token is the URL's last parameter and is put in
-// without escaping, so it may itself hold "&": the mask runs to the end of the text.
-CKSCharStr RedactToken(const char* text);
-extern const char kTokenMask[];

@@ -57,39 +57,6 @@ TEST(IsSafeLocalFileName, PlainNamesOnly)
     EXPECT_FALSE(IsSafeLocalFileName(nullptr));
 }
 
-TEST(MaskTokenInText, HidesEveryTokenParameterToItsLineEnd)
-{
-    const struct {
-        const wchar_t* text;
-        const wchar_t* traced;
-    } rows[] = {
-        {L"Not found: /u/smt.php?AT=RV&TK=s3cr&t0k</p>\r\nnext line",
-         L"Not found: /u/smt.php?AT=RV&TK=********\r\nnext line"},
-        {L"TK=abc", L"TK=********"},
-        {L"?TK=a\n&TK=b\nend", L"?TK=********\n&TK=********\nend"},
-        // Not a parameter: a word that merely ends in TK=.
-        {L"OKTK=plain", L"OKTK=plain"},
-        {L"&TK=\nempty token", L"&TK=\nempty token"},
-        {L"no token here", L"no token here"},
-        {L"", L""},
-    };
-    for (const auto& row : rows) {
-        const size_t needed = MaskTokenInText(row.text, nullptr, 0);
-        EXPECT_EQ(std::wcslen(row.traced) + 1, needed) << row.text;
-        std::wstring out(needed + 4, L'#');
-        EXPECT_EQ(needed, MaskTokenInText(row.text, &out[0], needed));
-        EXPECT_EQ(std::wstring(row.traced), out.c_str()) << row.text;
-        EXPECT_EQ(L'#', out[needed]) << "written past the text";
-    }
-    // A buffer too small for the masked text gets it cut, and terminated.
-    wchar_t small[8] = {};
-    MaskTokenInText(L"&TK=secret", small, 8);
-    EXPECT_STREQ(L"&TK=***", small);
-    wchar_t empty[2] = {L'#', L'#'};
-    EXPECT_EQ(1u, MaskTokenInText(nullptr, empty, 2));
-    EXPECT_EQ(L'\0', empty[0]);
-}
-
 // The share is one of the envelope's values: read from inside it only (the signed part, when
 // answers are signed), whatever stands around it.
 TEST(ParseVersionAnswer, TheRolloutShareIsReadFromTheEnvelopeOnly)

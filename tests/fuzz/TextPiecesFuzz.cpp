@@ -1,11 +1,14 @@
 // The smaller text pieces, one per input chosen by the first byte: bounded wide strings,
-// Base64, request URL splitting and token masking with the narrow string class, the trace
-// message buffer, hex reading and path cutting, redirect locations.
+// Base64, request URL splitting and token masking (in both widths, and the URL records' copies
+// with the narrow string class), the trace message buffer, hex reading and path cutting,
+// redirect locations.
 #include "mvurl/RedirectText.h"
 #include "mvurl/UrlText.h"
 #include "tests/fuzz/FuzzSupport.h"
 #include "threading/CKSCharStr.h"
 #include "trace/CTraceMsgBuf.h"
+#include "trace/SecretMask.h"
+#include "trace/UrlMask.h"
 #include "util/Base64.h"
 #include "util/HexText.h"
 #include "util/ModulePath.h"
@@ -79,6 +82,49 @@ void CheckBase64(fuzz::InputReader& in)
     FUZZ_CHECK(decoded.substr(0, bytes.size()) == bytes, "encoding decodes to the bytes");
 }
 
+// The token parameters as their contract says: "TK=" after "?", "&" or at the start; its token
+// to the text's end (lines: to its line's end) replaced by eight stars, except where a line
+// ends right behind "TK=".
+template <typename CharT>
+std::basic_string<CharT> TokenMaskModel(const std::basic_string<CharT>& text, bool lines)
+{
+    using String = std::basic_string<CharT>;
+    const String name = {CharT('T'), CharT('K'), CharT('=')};
+    const String lineEnds = {CharT('\r'), CharT('\n')};
+    String out;
+    size_t from = 0;
+    for (size_t at = text.find(name); at != String::npos; at = text.find(name, at + 1)) {
+        if (at < from || (at != 0 && text[at - 1] != CharT('?') && text[at - 1] != CharT('&')))
+            continue;
+        size_t end = lines ? text.find_first_of(lineEnds, at + 3) : String::npos;
+        end = end == String::npos ? text.size() : end;
+        out += text.substr(from, at + 3 - from);
+        if (end > at + 3 || !lines)
+            out += String(8, CharT('*'));
+        from = end;
+    }
+    return out + text.substr(from);
+}
+
+// MaskTokenParameters against the model, whole and cut at capacity, in both extents.
+template <typename CharT>
+void CheckTokenMask(const std::basic_string<CharT>& text, size_t capacity)
+{
+    for (const bool lines : {false, true}) {
+        const TokenExtent extent = lines ? TokenExtent::ToLineEnd : TokenExtent::ToTextEnd;
+        const std::basic_string<CharT> model = TokenMaskModel(text, lines);
+        for (const size_t cch : {model.size() + 1, capacity}) {
+            fuzz::GuardedBuffer<CharT> out(cch);
+            const size_t needed =
+                MaskTokenParameters(text.data(), text.size(), extent, out.data(), cch);
+            FUZZ_CHECK(needed == model.size() + 1 && out.GuardIntact() &&
+                           out.Text() == model.substr(0, cch == 0 ? 0 : cch - 1) &&
+                           (cch == 0 || out.Terminated()),
+                       "every token parameter masked, the output cut and terminated");
+        }
+    }
+}
+
 void CheckUrlText(fuzz::InputReader& in)
 {
     const std::string url = in.Field().c_str(), text = in.Rest().c_str();
@@ -102,13 +148,9 @@ void CheckUrlText(fuzz::InputReader& in)
     FUZZ_CHECK(upload.body.GetText() == (upload.hasBody ? text.substr(mark + 11) : ""),
                "body behind the mark");
 
-    size_t param = text.find("TK=");
-    while (param != std::string::npos && param != 0 && text[param - 1] != '?' &&
-           text[param - 1] != '&')
-        param = text.find("TK=", param + 1);
-    const std::string masked =
-        param == std::string::npos ? text : text.substr(0, param + 3) + kTokenMask;
-    FUZZ_CHECK(RedactToken(text.c_str()).GetText() == masked,
+    CheckTokenMask(text, url.size());
+    CheckTokenMask(fuzz::Wide(text), url.size());
+    FUZZ_CHECK(MaskTokenInUrl(text.c_str()).GetText() == TokenMaskModel(text, false),
                "everything behind the token parameter masked");
     FUZZ_CHECK(EffectiveUploadUrl(text.c_str()) ==
                    (text.size() > 4 ? text : std::string(kDefaultUploadUrl)),
@@ -255,7 +297,7 @@ void CheckRedirect(fuzz::InputReader& in)
     }
     // The mask itself could make a token of stars appear again.
     const std::string url = "http://h/smt.php?AT=RV&TK=" + token;
-    const std::string shown = MaskLocation(location.c_str(), url.c_str()).GetText();
+    const std::string shown = MaskTokenInUrl(location.c_str(), url.c_str()).GetText();
     if (!token.empty() && token.find('*') == std::string::npos)
         FUZZ_CHECK(shown.find(token) == std::string::npos, "the token never shown");
 }
