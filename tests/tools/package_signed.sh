@@ -4,7 +4,7 @@
 # the rebuild in another folder compared. Checks that each zip's SHA256SUMS holds for every file
 # in it, that the signed program verifies against that CA (signature and time stamp) and is the
 # build's program with that signature attached, that the unsigned one is the build's own bytes,
-# and that signing left the build's files as they were.
+# that signing left the build's files as they were, and that the program keeps its size budget.
 set -euo pipefail
 work="$(realpath -m "$1")"
 source_dir="$(cd "$(dirname "$0")/../.." && pwd)"
@@ -97,6 +97,11 @@ zip=("$work"/unsigned/mvupdate-*-win32.zip)
 unzipped "${zip[0]}" "$work/unsigned/files"
 cmp "$program" "$work/unsigned/files/mvupdate.exe" || fail "the unsigned package's program is not the build's"
 zip_comment "${zip[0]}" | grep -q unsigned || fail "the unsigned package does not say so"
+# The program's budget: at most 120 KB. The C++ library's exception machinery (unwinder,
+# personality, exception allocator), which a function's guarded static or the library's own
+# nothrow allocation would link, alone takes about 40 KB.
+size="$(stat -c %s "$program")"
+[ "$size" -le 122880 ] || fail "the program is $size bytes, more than its 120 KB (122880 bytes)"
 
 built_before="$(sha256sum "$program" "$program.debug")"
 MVU_SIGN_CERT="$work/pki/signer.pem" MVU_SIGN_KEY="$work/pki/signer.key" \
