@@ -95,21 +95,23 @@ void CMVAgtApp::Run()
         g_pfnDlkExitStdDownload();
 }
 
-void CMVAgtApp::SetStatus(int32_t status)
+void CMVAgtApp::SetStatus(AgtStatus status)
 {
     CMVFuncTrace scope(L"CMVAgtApp::SetStatus");
     m_nStatus = status;
     m_dwStatusTime = AppTickCount();
-    TraceFormat(TRACE_LEVEL_PROGRESS, 256, L"Change AgtApp status to %d.", status);
+    TraceFormat(TRACE_LEVEL_PROGRESS, 256, L"Change AgtApp status to %d.",
+                static_cast<int>(status));
 }
 
-bool CMVAgtApp::SetStatusIf(int32_t expected, int32_t status)
+bool CMVAgtApp::SetStatusIf(AgtStatus expected, AgtStatus status)
 {
-    CMVFuncTrace scope(L"CMVAgtApp::SetStatus");
+    CMVFuncTrace scope(L"CMVAgtApp::SetStatusIf");
     if (!m_nStatus.compare_exchange_strong(expected, status))
         return false;
     m_dwStatusTime = AppTickCount();
-    TraceFormat(TRACE_LEVEL_PROGRESS, 256, L"Change AgtApp status to %d.", status);
+    TraceFormat(TRACE_LEVEL_PROGRESS, 256, L"Change AgtApp status to %d.",
+                static_cast<int>(status));
     return true;
 }
 

@@ -1,7 +1,7 @@
 // The updater's application object: the state of one update run and its status machine.
 // The entry creates exactly one, drives it from the hidden window's 50 ms timer and
 // destroys it. Everything runs on the main thread except the download library's
-// notification, which may arrive on a thread of the library's and acts only in status 4.
+// notification, which may arrive on a thread of the library's and acts only while downloading.
 #pragma once
 
 #include "app/AgtStatus.h"
@@ -25,7 +25,7 @@ public:
 
     // Reads the trace threshold, starts the URL module and queues the version check.
     void Initialize(HWND hWnd);
-    // Gives up the pending request and stops the URL module; status 0.
+    // Gives up the pending request and stops the URL module; STATUS_IDLE.
     void Cleanup();
     void SetCheckFlag(int32_t flag);
     // The message loop: until the quit flag is set or WM_QUIT arrives.
@@ -33,10 +33,10 @@ public:
     // One timer tick: time-outs, the download start, retries, the end; then dispatch.
     void OnTimer();
     // Every status change goes through here: it stamps the status time.
-    void SetStatus(int32_t status);
+    void SetStatus(AgtStatus status);
     // The same, but only while the status is still expected (for the library's thread, which
     // must not undo a change the main thread made meanwhile). True when it was changed.
-    bool SetStatusIf(int32_t expected, int32_t status);
+    bool SetStatusIf(AgtStatus expected, AgtStatus status);
 
     // First step of the run: asks the configured server for the current version, or starts
     // the configuration program when no server is configured.
@@ -63,7 +63,7 @@ public:
                                              const char* fileName, const char* secondName,
                                              int resultCode, ULONG_PTR reserved2);
 
-    int32_t GetStatus() const { return m_nStatus; }
+    AgtStatus GetStatus() const { return m_nStatus; }
     DWORD GetStatusTime() const { return m_dwStatusTime; }
     bool IsQuitting() const { return m_nQuit != 0; }
     int32_t GetCheckFlag() const { return m_nCheckFlag; }
@@ -96,7 +96,7 @@ protected:
     int32_t m_nQuit = 0;
     wchar_t m_szServerName[256] = {};
     // Written by the main thread and the library's notification thread.
-    std::atomic<int32_t> m_nStatus{STATUS_IDLE};
+    std::atomic<AgtStatus> m_nStatus{STATUS_IDLE};
     std::atomic<DWORD> m_dwStatusTime{0};
     int32_t m_nSecure = 1;
     CUrlRequest* m_pCurrentRequest = nullptr;

@@ -153,8 +153,8 @@ void CMVAgtApp::StartDownload()
     WideToUtf8(m_szIniName, iniPath, kNarrowArgSize);
     WideToUtf8(m_szInstallSection, section, kNarrowArgSize);
     TraceText(TRACE_LEVEL_PROGRESS, L"Call DlkStdDownload...");
-    // The attempt's number and status 4 before any library call: ticks during a call, and a
-    // notification from inside it, see this download in progress.
+    // The attempt's number and STATUS_DOWNLOADING before any library call: ticks during a call, and
+    // a notification from inside it, see this download in progress.
     ++m_nAttempt;
     SetStatus(STATUS_DOWNLOADING);
     LoadKsdlkextFunctions();

@@ -19,6 +19,8 @@ PFN_DlkOdeConfig g_pfnDLKOpcConfig = nullptr;
 
 namespace {
 
+// Freed only by FreeDLKFunctions, never as the process ends: the library's own threads may still
+// be inside it then. So no owner object, whose destructor would run at exit.
 HMODULE g_hDlk = nullptr;
 bool g_bDlkOwned = false;
 HMODULE g_hKsdlkext = nullptr;

@@ -4,6 +4,7 @@
 #include "app/CMVAgtApp.h"
 #include "app/DlkBinding.h"
 #include "app/EntryGlobals.h"
+#include "app/LaunchedProgram.h"
 #include "trace/TraceText.h"
 #include "util/ModulePath.h"
 #include "util/OSVersion.h"
@@ -24,8 +25,6 @@ const wchar_t kHiddenWindowClass[] = L"ovkmvdownloadhiddenwnd";
 const wchar_t kHiddenWindowTitle[] = L"*****ovkmvdownload*****5621#####$$$$$";
 
 namespace {
-
-constexpr DWORD kLaunchWaitMs = 2000;
 
 HWND CreateHiddenWindow(HINSTANCE hInstance)
 {
@@ -180,9 +179,6 @@ BOOL ShellOpenFile(const wchar_t* path, const wchar_t* parameters, int showComma
     info.lpParameters = parameters;
     info.nShow = showCommand;
     const BOOL ok = ShellExecuteExW(&info);
-    if (info.hProcess != nullptr) {
-        WaitForSingleObject(info.hProcess, kLaunchWaitMs);
-        CloseHandle(info.hProcess);
-    }
+    AwaitLaunched(UniqueKernelHandle(info.hProcess));
     return ok;
 }

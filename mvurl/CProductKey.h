@@ -2,17 +2,18 @@
 // read with narrow-character calls. Open for the object's lifetime; closed exactly once.
 #pragma once
 
+#include "util/UniqueHandle.h"
+
 #include <windows.h>
 
 class CProductKey {
 public:
     explicit CProductKey(REGSAM access);
-    ~CProductKey();
 
     CProductKey(const CProductKey&) = delete;
     CProductKey& operator=(const CProductKey&) = delete;
 
-    bool IsOpen() const { return m_hKey != nullptr; }
+    bool IsOpen() const { return static_cast<bool>(m_hKey); }
 
     // Reads at most size bytes of the value, whatever its type. false when it is missing or
     // longer than size; buffer is left as it was then.
@@ -32,5 +33,5 @@ public:
     bool IsStrictlyOn(const char* name);
 
 private:
-    HKEY m_hKey = nullptr;
+    CRegKey m_hKey;
 };

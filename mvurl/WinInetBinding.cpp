@@ -14,6 +14,8 @@ struct ProxyInfoA {
     LPCSTR lpszProxyBypass;
 };
 
+// Freed only by WinInetUnbind, never as the process ends: a worker given up inside WinInet may
+// still be in it then. So no owner object, whose destructor would run at exit.
 HMODULE g_hWinInet = nullptr;
 WinInetFunctions g_entries = {};
 // Set while a test's table stands in for the library.

@@ -32,9 +32,9 @@ TEST_F(AppTest, EachWaitingStatusMovesOnOnlyPastItsLimit)
 {
     const struct {
         const char* name;
-        int32_t status;
+        AgtStatus status;
         DWORD limit;
-        int32_t next;
+        AgtStatus next;
         const wchar_t* trace;  // null: none expected
         bool awaitsAnswer;     // the answer that comes too late must be dropped
     } rows[] = {
@@ -88,8 +88,8 @@ TEST_F(AppTest, DownloadAttemptOutcomes)
         FakeOutcome outcome;
         int integrity;
         const char* calls;
-        int32_t after;  // the status the attempt ends in
-        int32_t then;   // and the one the next tick sets
+        AgtStatus after;  // the status the attempt ends in
+        AgtStatus then;   // and the one the next tick sets
         const wchar_t* trace;
     } rows[] = {
         {"nothing needed", 0, Bound, FakeOutcome::NothingNeeded, 0, "D", STATUS_DONE, STATUS_QUIT,
@@ -176,7 +176,7 @@ TEST_F(AppTest, RetryCounterResetsOnSuccessAndWhenTheFourthFailureGivesUp)
 TEST_F(AppTest, OnlyTheSectionsEndDuringTheDownloadDecides)
 {
     const struct {
-        int32_t status;
+        AgtStatus status;
         int event;
     } rows[] = {
         {STATUS_DONE, DLK_EVENT_SECTION_DONE},
@@ -277,10 +277,11 @@ TEST_F(AppTest, HeartbeatAtMostOncePerThreeMinutes)
 
 TEST_F(AppTest, EveryTickDispatchesFinishedRequests)
 {
+    // 7 is no status of the run: a tick in it still dispatches.
     for (int status : {0, 1, 2, 3, 4, 5, 6, 7, 8}) {
         g_deliveries = 0;
         TheUrlMgr().RequestDone(CUrlRequest::Create(&TheUrlMgr(), "u", 1, CountDelivery));
-        app->SetStatus(status);
+        app->SetStatus(static_cast<AgtStatus>(status));
         Tick(0);
         EXPECT_EQ(1, g_deliveries) << "status " << status;
     }
