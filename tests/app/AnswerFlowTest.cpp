@@ -6,6 +6,7 @@
 #include "app/EntryGlobals.h"
 #include "util/ConfigStore.h"
 
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 
@@ -76,8 +77,8 @@ protected:
         app->SetStatus(STATUS_DOWNLOADING_INI);
         Answer(ini);
     }
-    // The bytes of the INI file the application last stored, as its trace names it.
-    std::string StoredIni() const
+    // The INI file the application last stored, as its trace names it.
+    std::wstring StoredIniPath() const
     {
         const std::wstring prefix = L"dlkActiveIniName = ";
         std::wstring path;
@@ -85,7 +86,12 @@ protected:
             if (text.compare(0, prefix.size(), prefix) == 0)
                 path = text.substr(prefix.size());
         }
-        std::ifstream file(path.c_str(), std::ios::binary);
+        return path;
+    }
+    // Its bytes.
+    std::string StoredIni() const
+    {
+        std::ifstream file(StoredIniPath().c_str(), std::ios::binary);
         return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
     }
 };
@@ -194,6 +200,7 @@ TEST_F(AnswerFlow, ValuesLongerThanTheirBuffersFallBackToTheirDefaults)
     EXPECT_EQ("SupportDelta=", g_libraryCalls[3]);
 }
 
+// Every language the string table has, and numbers that name none.
 TEST_F(AnswerFlow, ProgressTitleAndLocalSettingFollowTheLanguage)
 {
     const struct {
@@ -201,10 +208,20 @@ TEST_F(AnswerFlow, ProgressTitleAndLocalSettingFollowTheLanguage)
         const char* title;        // Base64 of the UTF-8 title
         const char* setting;
     } cases[] = {
-        {L"4", "IOioreWumiBNaXJyb3J2YWxl", "NA=="},  // " 設定 Mirrorvale", leading blank kept
-        {L" 9", "U2V0dGluZyBVcCBNaXJyb3J2YWxl", "IDk="},  // not exactly "9": English
+        {L"3", "5q2j5Zyo6K6+572uIE1pcnJvcnZhbGU=", "Mw=="},  // "正在设置 Mirrorvale"
+        {L"4", "IOioreWumiBNaXJyb3J2YWxl", "NA=="},          // " 設定 Mirrorvale"
+        {L"5", "TWlycm9ydmFsZeOCkuioreWumuOBl+OBpuOBhOOBvuOBmQ==",
+         "NQ=="},                                        // "Mirrorvaleを設定しています"
+        {L"6", "TWlycm9ydmFsZSDshKTsuZgg7KSR", "Ng=="},  // "Mirrorvale 설치 중"
+        {L"7", "Q29uZmlndXJlciBNaXJyb3J2YWxl", "Nw=="},  // "Configurer Mirrorvale"
+        {L"9",
+         "TWlycm9ydmFsZSB3aXJkIGVpbmdlcmljaHRldA==", "OQ=="},     // "Mirrorvale wird eingerichtet"
+        {L"13", "SW5zdGFsYWNpw7NuIGRlIE1pcnJvcnZhbGU=", "MTM="},  // "Instalación de Mirrorvale"
+        // Anything else is English ("Setting Up Mirrorvale"), the default "1" too.
+        {L" 9", "U2V0dGluZyBVcCBNaXJyb3J2YWxl", "IDk="},
         {L"8", "U2V0dGluZyBVcCBNaXJyb3J2YWxl", "OA=="},
-        {nullptr, "U2V0dGluZyBVcCBNaXJyb3J2YWxl", "MQ=="},  // the default "1"
+        {L"14", "U2V0dGluZyBVcCBNaXJyb3J2YWxl", "MTQ="},
+        {nullptr, "U2V0dGluZyBVcCBNaXJyb3J2YWxl", "MQ=="},
     };
     for (const auto& c : cases) {
         g_libraryCalls.clear();
@@ -212,6 +229,42 @@ TEST_F(AnswerFlow, ProgressTitleAndLocalSettingFollowTheLanguage)
         ASSERT_EQ(5u, g_libraryCalls.size());
         EXPECT_EQ(std::string("DlkProgressBarTitle=") + c.title, g_libraryCalls[1]);
         EXPECT_EQ(std::string("DlkLocalSetting=") + c.setting, g_libraryCalls[2]);
+    }
+}
+
+// The answer's values as the INI's request and the library get them: DlkUrlRootEx, when not
+// empty, names the INI on the server in place of DlkIniName, which still names the stored file.
+TEST_F(AnswerFlow, TheAnswersValuesReachTheIniRequestAndTheLibrary)
+{
+    const struct {
+        std::string tags;
+        const wchar_t* iniUrl;
+        const char* delta;  // Base64 of the answer's SupportDelta
+    } rows[] = {
+        {"<SupportDelta>1</SupportDelta>", L"https://r.mvtest.invalid/rel/t.ini", "MQ=="},
+        {"<DlkUrlRootEx>x64/agent.ini</DlkUrlRootEx><SupportDelta>2</SupportDelta>",
+         L"https://r.mvtest.invalid/rel/x64/agent.ini", "Mg=="},
+        {"<DlkUrlRootEx></DlkUrlRootEx>", L"https://r.mvtest.invalid/rel/t.ini", ""},
+    };
+    for (const auto& row : rows) {
+        g_libraryCalls.clear();
+        app->SetStatus(STATUS_CHECKING_VERSION);
+        Answer(Envelope("<DlkUrlRoot>https://r.mvtest.invalid/rel</DlkUrlRoot><DlkUnpackVersion>"
+                        "7.2</DlkUnpackVersion><DlkExtVersion>7.3</DlkExtVersion>" +
+                        row.tags));
+        const std::vector<std::wstring> texts = recorder.Texts();
+        // This row's request, the last one, and the INI's URL traced just before it.
+        const auto asked = std::find(texts.rbegin(), texts.rend(), std::wstring(kIniAsked));
+        ASSERT_TRUE(asked != texts.rend() && asked + 1 != texts.rend()) << row.tags;
+        EXPECT_EQ(row.iniUrl, *(asked + 1));
+        app->SetStatus(STATUS_DOWNLOADING_INI);
+        Answer("[x]");
+        ASSERT_EQ(5u, g_libraryCalls.size()) << row.tags;
+        EXPECT_EQ("Init https://r.mvtest.invalid/rel|7.2|7.3", g_libraryCalls[0]);
+        EXPECT_EQ(std::string("SupportDelta=") + row.delta, g_libraryCalls[3]) << row.tags;
+        const std::wstring stored = StoredIniPath();
+        EXPECT_TRUE(stored.size() > 6 && stored.compare(stored.size() - 6, 6, L"\\t.ini") == 0)
+            << stored;
     }
 }
 
