@@ -4,6 +4,7 @@
 #include "tests/app/AppTestSupport.h"
 
 #include "app/EntryGlobals.h"
+#include "util/Base64.h"
 #include "util/ConfigStore.h"
 
 #include <algorithm>
@@ -28,6 +29,14 @@ int WINAPI RecordParameter(const char* name, const char* value)
 {
     g_libraryCalls.push_back(std::string(name) + "=" + value);
     return 0;
+}
+
+// The Base64 form the library's parameters take.
+std::string Encoded(const std::string& utf8)
+{
+    std::string out(Base64EncodedLength(utf8.size()) + 1, '\0');
+    out.resize(static_cast<size_t>(Base64Encode(&out[0], utf8.data(), utf8.size())));
+    return out;
 }
 
 std::string Envelope(const std::string& tags)
@@ -205,30 +214,28 @@ TEST_F(AnswerFlow, ProgressTitleAndLocalSettingFollowTheLanguage)
 {
     const struct {
         const wchar_t* language;  // null: none stored
-        const char* title;        // Base64 of the UTF-8 title
-        const char* setting;
+        const char* setting;      // the language as the library gets it
+        const char* title;        // UTF-8
     } cases[] = {
-        {L"3", "5q2j5Zyo6K6+572uIE1pcnJvcnZhbGU=", "Mw=="},  // "正在设置 Mirrorvale"
-        {L"4", "IOioreWumiBNaXJyb3J2YWxl", "NA=="},          // " 設定 Mirrorvale"
-        {L"5", "TWlycm9ydmFsZeOCkuioreWumuOBl+OBpuOBhOOBvuOBmQ==",
-         "NQ=="},                                        // "Mirrorvaleを設定しています"
-        {L"6", "TWlycm9ydmFsZSDshKTsuZgg7KSR", "Ng=="},  // "Mirrorvale 설치 중"
-        {L"7", "Q29uZmlndXJlciBNaXJyb3J2YWxl", "Nw=="},  // "Configurer Mirrorvale"
-        {L"9",
-         "TWlycm9ydmFsZSB3aXJkIGVpbmdlcmljaHRldA==", "OQ=="},     // "Mirrorvale wird eingerichtet"
-        {L"13", "SW5zdGFsYWNpw7NuIGRlIE1pcnJvcnZhbGU=", "MTM="},  // "Instalación de Mirrorvale"
-        // Anything else is English ("Setting Up Mirrorvale"), the default "1" too.
-        {L" 9", "U2V0dGluZyBVcCBNaXJyb3J2YWxl", "IDk="},
-        {L"8", "U2V0dGluZyBVcCBNaXJyb3J2YWxl", "OA=="},
-        {L"14", "U2V0dGluZyBVcCBNaXJyb3J2YWxl", "MTQ="},
-        {nullptr, "U2V0dGluZyBVcCBNaXJyb3J2YWxl", "MQ=="},
+        {L"3", "3", u8"正在设置 Mirrorvale"},
+        {L"4", "4", u8" 設定 Mirrorvale"},  // the leading blank kept
+        {L"5", "5", u8"Mirrorvaleを設定しています"},
+        {L"6", "6", u8"Mirrorvale 설치 중"},
+        {L"7", "7", "Configurer Mirrorvale"},
+        {L"9", "9", "Mirrorvale wird eingerichtet"},
+        {L"13", "13", u8"Instalación de Mirrorvale"},
+        // Anything else is English, the default "1" too.
+        {L" 9", " 9", "Setting Up Mirrorvale"},
+        {L"8", "8", "Setting Up Mirrorvale"},
+        {L"14", "14", "Setting Up Mirrorvale"},
+        {nullptr, "1", "Setting Up Mirrorvale"},
     };
     for (const auto& c : cases) {
         g_libraryCalls.clear();
         AnswerBoth("t.ini", c.language);
         ASSERT_EQ(5u, g_libraryCalls.size());
-        EXPECT_EQ(std::string("DlkProgressBarTitle=") + c.title, g_libraryCalls[1]);
-        EXPECT_EQ(std::string("DlkLocalSetting=") + c.setting, g_libraryCalls[2]);
+        EXPECT_EQ("DlkProgressBarTitle=" + Encoded(c.title), g_libraryCalls[1]) << c.title;
+        EXPECT_EQ("DlkLocalSetting=" + Encoded(c.setting), g_libraryCalls[2]);
     }
 }
 
@@ -239,11 +246,11 @@ TEST_F(AnswerFlow, TheAnswersValuesReachTheIniRequestAndTheLibrary)
     const struct {
         std::string tags;
         const wchar_t* iniUrl;
-        const char* delta;  // Base64 of the answer's SupportDelta
+        const char* delta;  // the answer's SupportDelta
     } rows[] = {
-        {"<SupportDelta>1</SupportDelta>", L"https://r.mvtest.invalid/rel/t.ini", "MQ=="},
+        {"<SupportDelta>1</SupportDelta>", L"https://r.mvtest.invalid/rel/t.ini", "1"},
         {"<DlkUrlRootEx>x64/agent.ini</DlkUrlRootEx><SupportDelta>2</SupportDelta>",
-         L"https://r.mvtest.invalid/rel/x64/agent.ini", "Mg=="},
+         L"https://r.mvtest.invalid/rel/x64/agent.ini", "2"},
         {"<DlkUrlRootEx></DlkUrlRootEx>", L"https://r.mvtest.invalid/rel/t.ini", ""},
     };
     for (const auto& row : rows) {
@@ -261,7 +268,7 @@ TEST_F(AnswerFlow, TheAnswersValuesReachTheIniRequestAndTheLibrary)
         Answer("[x]");
         ASSERT_EQ(5u, g_libraryCalls.size()) << row.tags;
         EXPECT_EQ("Init https://r.mvtest.invalid/rel|7.2|7.3", g_libraryCalls[0]);
-        EXPECT_EQ(std::string("SupportDelta=") + row.delta, g_libraryCalls[3]) << row.tags;
+        EXPECT_EQ("SupportDelta=" + Encoded(row.delta), g_libraryCalls[3]) << row.tags;
         const std::wstring stored = StoredIniPath();
         EXPECT_TRUE(stored.size() > 6 && stored.compare(stored.size() - 6, 6, L"\\t.ini") == 0)
             << stored;
