@@ -7,6 +7,7 @@
 #include "app/AgtStatus.h"
 #include "app/CAnswerCheck.h"
 #include "app/DlkApi.h"
+#include "app/VersionText.h"
 #include "mvurl/MVUrl.h"
 #include "util/CPrivateTempFolder.h"
 
@@ -76,7 +77,7 @@ public:
 
 protected:
     void RouteAnswer(int32_t value, wchar_t* text, int convertedCount);
-    void StoreVersionAnswer(const struct VersionAnswer& answer);
+    void StoreVersionAnswer(const VersionAnswer& answer);
     // Stores the INI text as a new file named by the server in the run's own folder; its full
     // path then replaces the name. False when the name is unsafe or the file not fully stored.
     bool StoreIniFile(const wchar_t* text);
@@ -94,23 +95,17 @@ protected:
     void CheckStarted(const wchar_t* entryPoint, int result);
 
     int32_t m_nQuit = 0;
-    wchar_t m_szServerName[256] = {};
+    wchar_t m_szServerName[kServerNameSize] = {};
     // Written by the main thread and the library's notification thread.
     std::atomic<AgtStatus> m_nStatus{STATUS_IDLE};
     std::atomic<DWORD> m_dwStatusTime{0};
     int32_t m_nSecure = 1;
     CUrlRequest* m_pCurrentRequest = nullptr;
-    wchar_t m_szProductVersion[256] = {};
-    wchar_t m_szProductDescription[256] = {};
-    wchar_t m_szIniName[256] = {};
-    wchar_t m_szInstallSection[256] = {};
-    wchar_t m_szUrlRoot[256] = {};
-    wchar_t m_szUrlRootEx[256] = {};
-    wchar_t m_szUnpackVersion[256] = {};
-    wchar_t m_szExtVersion[256] = {};
-    wchar_t m_szUnpackName[256] = {};
-    wchar_t m_szExtName[256] = {};
-    wchar_t m_szSupportDelta[32] = {};
+    // The admitted version answer's values; once the INI is stored, its iniName is the stored
+    // file's full path.
+    VersionAnswer m_answer = {};
+    // The section to install: the machine's own choice, not the server's.
+    wchar_t m_szInstallSection[kAnswerFieldSize] = {};
     int32_t m_nCheckFlag = 0;
     // The download attempt in progress, handed to the library as its user data: a notification
     // that carries another number belongs to an attempt already given up.

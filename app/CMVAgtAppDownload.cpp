@@ -22,7 +22,7 @@
 
 namespace {
 
-constexpr int kFieldSize = 256;
+constexpr int kFieldSize = static_cast<int>(kAnswerFieldSize);
 // The UTF-8 form of a field of the answer or of the INI's path: a wide character (or a
 // surrogate pair's half) takes at most three bytes.
 constexpr int kNarrowArgSize = 3 * (kFieldSize - 1) + 1;
@@ -89,17 +89,18 @@ std::unique_ptr<char[]> IniFileBytes(const wchar_t* text, DWORD* count)
 bool CMVAgtApp::StoreIniFile(const wchar_t* text)
 {
     // The server names the file: it must stay a plain name inside the run's own folder.
-    if (!IsSafeLocalFileName(m_szIniName) || !m_iniFolder.Create())
+    if (!IsSafeLocalFileName(m_answer.iniName) || !m_iniFolder.Create())
         return false;
     DWORD count = 0;
     const std::unique_ptr<char[]> bytes = IniFileBytes(text, &count);
     wchar_t path[kTempDirSize] = {};
-    if (!bytes || !m_iniFolder.StoreNewFile(m_szIniName, bytes.get(), count, path, kTempDirSize)) {
+    if (!bytes ||
+        !m_iniFolder.StoreNewFile(m_answer.iniName, bytes.get(), count, path, kTempDirSize)) {
         return false;
     }
     m_answerCheck.NoteStoredIni(bytes.get(), count);
     // A path cut to fit the member would name another file: refuse it instead.
-    return BoundedCopy(m_szIniName, kFieldSize, path) == KS_S_OK;
+    return BoundedCopy(m_answer.iniName, kFieldSize, path) == KS_S_OK;
 }
 
 void CMVAgtApp::OnDownloadingIniReturn(int32_t value, const wchar_t* text)
@@ -111,9 +112,9 @@ void CMVAgtApp::OnDownloadingIniReturn(int32_t value, const wchar_t* text)
         return;
     }
     const bool stored = StoreIniFile(text);
-    TraceFormat(TRACE_LEVEL_PROGRESS, 512, L"dlkActiveIniName = %ls", m_szIniName);
+    TraceFormat(TRACE_LEVEL_PROGRESS, 512, L"dlkActiveIniName = %ls", m_answer.iniName);
     if (!stored) {
-        TraceFormat(TRACE_LEVEL_PROGRESS, 512, L"Create file %ls failed.", m_szIniName);
+        TraceFormat(TRACE_LEVEL_PROGRESS, 512, L"Create file %ls failed.", m_answer.iniName);
         SetStatus(STATUS_IDLE);
         return;
     }
@@ -128,9 +129,9 @@ void CMVAgtApp::PrepareLibrary()
         char root[kNarrowArgSize] = {};
         char unpack[kNarrowArgSize] = {};
         char ext[kNarrowArgSize] = {};
-        WideToUtf8(m_szUrlRoot, root, kNarrowArgSize);
-        WideToUtf8(m_szUnpackVersion, unpack, kNarrowArgSize);
-        WideToUtf8(m_szExtVersion, ext, kNarrowArgSize);
+        WideToUtf8(m_answer.urlRoot, root, kNarrowArgSize);
+        WideToUtf8(m_answer.unpackVersion, unpack, kNarrowArgSize);
+        WideToUtf8(m_answer.extVersion, ext, kNarrowArgSize);
         g_pfnDlkInitStdDownload(root, unpack, ext, DLK_VENDOR, DLK_BUILD);
     }
     wchar_t language[kLanguageSize] = {};
@@ -141,7 +142,7 @@ void CMVAgtApp::PrepareLibrary()
     if (g_pfnDlkSetStdParameter != nullptr) {
         SetEncodedParameter(DLK_PARAM_PROGRESS_BAR_TITLE, title);
         SetEncodedParameter(DLK_PARAM_LOCAL_SETTING, language);
-        SetEncodedParameter(DLK_PARAM_SUPPORT_DELTA, m_szSupportDelta);
+        SetEncodedParameter(DLK_PARAM_SUPPORT_DELTA, m_answer.supportDelta);
         g_pfnDlkSetStdParameter(DLK_PARAM_MOVING_IN_SUBDIR, DLK_MOVING_IN_SUBDIR_VALUE);
     }
 }
@@ -150,7 +151,7 @@ void CMVAgtApp::StartDownload()
 {
     char iniPath[kNarrowArgSize] = {};
     char section[kNarrowArgSize] = {};
-    WideToUtf8(m_szIniName, iniPath, kNarrowArgSize);
+    WideToUtf8(m_answer.iniName, iniPath, kNarrowArgSize);
     WideToUtf8(m_szInstallSection, section, kNarrowArgSize);
     TraceText(TRACE_LEVEL_PROGRESS, L"Call DlkStdDownload...");
     // The attempt's number and STATUS_DOWNLOADING before any library call: ticks during a call, and

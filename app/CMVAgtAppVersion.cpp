@@ -224,19 +224,11 @@ void CMVAgtApp::OnGettingVersionInfoReturn(int32_t value, wchar_t* text)
 
 void CMVAgtApp::StoreVersionAnswer(const VersionAnswer& a)
 {
-    BoundedCopy(m_szProductVersion, 256, a.productVersion);
-    BoundedCopy(m_szProductDescription, 256, a.productDescription);
-    BoundedCopy(m_szIniName, 256, a.iniName);
-    BoundedCopy(m_szUrlRootEx, 256, a.urlRootEx);
-    BoundedCopy(m_szInstallSection, 256, a.activeIniSection);
+    m_answer = a;
+    BoundedCopy(m_szInstallSection, kAnswerFieldSize, a.activeIniSection);
     // The section to install is the machine's own choice, not the server's.
-    CfgGetStringBuf(L"General", L"InstallSectionName", 256, m_szInstallSection, L"ZEInstall");
-    BoundedCopy(m_szUrlRoot, 256, a.urlRoot);
-    BoundedCopy(m_szUnpackVersion, 256, a.unpackVersion);
-    BoundedCopy(m_szExtVersion, 256, a.extVersion);
-    BoundedCopy(m_szUnpackName, 256, a.unpackName);
-    BoundedCopy(m_szExtName, 256, a.extName);
-    BoundedCopy(m_szSupportDelta, 32, a.supportDelta);
+    CfgGetStringBuf(L"General", L"InstallSectionName", kAnswerFieldSize, m_szInstallSection,
+                    L"ZEInstall");
     if (CfgGetUInt(L"General", L"LANGUAGEID", kNoLanguage) == kNoLanguage) {
         CfgSetStringNoResult(L"General", L"LANGUAGEID", a.lid);
     }
@@ -246,7 +238,7 @@ void CMVAgtApp::DownlaodIniFile()
 {
     CMVFuncTrace scope(L"CMVAgtApp::DownlaodIniFile");
     wchar_t url[kUrlSize] = {};
-    BuildIniUrl(url, m_szUrlRoot, m_szIniName, m_szUrlRootEx);
+    BuildIniUrl(url, m_answer.urlRoot, m_answer.iniName, m_answer.urlRootEx);
     TraceText(TRACE_LEVEL_PROGRESS, url);
     m_pCurrentRequest = nullptr;
     if (MVUrlRequestW(url, static_cast<uint32_t>(m_nSecure), OnUrlReturn, &m_pCurrentRequest) !=

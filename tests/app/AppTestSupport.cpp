@@ -64,8 +64,8 @@ int WINAPI FakeIntegrity2(const char* ini, const char* section, const char* file
 
 void CTestAgtApp::SetDownloadTarget(const wchar_t* iniPath, const wchar_t* section)
 {
-    BoundedCopy(m_szIniName, 256, iniPath);
-    BoundedCopy(m_szInstallSection, 256, section);
+    BoundedCopy(m_answer.iniName, kAnswerFieldSize, iniPath);
+    BoundedCopy(m_szInstallSection, kAnswerFieldSize, section);
 }
 
 void FakeDlk::Install(FakeOutcome newOutcome)
