@@ -307,13 +307,16 @@ TEST_F(UrlExchange, StoredProxyIsAppliedWithItsCredentialsAndBypassList)
 
 TEST_F(UrlExchange, TlsRequestsTunnelThroughTheStoredProxyWhenMVProxyEnableSaysSo)
 {
-    // tinyproxy's connections to the server come from its own address: a request that went
+    // tinyproxy's connections to the servers come from its own address: a request that went
     // through it shows by its peer, and by tinyproxy's log.
     const std::string proxyAddress = Rig::Env("MVU_RIG_TINYPROXY_ADDRESS");
     ASSERT_FALSE(proxyAddress.empty()) << "the rig runs no tinyproxy";
     const std::string proxy = proxyAddress + ":" + Rig::Env("MVU_RIG_TINYPROXY_PORT", "8888");
-    const std::string url = "https://url-tunnel.mvtest.invalid/tunnelled";
-    const std::string connect = "CONNECT url-tunnel.mvtest.invalid:443 ";
+    // The request is redirected to the other server: the hop takes the same way.
+    const std::pair<Rig*, std::string> servers[] = {
+        {&rig, "url-tunnel.mvtest.invalid"},
+        {&farRig, farRig.host},
+    };
     // MVProxyEnable's type and bytes as stored. Each row after one that used the proxy shows
     // that nothing of it is left behind.
     const struct {
@@ -338,20 +341,29 @@ TEST_F(UrlExchange, TlsRequestsTunnelThroughTheStoredProxyWhenMVProxyEnableSaysS
         Store("MVProxyEnable", row.type, row.bytes.data(), DWORD(row.bytes.size()));
         StoreText("MVProxyServer", proxy);
         ASSERT_TRUE(rig.Command("POST /reset")) << rig.error;
-        // Closed after the answer: no connection is kept for the next row.
-        Serve("path: /tunnelled\nclose: 1", "tunnelled");
+        ASSERT_TRUE(farRig.Command("POST /reset")) << farRig.error;
+        // Closed after each answer: no connection is kept for the next row.
+        Serve("path: /tunnelled\nstatus: 302\nclose: 1\nheader: Location: https://" +
+              servers[1].second + "/tunnelled");
+        ASSERT_TRUE(farRig.Script("path: /tunnelled\nclose: 1", "tunnelled")) << farRig.error;
         MVUrlInit(nullptr, 0);
-        EXPECT_EQ("tunnelled", Fetch(url).Delivered()) << which;
+        EXPECT_EQ("tunnelled", Fetch("https://" + servers[0].second + "/tunnelled").Delivered())
+            << which;
         MVUrlCleanup();
-        const std::vector<RigRecord> seen = rig.Requests("/tunnelled");
-        ASSERT_EQ(1u, seen.size()) << which;
-        EXPECT_EQ("https", seen[0].Get("listener")) << which;
-        const std::string peer = seen[0].Get("peer");
-        EXPECT_EQ(row.used, peer.compare(0, proxyAddress.size() + 1, proxyAddress + ":") == 0)
-            << which << ": the server saw a request from " << peer;
         const std::string log = rig.TinyproxyLog();
         EXPECT_EQ("", rig.error) << which;
-        EXPECT_EQ(row.used, log.find(connect) != std::string::npos) << which << "\n" << log;
+        for (const auto& [server, name] : servers) {
+            const std::vector<RigRecord> seen = server->Requests("/tunnelled");
+            ASSERT_EQ(1u, seen.size()) << which << ": " << name;
+            EXPECT_EQ("https", seen[0].Get("listener")) << which << ": " << name;
+            const std::string peer = seen[0].Get("peer");
+            EXPECT_EQ(row.used, peer.compare(0, proxyAddress.size() + 1, proxyAddress + ":") == 0)
+                << which << ": " << name << " saw a request from " << peer;
+            const std::string connect = "CONNECT " + name + ":443 ";
+            EXPECT_EQ(row.used, log.find(connect) != std::string::npos)
+                << which << ": " << connect << "\n"
+                << log;
+        }
     }
 }
 
