@@ -8,6 +8,7 @@
 #include "util/ConfigStore.h"
 #include "util/SafeString.h"
 #include "util/Utf8.h"
+#include "util/SettingNames.h"
 
 #include <cstring>
 #include <cwchar>
@@ -53,7 +54,8 @@ bool ReadStoredSerial(uint64_t* serial)
 {
     *serial = 0;
     wchar_t text[kSerialTextSize] = {};
-    const CfgTextRead read = CfgReadText(L"General", L"MVLastSerial", text, kSerialTextSize);
+    const CfgTextRead read =
+        CfgReadText(kSettingsSection, kLastSerialSetting, text, kSerialTextSize);
     if (read == CfgTextRead::kAbsent)
         return true;
     if (read != CfgTextRead::kText)
@@ -230,7 +232,7 @@ void CAnswerCheck::RaiseStoredSerial()
         return;
     wchar_t text[kSerialTextSize] = {};
     FormatSerial(m_serial, text);
-    if (!CfgSetString(L"General", L"MVLastSerial", text))
+    if (!CfgSetString(kSettingsSection, kLastSerialSetting, text))
         TraceText(TRACE_LEVEL_DETAIL, L"MVLastSerial could not be stored.");
 }
 

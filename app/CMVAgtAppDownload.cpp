@@ -14,6 +14,7 @@
 #include "util/ConfigStore.h"
 #include "util/OSVersion.h"
 #include "util/Utf8.h"
+#include "util/SettingNames.h"
 
 #include <cstring>
 #include <cwchar>
@@ -135,7 +136,7 @@ void CMVAgtApp::PrepareLibrary()
         g_pfnDlkInitStdDownload(root, unpack, ext, DLK_VENDOR, DLK_BUILD);
     }
     wchar_t language[kLanguageSize] = {};
-    CfgGetStringBuf(L"General", L"LANGUAGEID", kLanguageSize, language, L"1");
+    CfgGetStringBuf(kSettingsSection, kLanguageSetting, kLanguageSize, language, L"1");
     TraceFormat(TRACE_LEVEL_PROGRESS, 512, L"Agent LanguageID is : %ls", language);
     wchar_t title[kTitleSize] = {};
     LoadResString(TitleStringId(language), title, kTitleSize, 1);
@@ -161,7 +162,7 @@ void CMVAgtApp::StartDownload()
     LoadKsdlkextFunctions();
     const int osClass = GetOSVersionClass();
     if (g_pfnDLKOpcConfig != nullptr &&
-        (osClass >= 8 || CfgGetInt(L"General", L"SystemTrayIcon", 0) == 1)) {
+        (osClass >= kOsClassVista || CfgGetInt(kSettingsSection, kTrayIconSetting, 0) == 1)) {
         TraceText(TRACE_LEVEL_DETAIL,
                   g_pfnDLKOpcConfig(0, 1, 0)
                       ? L"It returns true when ZE calls hidden process bar dialog function. "

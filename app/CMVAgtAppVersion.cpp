@@ -14,6 +14,7 @@
 #include "util/Unscramble.h"
 #include "trace/CTraceSecrets.h"
 #include "util/Utf8.h"
+#include "util/SettingNames.h"
 
 #include <cstring>
 #include <cwchar>
@@ -44,7 +45,7 @@ void CMVAgtApp::StartCheckVersion()
 {
     CMVFuncTrace scope(L"CMVAgtApp::StartCheckVersion");
     wchar_t surl[kServerNameSize] = {};
-    CfgGetStringBuf(L"General", L"SURL", kServerNameSize, surl, L"");
+    CfgGetStringBuf(kSettingsSection, kServerSetting, kServerNameSize, surl, L"");
     if (surl[0] == L'\0') {
         BoundedCopy(m_szServerName, kServerNameSize, L"");
         LaunchConfiguration();
@@ -54,20 +55,21 @@ void CMVAgtApp::StartCheckVersion()
     if (NormaliseServerName(surl, schemeless)) {
         // Written back as the name stood before its folder was cut or its label added.
         const wchar_t* name = std::wcsncmp(surl, L"https://", 8) == 0 ? surl + 8 : surl + 7;
-        CfgSetStringNoResult(L"General", L"SURL", name);
+        CfgSetStringNoResult(kSettingsSection, kServerSetting, name);
     }
     BoundedCopy(m_szServerName, kServerNameSize, schemeless);
     m_answerCheck.ReadKeys();
 
-    const bool wow64 = (g_nOSVersionClass == 8 || g_nOSVersionClass == 9) && IsWow64();
+    const bool wow64 =
+        (g_nOSVersionClass == kOsClassVista || g_nOSVersionClass == kOsClassWin7) && IsWow64();
     wchar_t base[kUrlSize] = {};
     FillPattern(base, kUrlSize, VersionUrlTemplate(g_nOSVersionClass, wow64), m_szServerName);
     TraceText(TRACE_LEVEL_PROGRESS, base);
 
-    const uint32_t languageId = CfgGetUInt(L"General", L"LANGUAGEID", kNoLanguage);
+    const uint32_t languageId = CfgGetUInt(kSettingsSection, kLanguageSetting, kNoLanguage);
     wchar_t stored[kTokenSize] = {};
     wchar_t token[kTokenSize] = {};
-    CfgGetStringBuf(L"General", L"RTN", kTokenSize, stored, L"");
+    CfgGetStringBuf(kSettingsSection, kTokenSetting, kTokenSize, stored, L"");
     UnscrambleHexTextW(stored, token, kTokenSize);
     // From here on no record can carry the token's value, whatever text brings it back.
     CTraceSecrets::Instance().Add(token);
@@ -227,10 +229,10 @@ void CMVAgtApp::StoreVersionAnswer(const VersionAnswer& a)
     m_answer = a;
     BoundedCopy(m_szInstallSection, kAnswerFieldSize, a.activeIniSection);
     // The section to install is the machine's own choice, not the server's.
-    CfgGetStringBuf(L"General", L"InstallSectionName", kAnswerFieldSize, m_szInstallSection,
+    CfgGetStringBuf(kSettingsSection, kInstallSectionSetting, kAnswerFieldSize, m_szInstallSection,
                     L"ZEInstall");
-    if (CfgGetUInt(L"General", L"LANGUAGEID", kNoLanguage) == kNoLanguage) {
-        CfgSetStringNoResult(L"General", L"LANGUAGEID", a.lid);
+    if (CfgGetUInt(kSettingsSection, kLanguageSetting, kNoLanguage) == kNoLanguage) {
+        CfgSetStringNoResult(kSettingsSection, kLanguageSetting, a.lid);
     }
 }
 

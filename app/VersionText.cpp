@@ -1,5 +1,6 @@
 #include "app/VersionText.h"
 
+#include "util/OSVersion.h"
 #include "util/SafeString.h"
 #include "util/TagReader.h"
 
@@ -99,18 +100,18 @@ bool NormaliseServerName(const wchar_t* surl, wchar_t (&server)[kServerNameSize]
 const wchar_t* VersionUrlTemplate(int osClass, bool wow64)
 {
     switch (osClass) {
-    case 1:
-    case 2:
-    case 3:
+    case kOsClassWin95:
+    case kOsClassWin98:
+    case kOsClassWinMe:
         return L"http://%s/hx30/smt.php?AT=RV&OS=WIN95&isUTF8=1";
-    case 4:
+    case kOsClassNt4:
         return L"http://%s/hx30/smt.php?AT=RV&OS=WINNT&isUTF8=1";
-    case 5:
-    case 6:
-    case 7:
+    case kOsClassWin2000:
+    case kOsClassWinXp:
+    case kOsClassWin2003:
         return L"http://%s/hx30/smt.php?AT=RV&OS=WIN2K&isUTF8=1";
-    case 8:
-    case 9:
+    case kOsClassVista:
+    case kOsClassWin7:
         return wow64 ? L"http://%s/smt.php?AT=RV&OS=WINVISTA&OS_Bit=64&isUTF8=1"
                      : L"http://%s/smt.php?AT=RV&OS=WINVISTA&isUTF8=1";
     default:

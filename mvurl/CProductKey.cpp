@@ -1,19 +1,15 @@
 #include "mvurl/CProductKey.h"
 
+#include "util/SettingNames.h"
+
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <new>
 
-namespace {
-
-const char kProductKeyPath[] = "SOFTWARE\\Orvik\\Config\\MV\\General";
-
-}  // namespace
-
 CProductKey::CProductKey(REGSAM access)
 {
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kProductKeyPath, 0, access, m_hKey.Receive()) !=
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSettingsKeyPathA, 0, access, m_hKey.Receive()) !=
         ERROR_SUCCESS)
         m_hKey.Release();
 }

@@ -14,6 +14,7 @@
 #include "threading/CKSLock.h"
 #include "util/SecureWipe.h"
 #include "util/UpdateKeySetting.h"
+#include "util/SettingNames.h"
 
 #include <charconv>
 #include <cstring>
@@ -326,9 +327,9 @@ void CUrlWinInetWorker::StartThreadRun()
     std::memset(m_szUploadUrl, 0, sizeof(m_szUploadUrl));
     CProductKey key(KEY_READ);
     if (key.IsOpen())
-        key.ReadText("UploadURL", m_szUploadUrl, sizeof(m_szUploadUrl));
+        key.ReadText(kUploadUrlSettingA, m_szUploadUrl, sizeof(m_szUploadUrl));
     m_dwSecureFlags = kSecureFlags;
-    if (key.IsStrictlyOn("MVRelaxedTls"))
+    if (key.IsStrictlyOn(kRelaxedTlsSettingA))
         RelaxTlsIfSigned();
     ReadCredentialScope(key);
     CUrlLogLine().Text("MVUrl worker thread started running").Info();
@@ -356,7 +357,7 @@ void CUrlWinInetWorker::ReadCredentialScope(CProductKey& key)
     m_credentialHost.Wipe();
     m_credentialPort = 0;
     char surl[256] = {};
-    if (key.IsOpen() && key.ReadText("SURL", surl, sizeof(surl)) &&
+    if (key.IsOpen() && key.ReadText(kServerSettingA, surl, sizeof(surl)) &&
         !SettingServer(surl, m_credentialHost, &m_credentialPort)) {
         m_credentialHost.Wipe();
         m_credentialPort = 0;

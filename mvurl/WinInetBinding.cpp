@@ -2,6 +2,7 @@
 
 #include "mvurl/CProductKey.h"
 #include "util/ProcAddress.h"
+#include "util/SettingNames.h"
 
 #include <cstring>
 
@@ -114,11 +115,11 @@ int ReadProxySettings(char* server, char* bypass, DWORD size)
     CProductKey key(KEY_READ);
     if (!key.IsOpen())
         return 0;
-    if (key.ReadSwitch("MVProxyEnable", 0) == 0)
+    if (key.ReadSwitch(kProxyEnableSettingA, 0) == 0)
         return 0;
-    if (!key.ReadText("MVProxyServer", server, size))
+    if (!key.ReadText(kProxyServerSettingA, server, size))
         return 0;
-    key.ReadText("MVProxyBypass", bypass, size);
+    key.ReadText(kProxyBypassSettingA, bypass, size);
     return 1;
 }
 
