@@ -76,7 +76,16 @@ public:
     static void ResetRunCounters();
 
 protected:
-    void RouteAnswer(int32_t value, wchar_t* text, int convertedCount);
+    // The bytes of an answer that arrived, of a size this program takes: checked (with update
+    // keys set), converted to text once, traced and routed.
+    void OnAnswerBytes(int32_t value, const uint8_t* content);
+    // Whether the answer's bytes pass; where the part to read lies in them (the signed envelope,
+    // with update keys set). A refused answer ends its wait.
+    bool AdmitAnswer(AgtStatus status, int32_t value, const uint8_t* content, size_t* start,
+                     size_t* length);
+    // Hands the answer (text null: the request failed with value) to the step the status waits
+    // in.
+    void RouteAnswer(AgtStatus status, int32_t value, wchar_t* text, int convertedCount);
     void StoreVersionAnswer(const VersionAnswer& answer);
     // Stores the INI text as a new file named by the server in the run's own folder; its full
     // path then replaces the name. False when the name is unsafe or the file not fully stored.

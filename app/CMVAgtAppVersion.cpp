@@ -101,7 +101,7 @@ int32_t CMVAgtApp::OnUrlReturn(CUrlRequest* request, int32_t value, const uint8_
     app->m_pCurrentRequest = nullptr;
     if (content == nullptr) {
         TraceFormat(TRACE_LEVEL_DETAIL, 512, L"OnUrlReturn content = Null, result= %d", value);
-        app->RouteAnswer(value, nullptr, 0);
+        app->RouteAnswer(app->m_nStatus, value, nullptr, 0);
         return 0;
     }
     if (value < 1 || value > kMaxAnswerBytes) {
@@ -109,9 +109,22 @@ int32_t CMVAgtApp::OnUrlReturn(CUrlRequest* request, int32_t value, const uint8_
         TraceFormat(TRACE_LEVEL_PROGRESS, 512,
                     L"OnUrlReturn: an answer of %d bytes is refused (at most %d).", value,
                     kMaxAnswerBytes);
-        app->RouteAnswer(value, nullptr, 0);
+        app->RouteAnswer(app->m_nStatus, value, nullptr, 0);
         return 0;
     }
+    app->OnAnswerBytes(value, content);
+    return 0;
+}
+
+void CMVAgtApp::OnAnswerBytes(int32_t value, const uint8_t* content)
+{
+    // Read once: the answer is checked, read and routed as the answer to the request the run
+    // was waiting for.
+    const AgtStatus status = m_nStatus;
+    size_t start = 0;
+    size_t length = static_cast<size_t>(value);
+    if (!AdmitAnswer(status, value, content, &start, &length))
+        return;
     // Small answers need no heap; both buffers hold the bytes and a terminator to spare.
     char fixedBytes[kFixedBufferSize];
     wchar_t fixedText[kFixedBufferSize];
@@ -125,54 +138,52 @@ int32_t CMVAgtApp::OnUrlReturn(CUrlRequest* request, int32_t value, const uint8_
         heapBytes.reset(new (std::nothrow) char[size]);
         heapText.reset(new (std::nothrow) wchar_t[size]);
         if (!heapBytes || !heapText)
-            return 0;
+            return;
         bytes = heapBytes.get();
         text = heapText.get();
     }
     std::memset(bytes, 0, static_cast<size_t>(size));
-    std::memcpy(bytes, content, static_cast<size_t>(value));
+    std::memcpy(bytes, content + start, length);
     int converted = Utf8ToWide(bytes, text, size);
-    if (converted < 0)
+    if (converted <= 0) {
         converted = 0;
-    if (converted == 0)
         text[0] = L'\0';
-    // With update keys set, the bytes as they arrived must pass before anything in them is
-    // used or traced: a refused answer's text could claim anything.
-    const size_t received = static_cast<size_t>(value);
-    if (app->m_nStatus == STATUS_CHECKING_VERSION &&
-        !app->m_answerCheck.AdmitVersionAnswer(content, received, app->m_szServerName)) {
-        TraceFormat(TRACE_LEVEL_DETAIL, 512, L"The length of return value result = %d", value);
-        app->SetStatus(STATUS_IDLE);
-        return 0;
-    }
-    if (app->m_nStatus == STATUS_DOWNLOADING_INI &&
-        !app->m_answerCheck.AdmitIni(content, received)) {
-        TraceFormat(TRACE_LEVEL_DETAIL, 512, L"The length of return value result = %d", value);
-        app->OnDownloadingIniReturn(0, nullptr);
-        return 0;
-    }
-    size_t signedStart = 0;
-    size_t signedLength = 0;
-    if (app->m_nStatus == STATUS_CHECKING_VERSION &&
-        app->m_answerCheck.GetSignedEnvelope(&signedStart, &signedLength)) {
-        // Only the signed bytes are read: whatever stands around them is anyone's.
-        std::memset(bytes, 0, static_cast<size_t>(size));
-        std::memcpy(bytes, content + signedStart, signedLength);
-        converted = Utf8ToWide(bytes, text, size);
-        if (converted <= 0) {
-            converted = 0;
-            text[0] = L'\0';
-        }
     }
     TraceMasked(TRACE_LEVEL_DETAIL, text);
     TraceFormat(TRACE_LEVEL_DETAIL, 512, L"The length of return value result = %d", value);
-    app->RouteAnswer(value, text, converted);
-    return 0;
+    RouteAnswer(status, value, text, converted);
 }
 
-void CMVAgtApp::RouteAnswer(int32_t value, wchar_t* text, int convertedCount)
+bool CMVAgtApp::AdmitAnswer(AgtStatus status, int32_t value, const uint8_t* content, size_t* start,
+                            size_t* length)
 {
-    switch (m_nStatus) {
+    // With update keys set, the bytes as they arrived must pass before anything in them is
+    // used or traced: a refused answer's text could claim anything.
+    const size_t received = static_cast<size_t>(value);
+    if (status == STATUS_CHECKING_VERSION) {
+        if (!m_answerCheck.AdmitVersionAnswer(content, received, m_szServerName)) {
+            TraceFormat(TRACE_LEVEL_DETAIL, 512, L"The length of return value result = %d", value);
+            SetStatus(STATUS_IDLE);
+            return false;
+        }
+        // Only the signed bytes are read: whatever stands around them is anyone's.
+        if (!m_answerCheck.GetSignedEnvelope(start, length)) {
+            *start = 0;
+            *length = received;
+        }
+        return true;
+    }
+    if (status == STATUS_DOWNLOADING_INI && !m_answerCheck.AdmitIni(content, received)) {
+        TraceFormat(TRACE_LEVEL_DETAIL, 512, L"The length of return value result = %d", value);
+        OnDownloadingIniReturn(0, nullptr);
+        return false;
+    }
+    return true;
+}
+
+void CMVAgtApp::RouteAnswer(AgtStatus status, int32_t value, wchar_t* text, int convertedCount)
+{
+    switch (status) {
     case STATUS_CHECKING_VERSION:
         if (text == nullptr) {
             OnGettingVersionInfoReturn(value, nullptr);
