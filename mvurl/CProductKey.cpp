@@ -1,5 +1,6 @@
 #include "mvurl/CProductKey.h"
 
+#include "util/ConfigStore.h"
 #include "util/SettingNames.h"
 
 #include <cstdlib>
@@ -7,11 +8,8 @@
 #include <memory>
 #include <new>
 
-CProductKey::CProductKey(REGSAM access)
+CProductKey::CProductKey() : m_hKey(CfgOpenSection(kSettingsSection, FALSE))
 {
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSettingsKeyPathA, 0, access, m_hKey.Receive()) !=
-        ERROR_SUCCESS)
-        m_hKey.Release();
 }
 
 bool CProductKey::ReadBytes(const char* name, void* buffer, DWORD size)

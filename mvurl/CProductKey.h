@@ -1,5 +1,6 @@
-// The product's settings key "SOFTWARE\Orvik\Config\MV\General" under HKEY_LOCAL_MACHINE,
-// read with narrow-character calls. Open for the object's lifetime; closed exactly once.
+// The product's settings section, opened for reading by the configuration store as every reader
+// of it is, and read here with narrow-character calls (the URL module's texts are narrow). Open
+// for the object's lifetime; closed exactly once.
 #pragma once
 
 #include "util/UniqueHandle.h"
@@ -8,7 +9,7 @@
 
 class CProductKey {
 public:
-    explicit CProductKey(REGSAM access);
+    CProductKey();
 
     CProductKey(const CProductKey&) = delete;
     CProductKey& operator=(const CProductKey&) = delete;

@@ -325,7 +325,7 @@ DWORD CUrlWinInetWorker::FinishThreadRun()
 void CUrlWinInetWorker::StartThreadRun()
 {
     std::memset(m_szUploadUrl, 0, sizeof(m_szUploadUrl));
-    CProductKey key(KEY_READ);
+    CProductKey key;
     if (key.IsOpen())
         key.ReadText(kUploadUrlSettingA, m_szUploadUrl, sizeof(m_szUploadUrl));
     m_dwSecureFlags = kSecureFlags;

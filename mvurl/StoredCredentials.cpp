@@ -13,7 +13,7 @@ constexpr DWORD kScrambledSize = 256;
 int ReadCredentials(const char* userValue, const char* passwordValue, char* user, char* password,
                     DWORD size)
 {
-    CProductKey key(KEY_READ);
+    CProductKey key;
     if (!key.IsOpen() || !key.ReadText(userValue, user, size))
         return 0;
     char scrambled[kScrambledSize] = {};

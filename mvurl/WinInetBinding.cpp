@@ -112,7 +112,7 @@ bool WinInetIsBound()
 
 int ReadProxySettings(char* server, char* bypass, DWORD size)
 {
-    CProductKey key(KEY_READ);
+    CProductKey key;
     if (!key.IsOpen())
         return 0;
     if (key.ReadSwitch(kProxyEnableSettingA, 0) == 0)

@@ -11,7 +11,6 @@
 // The product's key, and its one section: a subkey of it.
 MVU_SETTING_NAME(kProductKeyPath, "SOFTWARE\\Orvik\\Config\\MV")
 MVU_SETTING_NAME(kSettingsSection, "General")
-MVU_SETTING_NAME(kSettingsKeyPath, "SOFTWARE\\Orvik\\Config\\MV\\General")
 
 // The run.
 MVU_SETTING_NAME(kServerSetting, "SURL")
