@@ -97,7 +97,7 @@ void CAnswerCheck::ReadKeys()
                   L"Update answers are not signature-checked (no MVUpdateKey).");
     }
     if (m_keys.pieces > kMaxUpdateKeys) {
-        TraceFormat(TRACE_LEVEL_PROGRESS, 256,
+        TraceFormat(TRACE_LEVEL_PROGRESS, kShortRecord,
                     L"MVUpdateKey holds %u keys: only the first %u are used.",
                     static_cast<unsigned>(m_keys.pieces), static_cast<unsigned>(kMaxUpdateKeys));
     }
@@ -118,7 +118,7 @@ bool CAnswerCheck::Refuse(const wchar_t* reason)
 
 bool CAnswerCheck::TraceRefusal(const wchar_t* reason)
 {
-    TraceFormat(TRACE_LEVEL_DETAIL, 256, L"Update answer refused: %ls.", reason);
+    TraceFormat(TRACE_LEVEL_DETAIL, kShortRecord, L"Update answer refused: %ls.", reason);
     return false;
 }
 
@@ -161,7 +161,7 @@ bool CAnswerCheck::AdmitVersionAnswer(const uint8_t* bytes, size_t size, const w
     m_bDigestExpected = true;
     m_envelopeStart = parts.envelopeStart;
     m_envelopeLength = parts.envelopeLength;
-    TraceFormat(TRACE_LEVEL_DETAIL, 256, L"Update answer signature verified with key %u.",
+    TraceFormat(TRACE_LEVEL_DETAIL, kShortRecord, L"Update answer signature verified with key %u.",
                 static_cast<unsigned>(verifiedBy));
     return true;
 }

@@ -101,7 +101,7 @@ void CMVAgtApp::SetStatus(AgtStatus status)
     CMVFuncTrace scope(L"CMVAgtApp::SetStatus");
     m_nStatus = status;
     m_dwStatusTime = AppTickCount();
-    TraceFormat(TRACE_LEVEL_PROGRESS, 256, L"Change AgtApp status to %d.",
+    TraceFormat(TRACE_LEVEL_PROGRESS, kShortRecord, L"Change AgtApp status to %d.",
                 static_cast<int>(status));
 }
 
@@ -111,7 +111,7 @@ bool CMVAgtApp::SetStatusIf(AgtStatus expected, AgtStatus status)
     if (!m_nStatus.compare_exchange_strong(expected, status))
         return false;
     m_dwStatusTime = AppTickCount();
-    TraceFormat(TRACE_LEVEL_PROGRESS, 256, L"Change AgtApp status to %d.",
+    TraceFormat(TRACE_LEVEL_PROGRESS, kShortRecord, L"Change AgtApp status to %d.",
                 static_cast<int>(status));
     return true;
 }

@@ -108,14 +108,16 @@ void CMVAgtApp::OnDownloadingIniReturn(int32_t value, const wchar_t* text)
 {
     CMVFuncTrace scope(L"CMVAgtApp::OnDownloadingIniReturn");
     if (text == nullptr) {
-        TraceFormat(TRACE_LEVEL_PROGRESS, 512, L"Get dlk_ini_file failed. Result = %d.", value);
+        TraceFormat(TRACE_LEVEL_PROGRESS, kLongRecord, L"Get dlk_ini_file failed. Result = %d.",
+                    value);
         SetStatus(STATUS_IDLE);
         return;
     }
     const bool stored = StoreIniFile(text);
-    TraceFormat(TRACE_LEVEL_PROGRESS, 512, L"dlkActiveIniName = %ls", m_answer.iniName);
+    TraceFormat(TRACE_LEVEL_PROGRESS, kLongRecord, L"dlkActiveIniName = %ls", m_answer.iniName);
     if (!stored) {
-        TraceFormat(TRACE_LEVEL_PROGRESS, 512, L"Create file %ls failed.", m_answer.iniName);
+        TraceFormat(TRACE_LEVEL_PROGRESS, kLongRecord, L"Create file %ls failed.",
+                    m_answer.iniName);
         SetStatus(STATUS_IDLE);
         return;
     }
@@ -137,7 +139,7 @@ void CMVAgtApp::PrepareLibrary()
     }
     wchar_t language[kLanguageSize] = {};
     CfgGetStringBuf(kSettingsSection, kLanguageSetting, kLanguageSize, language, L"1");
-    TraceFormat(TRACE_LEVEL_PROGRESS, 512, L"Agent LanguageID is : %ls", language);
+    TraceFormat(TRACE_LEVEL_PROGRESS, kLongRecord, L"Agent LanguageID is : %ls", language);
     wchar_t title[kTitleSize] = {};
     LoadResString(TitleStringId(language), title, kTitleSize, 1);
     if (g_pfnDlkSetStdParameter != nullptr) {
@@ -197,7 +199,8 @@ void CMVAgtApp::CheckStarted(const wchar_t* entryPoint, int result)
         return;
     // A refusal comes with no notification: waiting out the download time-out would gain
     // nothing, so the attempt fails now and the usual retries follow.
-    TraceFormat(TRACE_LEVEL_PROGRESS, 256, L"%ls refused the download: %d", entryPoint, result);
+    TraceFormat(TRACE_LEVEL_PROGRESS, kShortRecord, L"%ls refused the download: %d", entryPoint,
+                result);
     FailAttempt();
 }
 
@@ -259,7 +262,7 @@ int WINAPI CMVAgtApp::OnDlkStdDownloadNotify(ULONG_PTR reserved, int eventCode,
     if (reserved != app->m_nAttempt) {
         // A thread of an attempt given up (or of another caller) speaks late: its outcome is
         // not the current attempt's.
-        TraceFormat(TRACE_LEVEL_PROGRESS, 256,
+        TraceFormat(TRACE_LEVEL_PROGRESS, kShortRecord,
                     L"OnDlkStdDownloadNotify: notification of attempt %lu ignored in attempt %lu.",
                     static_cast<unsigned long>(reserved),
                     static_cast<unsigned long>(app->m_nAttempt.load()));
@@ -270,10 +273,10 @@ int WINAPI CMVAgtApp::OnDlkStdDownloadNotify(ULONG_PTR reserved, int eventCode,
     wchar_t second[kNameSize] = {};
     Utf8ToWide(fileName, file, kNameSize);
     Utf8ToWide(secondName, second, kNameSize);
-    TraceFormat(TRACE_LEVEL_PROGRESS, 512, L"OnDlkStdDownloadNotify receive return: %d",
+    TraceFormat(TRACE_LEVEL_PROGRESS, kLongRecord, L"OnDlkStdDownloadNotify receive return: %d",
                 resultCode);
-    TraceFormat(TRACE_LEVEL_PROGRESS, 512, L"OnDlkStdDownloadNotify : download file name: %ls",
-                file);
+    TraceFormat(TRACE_LEVEL_PROGRESS, kLongRecord,
+                L"OnDlkStdDownloadNotify : download file name: %ls", file);
     if (eventCode != DLK_EVENT_SECTION_DONE)
         return 0;
     if (resultCode == DLK_RESULT_OK || resultCode == DLK_RESULT_NOTHING_NEEDED) {
@@ -286,7 +289,7 @@ int WINAPI CMVAgtApp::OnDlkStdDownloadNotify(ULONG_PTR reserved, int eventCode,
         app->SetStatusIf(STATUS_DOWNLOADING, STATUS_DONE);
         return 0;
     }
-    TraceFormat(TRACE_LEVEL_PROGRESS, 512, L"OnDlkStdDownloadNotify receive return: %d",
+    TraceFormat(TRACE_LEVEL_PROGRESS, kLongRecord, L"OnDlkStdDownloadNotify receive return: %d",
                 resultCode);
     TraceText(TRACE_LEVEL_PROGRESS, L"DLKAPI DlkStdDownloadNotify: Download error.");
     // A shutdown query or a time-out may have moved the run on while this was traced.

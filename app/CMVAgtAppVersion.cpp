@@ -100,13 +100,14 @@ int32_t CMVAgtApp::OnUrlReturn(CUrlRequest* request, int32_t value, const uint8_
         return 0;
     app->m_pCurrentRequest = nullptr;
     if (content == nullptr) {
-        TraceFormat(TRACE_LEVEL_DETAIL, 512, L"OnUrlReturn content = Null, result= %d", value);
+        TraceFormat(TRACE_LEVEL_DETAIL, kLongRecord, L"OnUrlReturn content = Null, result= %d",
+                    value);
         app->RouteAnswer(app->m_nStatus, value, nullptr, 0);
         return 0;
     }
     if (value < 1 || value > kMaxAnswerBytes) {
         // Not an answer this program takes: failed now, not by the wait for one.
-        TraceFormat(TRACE_LEVEL_PROGRESS, 512,
+        TraceFormat(TRACE_LEVEL_PROGRESS, kLongRecord,
                     L"OnUrlReturn: an answer of %d bytes is refused (at most %d).", value,
                     kMaxAnswerBytes);
         app->RouteAnswer(app->m_nStatus, value, nullptr, 0);
@@ -150,7 +151,7 @@ void CMVAgtApp::OnAnswerBytes(int32_t value, const uint8_t* content)
         text[0] = L'\0';
     }
     TraceMasked(TRACE_LEVEL_DETAIL, text);
-    TraceFormat(TRACE_LEVEL_DETAIL, 512, L"The length of return value result = %d", value);
+    TraceFormat(TRACE_LEVEL_DETAIL, kLongRecord, L"The length of return value result = %d", value);
     RouteAnswer(status, value, text, converted);
 }
 
@@ -162,7 +163,8 @@ bool CMVAgtApp::AdmitAnswer(AgtStatus status, int32_t value, const uint8_t* cont
     const size_t received = static_cast<size_t>(value);
     if (status == STATUS_CHECKING_VERSION) {
         if (!m_answerCheck.AdmitVersionAnswer(content, received, m_szServerName)) {
-            TraceFormat(TRACE_LEVEL_DETAIL, 512, L"The length of return value result = %d", value);
+            TraceFormat(TRACE_LEVEL_DETAIL, kLongRecord, L"The length of return value result = %d",
+                        value);
             SetStatus(STATUS_IDLE);
             return false;
         }
@@ -174,7 +176,8 @@ bool CMVAgtApp::AdmitAnswer(AgtStatus status, int32_t value, const uint8_t* cont
         return true;
     }
     if (status == STATUS_DOWNLOADING_INI && !m_answerCheck.AdmitIni(content, received)) {
-        TraceFormat(TRACE_LEVEL_DETAIL, 512, L"The length of return value result = %d", value);
+        TraceFormat(TRACE_LEVEL_DETAIL, kLongRecord, L"The length of return value result = %d",
+                    value);
         OnDownloadingIniReturn(0, nullptr);
         return false;
     }
@@ -210,7 +213,8 @@ void CMVAgtApp::OnGettingVersionInfoReturn(int32_t value, wchar_t* text)
 {
     CMVFuncTrace scope(L"CMVAgtApp::OnGettingVersionInfoReturn");
     if (text == nullptr) {
-        TraceFormat(TRACE_LEVEL_PROGRESS, 512, L"Get version info failed. Result = %d.", value);
+        TraceFormat(TRACE_LEVEL_PROGRESS, kLongRecord, L"Get version info failed. Result = %d.",
+                    value);
         SetStatus(STATUS_IDLE);
         return;
     }
