@@ -48,6 +48,9 @@ private:
     // Where the thread is in its life, as the owner's cleanup sees it.
     enum class ThreadState { Running, Finished, Abandoned };
 
+    // The connect, send and receive time-outs every step of an exchange is bound by, set on the
+    // session and on each request handle.
+    static void SetTimeouts(HINTERNET handle);
     void StartThreadRun();
     // "MVRelaxedTls" relaxes the certificate checks only while answers are signature-checked.
     void RelaxTlsIfSigned();
