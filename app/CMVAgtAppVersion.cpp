@@ -70,7 +70,7 @@ void CMVAgtApp::StartCheckVersion()
     CfgGetStringBuf(L"General", L"RTN", kTokenSize, stored, L"");
     UnscrambleHexTextW(stored, token, kTokenSize);
     // From here on no record can carry the token's value, whatever text brings it back.
-    CTraceSecrets::Instance().Add(token);
+    CTraceSecrets::Instance().AddToken(token);
 
     wchar_t url[kUrlSize] = {};
     BuildVersionCheckUrl(url, m_szServerName, g_nOSVersionClass, wow64, languageId, token);
