@@ -78,11 +78,8 @@ TEST(TraceSecrets, TheTokenKeepsItsSlotWhileTheOldestOtherValueGivesWay)
          Changed("pa55-", 6, 6),
          {kServerPassword, "pa55-1", "pa55-6"},
          {kProxyPassword}},
-        {"seven more: every value but the token has given way",
-         false,
-         Changed("next-", 1, 7),
-         Changed("next-", 1, 7),
-         gone},
+        {"seven more: every value but the token has given way", false, Changed("next-", 1, 7),
+         Changed("next-", 1, 7), gone},
         {"the token added again takes no second slot", true, {}, Changed("next-", 1, 7), {}},
     };
     for (const auto& step : steps) {
