@@ -22,7 +22,9 @@ AGENT = b"sweep agent\n"
 
 
 def tool(*args):
-    result = subprocess.run([sys.executable, MVPUBLISH] + list(args), capture_output=True, text=True)
+    result = subprocess.run(
+        [sys.executable, MVPUBLISH] + list(args), capture_output=True, text=True
+    )
     if result.returncode != 0:
         raise SystemExit("mvpublish %s failed: %s" % (args[0], result.stderr or result.stdout))
     return result.stdout
