@@ -8,6 +8,7 @@
 #include "util/ConfigStore.h"
 #include "util/SafeString.h"
 #include "util/Utf8.h"
+#include "util/SettingNames.h"
 
 #include <cstring>
 #include <cwchar>
@@ -53,7 +54,8 @@ bool ReadStoredSerial(uint64_t* serial)
 {
     *serial = 0;
     wchar_t text[kSerialTextSize] = {};
-    const CfgTextRead read = CfgReadText(L"General", L"MVLastSerial", text, kSerialTextSize);
+    const CfgTextRead read =
+        CfgReadText(kSettingsSection, kLastSerialSetting, text, kSerialTextSize);
     if (read == CfgTextRead::kAbsent)
         return true;
     if (read != CfgTextRead::kText)
@@ -95,7 +97,7 @@ void CAnswerCheck::ReadKeys()
                   L"Update answers are not signature-checked (no MVUpdateKey).");
     }
     if (m_keys.pieces > kMaxUpdateKeys) {
-        TraceFormat(TRACE_LEVEL_PROGRESS, 256,
+        TraceFormat(TRACE_LEVEL_PROGRESS, kShortRecord,
                     L"MVUpdateKey holds %u keys: only the first %u are used.",
                     static_cast<unsigned>(m_keys.pieces), static_cast<unsigned>(kMaxUpdateKeys));
     }
@@ -116,7 +118,7 @@ bool CAnswerCheck::Refuse(const wchar_t* reason)
 
 bool CAnswerCheck::TraceRefusal(const wchar_t* reason)
 {
-    TraceFormat(TRACE_LEVEL_DETAIL, 256, L"Update answer refused: %ls.", reason);
+    TraceFormat(TRACE_LEVEL_DETAIL, kShortRecord, L"Update answer refused: %ls.", reason);
     return false;
 }
 
@@ -159,7 +161,7 @@ bool CAnswerCheck::AdmitVersionAnswer(const uint8_t* bytes, size_t size, const w
     m_bDigestExpected = true;
     m_envelopeStart = parts.envelopeStart;
     m_envelopeLength = parts.envelopeLength;
-    TraceFormat(TRACE_LEVEL_DETAIL, 256, L"Update answer signature verified with key %u.",
+    TraceFormat(TRACE_LEVEL_DETAIL, kShortRecord, L"Update answer signature verified with key %u.",
                 static_cast<unsigned>(verifiedBy));
     return true;
 }
@@ -230,7 +232,7 @@ void CAnswerCheck::RaiseStoredSerial()
         return;
     wchar_t text[kSerialTextSize] = {};
     FormatSerial(m_serial, text);
-    if (!CfgSetString(L"General", L"MVLastSerial", text))
+    if (!CfgSetString(kSettingsSection, kLastSerialSetting, text))
         TraceText(TRACE_LEVEL_DETAIL, L"MVLastSerial could not be stored.");
 }
 

@@ -9,6 +9,7 @@
 #include "trace/CMVFuncTrace.h"
 #include "trace/TraceText.h"
 #include "util/ConfigStore.h"
+#include "util/SettingNames.h"
 
 std::atomic<CMVAgtApp*> g_pCurAgtApp{nullptr};
 std::atomic<DWORD> CMVAgtApp::s_dwHeartbeatTime{0};
@@ -56,7 +57,7 @@ void CMVAgtApp::ResetRunCounters()
 void CMVAgtApp::Initialize(HWND /*hWnd*/)
 {
     CMVFuncTrace scope(L"CMVAgtApp::Initialize");
-    SetTraceLevel(static_cast<int32_t>(CfgGetUInt(L"General", L"TraceLevel", 3)));
+    SetTraceLevel(static_cast<int32_t>(CfgGetUInt(kSettingsSection, kTraceLevelSetting, 3)));
     TraceText(TRACE_LEVEL_PROGRESS, L"Initializing Agent-App...");
     MVUrlInit(nullptr, 0);
     // The answers this program uses are below 100 KB: a server never makes it hold more.
@@ -95,21 +96,23 @@ void CMVAgtApp::Run()
         g_pfnDlkExitStdDownload();
 }
 
-void CMVAgtApp::SetStatus(int32_t status)
+void CMVAgtApp::SetStatus(AgtStatus status)
 {
     CMVFuncTrace scope(L"CMVAgtApp::SetStatus");
     m_nStatus = status;
     m_dwStatusTime = AppTickCount();
-    TraceFormat(TRACE_LEVEL_PROGRESS, 256, L"Change AgtApp status to %d.", status);
+    TraceFormat(TRACE_LEVEL_PROGRESS, kShortRecord, L"Change AgtApp status to %d.",
+                static_cast<int>(status));
 }
 
-bool CMVAgtApp::SetStatusIf(int32_t expected, int32_t status)
+bool CMVAgtApp::SetStatusIf(AgtStatus expected, AgtStatus status)
 {
-    CMVFuncTrace scope(L"CMVAgtApp::SetStatus");
+    CMVFuncTrace scope(L"CMVAgtApp::SetStatusIf");
     if (!m_nStatus.compare_exchange_strong(expected, status))
         return false;
     m_dwStatusTime = AppTickCount();
-    TraceFormat(TRACE_LEVEL_PROGRESS, 256, L"Change AgtApp status to %d.", status);
+    TraceFormat(TRACE_LEVEL_PROGRESS, kShortRecord, L"Change AgtApp status to %d.",
+                static_cast<int>(status));
     return true;
 }
 

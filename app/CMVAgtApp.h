@@ -1,12 +1,13 @@
 // The updater's application object: the state of one update run and its status machine.
 // The entry creates exactly one, drives it from the hidden window's 50 ms timer and
 // destroys it. Everything runs on the main thread except the download library's
-// notification, which may arrive on a thread of the library's and acts only in status 4.
+// notification, which may arrive on a thread of the library's and acts only while downloading.
 #pragma once
 
 #include "app/AgtStatus.h"
 #include "app/CAnswerCheck.h"
 #include "app/DlkApi.h"
+#include "app/VersionText.h"
 #include "mvurl/MVUrl.h"
 #include "util/CPrivateTempFolder.h"
 
@@ -25,7 +26,7 @@ public:
 
     // Reads the trace threshold, starts the URL module and queues the version check.
     void Initialize(HWND hWnd);
-    // Gives up the pending request and stops the URL module; status 0.
+    // Gives up the pending request and stops the URL module; STATUS_IDLE.
     void Cleanup();
     void SetCheckFlag(int32_t flag);
     // The message loop: until the quit flag is set or WM_QUIT arrives.
@@ -33,10 +34,10 @@ public:
     // One timer tick: time-outs, the download start, retries, the end; then dispatch.
     void OnTimer();
     // Every status change goes through here: it stamps the status time.
-    void SetStatus(int32_t status);
+    void SetStatus(AgtStatus status);
     // The same, but only while the status is still expected (for the library's thread, which
     // must not undo a change the main thread made meanwhile). True when it was changed.
-    bool SetStatusIf(int32_t expected, int32_t status);
+    bool SetStatusIf(AgtStatus expected, AgtStatus status);
 
     // First step of the run: asks the configured server for the current version, or starts
     // the configuration program when no server is configured.
@@ -63,7 +64,7 @@ public:
                                              const char* fileName, const char* secondName,
                                              int resultCode, ULONG_PTR reserved2);
 
-    int32_t GetStatus() const { return m_nStatus; }
+    AgtStatus GetStatus() const { return m_nStatus; }
     DWORD GetStatusTime() const { return m_dwStatusTime; }
     bool IsQuitting() const { return m_nQuit != 0; }
     int32_t GetCheckFlag() const { return m_nCheckFlag; }
@@ -75,8 +76,17 @@ public:
     static void ResetRunCounters();
 
 protected:
-    void RouteAnswer(int32_t value, wchar_t* text, int convertedCount);
-    void StoreVersionAnswer(const struct VersionAnswer& answer);
+    // The bytes of an answer that arrived, of a size this program takes: checked (with update
+    // keys set), converted to text once, traced and routed.
+    void OnAnswerBytes(int32_t value, const uint8_t* content);
+    // Whether the answer's bytes pass; where the part to read lies in them (the signed envelope,
+    // with update keys set). A refused answer ends its wait.
+    bool AdmitAnswer(AgtStatus status, int32_t value, const uint8_t* content, size_t* start,
+                     size_t* length);
+    // Hands the answer (text null: the request failed with value) to the step the status waits
+    // in.
+    void RouteAnswer(AgtStatus status, int32_t value, wchar_t* text, int convertedCount);
+    void StoreVersionAnswer(const VersionAnswer& answer);
     // Stores the INI text as a new file named by the server in the run's own folder; its full
     // path then replaces the name. False when the name is unsafe or the file not fully stored.
     bool StoreIniFile(const wchar_t* text);
@@ -94,23 +104,17 @@ protected:
     void CheckStarted(const wchar_t* entryPoint, int result);
 
     int32_t m_nQuit = 0;
-    wchar_t m_szServerName[256] = {};
+    wchar_t m_szServerName[kServerNameSize] = {};
     // Written by the main thread and the library's notification thread.
-    std::atomic<int32_t> m_nStatus{STATUS_IDLE};
+    std::atomic<AgtStatus> m_nStatus{STATUS_IDLE};
     std::atomic<DWORD> m_dwStatusTime{0};
     int32_t m_nSecure = 1;
     CUrlRequest* m_pCurrentRequest = nullptr;
-    wchar_t m_szProductVersion[256] = {};
-    wchar_t m_szProductDescription[256] = {};
-    wchar_t m_szIniName[256] = {};
-    wchar_t m_szInstallSection[256] = {};
-    wchar_t m_szUrlRoot[256] = {};
-    wchar_t m_szUrlRootEx[256] = {};
-    wchar_t m_szUnpackVersion[256] = {};
-    wchar_t m_szExtVersion[256] = {};
-    wchar_t m_szUnpackName[256] = {};
-    wchar_t m_szExtName[256] = {};
-    wchar_t m_szSupportDelta[32] = {};
+    // The admitted version answer's values; once the INI is stored, its iniName is the stored
+    // file's full path.
+    VersionAnswer m_answer = {};
+    // The section to install: the machine's own choice, not the server's.
+    wchar_t m_szInstallSection[kAnswerFieldSize] = {};
     int32_t m_nCheckFlag = 0;
     // The download attempt in progress, handed to the library as its user data: a notification
     // that carries another number belongs to an attempt already given up.

@@ -1,16 +1,11 @@
 // The application's commands: the configuration program's launch and the close command.
 #include "app/CMVAgtApp.h"
+#include "app/LaunchedProgram.h"
 
 #include "trace/CMVFuncTrace.h"
 #include "trace/TraceText.h"
 #include "util/ModulePath.h"
 #include "util/SafeString.h"
-
-namespace {
-
-constexpr DWORD kConfigurationWaitMs = 2000;
-
-}  // namespace
 
 void CMVAgtApp::LaunchConfiguration()
 {
@@ -28,9 +23,8 @@ void CMVAgtApp::LaunchConfiguration()
     // The configuration program gets none of the updater's handles.
     if (CreateProcessW(path, nullptr, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
                        &process)) {
-        WaitForSingleObject(process.hProcess, kConfigurationWaitMs);
-        CloseHandle(process.hThread);
-        CloseHandle(process.hProcess);
+        UniqueKernelHandle thread(process.hThread);
+        AwaitLaunched(UniqueKernelHandle(process.hProcess));
     }
     SetStatus(STATUS_QUIT);
 }

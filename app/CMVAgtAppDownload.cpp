@@ -14,6 +14,7 @@
 #include "util/ConfigStore.h"
 #include "util/OSVersion.h"
 #include "util/Utf8.h"
+#include "util/SettingNames.h"
 
 #include <cstring>
 #include <cwchar>
@@ -22,7 +23,7 @@
 
 namespace {
 
-constexpr int kFieldSize = 256;
+constexpr int kFieldSize = static_cast<int>(kAnswerFieldSize);
 // The UTF-8 form of a field of the answer or of the INI's path: a wide character (or a
 // surrogate pair's half) takes at most three bytes.
 constexpr int kNarrowArgSize = 3 * (kFieldSize - 1) + 1;
@@ -89,31 +90,34 @@ std::unique_ptr<char[]> IniFileBytes(const wchar_t* text, DWORD* count)
 bool CMVAgtApp::StoreIniFile(const wchar_t* text)
 {
     // The server names the file: it must stay a plain name inside the run's own folder.
-    if (!IsSafeLocalFileName(m_szIniName) || !m_iniFolder.Create())
+    if (!IsSafeLocalFileName(m_answer.iniName) || !m_iniFolder.Create())
         return false;
     DWORD count = 0;
     const std::unique_ptr<char[]> bytes = IniFileBytes(text, &count);
     wchar_t path[kTempDirSize] = {};
-    if (!bytes || !m_iniFolder.StoreNewFile(m_szIniName, bytes.get(), count, path, kTempDirSize)) {
+    if (!bytes ||
+        !m_iniFolder.StoreNewFile(m_answer.iniName, bytes.get(), count, path, kTempDirSize)) {
         return false;
     }
     m_answerCheck.NoteStoredIni(bytes.get(), count);
     // A path cut to fit the member would name another file: refuse it instead.
-    return BoundedCopy(m_szIniName, kFieldSize, path) == KS_S_OK;
+    return BoundedCopy(m_answer.iniName, kFieldSize, path) == KS_S_OK;
 }
 
 void CMVAgtApp::OnDownloadingIniReturn(int32_t value, const wchar_t* text)
 {
     CMVFuncTrace scope(L"CMVAgtApp::OnDownloadingIniReturn");
     if (text == nullptr) {
-        TraceFormat(TRACE_LEVEL_PROGRESS, 512, L"Get dlk_ini_file failed. Result = %d.", value);
+        TraceFormat(TRACE_LEVEL_PROGRESS, kLongRecord, L"Get dlk_ini_file failed. Result = %d.",
+                    value);
         SetStatus(STATUS_IDLE);
         return;
     }
     const bool stored = StoreIniFile(text);
-    TraceFormat(TRACE_LEVEL_PROGRESS, 512, L"dlkActiveIniName = %ls", m_szIniName);
+    TraceFormat(TRACE_LEVEL_PROGRESS, kLongRecord, L"dlkActiveIniName = %ls", m_answer.iniName);
     if (!stored) {
-        TraceFormat(TRACE_LEVEL_PROGRESS, 512, L"Create file %ls failed.", m_szIniName);
+        TraceFormat(TRACE_LEVEL_PROGRESS, kLongRecord, L"Create file %ls failed.",
+                    m_answer.iniName);
         SetStatus(STATUS_IDLE);
         return;
     }
@@ -128,20 +132,20 @@ void CMVAgtApp::PrepareLibrary()
         char root[kNarrowArgSize] = {};
         char unpack[kNarrowArgSize] = {};
         char ext[kNarrowArgSize] = {};
-        WideToUtf8(m_szUrlRoot, root, kNarrowArgSize);
-        WideToUtf8(m_szUnpackVersion, unpack, kNarrowArgSize);
-        WideToUtf8(m_szExtVersion, ext, kNarrowArgSize);
+        WideToUtf8(m_answer.urlRoot, root, kNarrowArgSize);
+        WideToUtf8(m_answer.unpackVersion, unpack, kNarrowArgSize);
+        WideToUtf8(m_answer.extVersion, ext, kNarrowArgSize);
         g_pfnDlkInitStdDownload(root, unpack, ext, DLK_VENDOR, DLK_BUILD);
     }
     wchar_t language[kLanguageSize] = {};
-    CfgGetStringBuf(L"General", L"LANGUAGEID", kLanguageSize, language, L"1");
-    TraceFormat(TRACE_LEVEL_PROGRESS, 512, L"Agent LanguageID is : %ls", language);
+    CfgGetStringBuf(kSettingsSection, kLanguageSetting, kLanguageSize, language, L"1");
+    TraceFormat(TRACE_LEVEL_PROGRESS, kLongRecord, L"Agent LanguageID is : %ls", language);
     wchar_t title[kTitleSize] = {};
     LoadResString(TitleStringId(language), title, kTitleSize, 1);
     if (g_pfnDlkSetStdParameter != nullptr) {
         SetEncodedParameter(DLK_PARAM_PROGRESS_BAR_TITLE, title);
         SetEncodedParameter(DLK_PARAM_LOCAL_SETTING, language);
-        SetEncodedParameter(DLK_PARAM_SUPPORT_DELTA, m_szSupportDelta);
+        SetEncodedParameter(DLK_PARAM_SUPPORT_DELTA, m_answer.supportDelta);
         g_pfnDlkSetStdParameter(DLK_PARAM_MOVING_IN_SUBDIR, DLK_MOVING_IN_SUBDIR_VALUE);
     }
 }
@@ -150,17 +154,17 @@ void CMVAgtApp::StartDownload()
 {
     char iniPath[kNarrowArgSize] = {};
     char section[kNarrowArgSize] = {};
-    WideToUtf8(m_szIniName, iniPath, kNarrowArgSize);
+    WideToUtf8(m_answer.iniName, iniPath, kNarrowArgSize);
     WideToUtf8(m_szInstallSection, section, kNarrowArgSize);
     TraceText(TRACE_LEVEL_PROGRESS, L"Call DlkStdDownload...");
-    // The attempt's number and status 4 before any library call: ticks during a call, and a
-    // notification from inside it, see this download in progress.
+    // The attempt's number and STATUS_DOWNLOADING before any library call: ticks during a call, and
+    // a notification from inside it, see this download in progress.
     ++m_nAttempt;
     SetStatus(STATUS_DOWNLOADING);
     LoadKsdlkextFunctions();
     const int osClass = GetOSVersionClass();
     if (g_pfnDLKOpcConfig != nullptr &&
-        (osClass >= 8 || CfgGetInt(L"General", L"SystemTrayIcon", 0) == 1)) {
+        (osClass >= kOsClassVista || CfgGetInt(kSettingsSection, kTrayIconSetting, 0) == 1)) {
         TraceText(TRACE_LEVEL_DETAIL,
                   g_pfnDLKOpcConfig(0, 1, 0)
                       ? L"It returns true when ZE calls hidden process bar dialog function. "
@@ -195,7 +199,8 @@ void CMVAgtApp::CheckStarted(const wchar_t* entryPoint, int result)
         return;
     // A refusal comes with no notification: waiting out the download time-out would gain
     // nothing, so the attempt fails now and the usual retries follow.
-    TraceFormat(TRACE_LEVEL_PROGRESS, 256, L"%ls refused the download: %d", entryPoint, result);
+    TraceFormat(TRACE_LEVEL_PROGRESS, kShortRecord, L"%ls refused the download: %d", entryPoint,
+                result);
     FailAttempt();
 }
 
@@ -257,7 +262,7 @@ int WINAPI CMVAgtApp::OnDlkStdDownloadNotify(ULONG_PTR reserved, int eventCode,
     if (reserved != app->m_nAttempt) {
         // A thread of an attempt given up (or of another caller) speaks late: its outcome is
         // not the current attempt's.
-        TraceFormat(TRACE_LEVEL_PROGRESS, 256,
+        TraceFormat(TRACE_LEVEL_PROGRESS, kShortRecord,
                     L"OnDlkStdDownloadNotify: notification of attempt %lu ignored in attempt %lu.",
                     static_cast<unsigned long>(reserved),
                     static_cast<unsigned long>(app->m_nAttempt.load()));
@@ -268,10 +273,10 @@ int WINAPI CMVAgtApp::OnDlkStdDownloadNotify(ULONG_PTR reserved, int eventCode,
     wchar_t second[kNameSize] = {};
     Utf8ToWide(fileName, file, kNameSize);
     Utf8ToWide(secondName, second, kNameSize);
-    TraceFormat(TRACE_LEVEL_PROGRESS, 512, L"OnDlkStdDownloadNotify receive return: %d",
+    TraceFormat(TRACE_LEVEL_PROGRESS, kLongRecord, L"OnDlkStdDownloadNotify receive return: %d",
                 resultCode);
-    TraceFormat(TRACE_LEVEL_PROGRESS, 512, L"OnDlkStdDownloadNotify : download file name: %ls",
-                file);
+    TraceFormat(TRACE_LEVEL_PROGRESS, kLongRecord,
+                L"OnDlkStdDownloadNotify : download file name: %ls", file);
     if (eventCode != DLK_EVENT_SECTION_DONE)
         return 0;
     if (resultCode == DLK_RESULT_OK || resultCode == DLK_RESULT_NOTHING_NEEDED) {
@@ -284,7 +289,7 @@ int WINAPI CMVAgtApp::OnDlkStdDownloadNotify(ULONG_PTR reserved, int eventCode,
         app->SetStatusIf(STATUS_DOWNLOADING, STATUS_DONE);
         return 0;
     }
-    TraceFormat(TRACE_LEVEL_PROGRESS, 512, L"OnDlkStdDownloadNotify receive return: %d",
+    TraceFormat(TRACE_LEVEL_PROGRESS, kLongRecord, L"OnDlkStdDownloadNotify receive return: %d",
                 resultCode);
     TraceText(TRACE_LEVEL_PROGRESS, L"DLKAPI DlkStdDownloadNotify: Download error.");
     // A shutdown query or a time-out may have moved the run on while this was traced.

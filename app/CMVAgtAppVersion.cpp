@@ -14,6 +14,7 @@
 #include "util/Unscramble.h"
 #include "trace/CTraceSecrets.h"
 #include "util/Utf8.h"
+#include "util/SettingNames.h"
 
 #include <cstring>
 #include <cwchar>
@@ -44,7 +45,7 @@ void CMVAgtApp::StartCheckVersion()
 {
     CMVFuncTrace scope(L"CMVAgtApp::StartCheckVersion");
     wchar_t surl[kServerNameSize] = {};
-    CfgGetStringBuf(L"General", L"SURL", kServerNameSize, surl, L"");
+    CfgGetStringBuf(kSettingsSection, kServerSetting, kServerNameSize, surl, L"");
     if (surl[0] == L'\0') {
         BoundedCopy(m_szServerName, kServerNameSize, L"");
         LaunchConfiguration();
@@ -54,20 +55,21 @@ void CMVAgtApp::StartCheckVersion()
     if (NormaliseServerName(surl, schemeless)) {
         // Written back as the name stood before its folder was cut or its label added.
         const wchar_t* name = std::wcsncmp(surl, L"https://", 8) == 0 ? surl + 8 : surl + 7;
-        CfgSetStringNoResult(L"General", L"SURL", name);
+        CfgSetStringNoResult(kSettingsSection, kServerSetting, name);
     }
     BoundedCopy(m_szServerName, kServerNameSize, schemeless);
     m_answerCheck.ReadKeys();
 
-    const bool wow64 = (g_nOSVersionClass == 8 || g_nOSVersionClass == 9) && IsWow64();
+    const bool wow64 =
+        (g_nOSVersionClass == kOsClassVista || g_nOSVersionClass == kOsClassWin7) && IsWow64();
     wchar_t base[kUrlSize] = {};
     FillPattern(base, kUrlSize, VersionUrlTemplate(g_nOSVersionClass, wow64), m_szServerName);
     TraceText(TRACE_LEVEL_PROGRESS, base);
 
-    const uint32_t languageId = CfgGetUInt(L"General", L"LANGUAGEID", kNoLanguage);
+    const uint32_t languageId = CfgGetUInt(kSettingsSection, kLanguageSetting, kNoLanguage);
     wchar_t stored[kTokenSize] = {};
     wchar_t token[kTokenSize] = {};
-    CfgGetStringBuf(L"General", L"RTN", kTokenSize, stored, L"");
+    CfgGetStringBuf(kSettingsSection, kTokenSetting, kTokenSize, stored, L"");
     UnscrambleHexTextW(stored, token, kTokenSize);
     // From here on no record can carry the token's value, whatever text brings it back.
     CTraceSecrets::Instance().AddToken(token);
@@ -98,18 +100,32 @@ int32_t CMVAgtApp::OnUrlReturn(CUrlRequest* request, int32_t value, const uint8_
         return 0;
     app->m_pCurrentRequest = nullptr;
     if (content == nullptr) {
-        TraceFormat(TRACE_LEVEL_DETAIL, 512, L"OnUrlReturn content = Null, result= %d", value);
-        app->RouteAnswer(value, nullptr, 0);
+        TraceFormat(TRACE_LEVEL_DETAIL, kLongRecord, L"OnUrlReturn content = Null, result= %d",
+                    value);
+        app->RouteAnswer(app->m_nStatus, value, nullptr, 0);
         return 0;
     }
     if (value < 1 || value > kMaxAnswerBytes) {
         // Not an answer this program takes: failed now, not by the wait for one.
-        TraceFormat(TRACE_LEVEL_PROGRESS, 512,
+        TraceFormat(TRACE_LEVEL_PROGRESS, kLongRecord,
                     L"OnUrlReturn: an answer of %d bytes is refused (at most %d).", value,
                     kMaxAnswerBytes);
-        app->RouteAnswer(value, nullptr, 0);
+        app->RouteAnswer(app->m_nStatus, value, nullptr, 0);
         return 0;
     }
+    app->OnAnswerBytes(value, content);
+    return 0;
+}
+
+void CMVAgtApp::OnAnswerBytes(int32_t value, const uint8_t* content)
+{
+    // Read once: the answer is checked, read and routed as the answer to the request the run
+    // was waiting for.
+    const AgtStatus status = m_nStatus;
+    size_t start = 0;
+    size_t length = static_cast<size_t>(value);
+    if (!AdmitAnswer(status, value, content, &start, &length))
+        return;
     // Small answers need no heap; both buffers hold the bytes and a terminator to spare.
     char fixedBytes[kFixedBufferSize];
     wchar_t fixedText[kFixedBufferSize];
@@ -123,54 +139,54 @@ int32_t CMVAgtApp::OnUrlReturn(CUrlRequest* request, int32_t value, const uint8_
         heapBytes.reset(new (std::nothrow) char[size]);
         heapText.reset(new (std::nothrow) wchar_t[size]);
         if (!heapBytes || !heapText)
-            return 0;
+            return;
         bytes = heapBytes.get();
         text = heapText.get();
     }
     std::memset(bytes, 0, static_cast<size_t>(size));
-    std::memcpy(bytes, content, static_cast<size_t>(value));
+    std::memcpy(bytes, content + start, length);
     int converted = Utf8ToWide(bytes, text, size);
-    if (converted < 0)
+    if (converted <= 0) {
         converted = 0;
-    if (converted == 0)
         text[0] = L'\0';
+    }
+    TraceMasked(TRACE_LEVEL_DETAIL, text);
+    TraceFormat(TRACE_LEVEL_DETAIL, kLongRecord, L"The length of return value result = %d", value);
+    RouteAnswer(status, value, text, converted);
+}
+
+bool CMVAgtApp::AdmitAnswer(AgtStatus status, int32_t value, const uint8_t* content, size_t* start,
+                            size_t* length)
+{
     // With update keys set, the bytes as they arrived must pass before anything in them is
     // used or traced: a refused answer's text could claim anything.
     const size_t received = static_cast<size_t>(value);
-    if (app->m_nStatus == STATUS_CHECKING_VERSION &&
-        !app->m_answerCheck.AdmitVersionAnswer(content, received, app->m_szServerName)) {
-        TraceFormat(TRACE_LEVEL_DETAIL, 512, L"The length of return value result = %d", value);
-        app->SetStatus(STATUS_IDLE);
-        return 0;
-    }
-    if (app->m_nStatus == STATUS_DOWNLOADING_INI &&
-        !app->m_answerCheck.AdmitIni(content, received)) {
-        TraceFormat(TRACE_LEVEL_DETAIL, 512, L"The length of return value result = %d", value);
-        app->OnDownloadingIniReturn(0, nullptr);
-        return 0;
-    }
-    size_t signedStart = 0;
-    size_t signedLength = 0;
-    if (app->m_nStatus == STATUS_CHECKING_VERSION &&
-        app->m_answerCheck.GetSignedEnvelope(&signedStart, &signedLength)) {
-        // Only the signed bytes are read: whatever stands around them is anyone's.
-        std::memset(bytes, 0, static_cast<size_t>(size));
-        std::memcpy(bytes, content + signedStart, signedLength);
-        converted = Utf8ToWide(bytes, text, size);
-        if (converted <= 0) {
-            converted = 0;
-            text[0] = L'\0';
+    if (status == STATUS_CHECKING_VERSION) {
+        if (!m_answerCheck.AdmitVersionAnswer(content, received, m_szServerName)) {
+            TraceFormat(TRACE_LEVEL_DETAIL, kLongRecord, L"The length of return value result = %d",
+                        value);
+            SetStatus(STATUS_IDLE);
+            return false;
         }
+        // Only the signed bytes are read: whatever stands around them is anyone's.
+        if (!m_answerCheck.GetSignedEnvelope(start, length)) {
+            *start = 0;
+            *length = received;
+        }
+        return true;
     }
-    TraceMasked(TRACE_LEVEL_DETAIL, text);
-    TraceFormat(TRACE_LEVEL_DETAIL, 512, L"The length of return value result = %d", value);
-    app->RouteAnswer(value, text, converted);
-    return 0;
+    if (status == STATUS_DOWNLOADING_INI && !m_answerCheck.AdmitIni(content, received)) {
+        TraceFormat(TRACE_LEVEL_DETAIL, kLongRecord, L"The length of return value result = %d",
+                    value);
+        OnDownloadingIniReturn(0, nullptr);
+        return false;
+    }
+    return true;
 }
 
-void CMVAgtApp::RouteAnswer(int32_t value, wchar_t* text, int convertedCount)
+void CMVAgtApp::RouteAnswer(AgtStatus status, int32_t value, wchar_t* text, int convertedCount)
 {
-    switch (m_nStatus) {
+    switch (status) {
     case STATUS_CHECKING_VERSION:
         if (text == nullptr) {
             OnGettingVersionInfoReturn(value, nullptr);
@@ -197,7 +213,8 @@ void CMVAgtApp::OnGettingVersionInfoReturn(int32_t value, wchar_t* text)
 {
     CMVFuncTrace scope(L"CMVAgtApp::OnGettingVersionInfoReturn");
     if (text == nullptr) {
-        TraceFormat(TRACE_LEVEL_PROGRESS, 512, L"Get version info failed. Result = %d.", value);
+        TraceFormat(TRACE_LEVEL_PROGRESS, kLongRecord, L"Get version info failed. Result = %d.",
+                    value);
         SetStatus(STATUS_IDLE);
         return;
     }
@@ -224,21 +241,13 @@ void CMVAgtApp::OnGettingVersionInfoReturn(int32_t value, wchar_t* text)
 
 void CMVAgtApp::StoreVersionAnswer(const VersionAnswer& a)
 {
-    BoundedCopy(m_szProductVersion, 256, a.productVersion);
-    BoundedCopy(m_szProductDescription, 256, a.productDescription);
-    BoundedCopy(m_szIniName, 256, a.iniName);
-    BoundedCopy(m_szUrlRootEx, 256, a.urlRootEx);
-    BoundedCopy(m_szInstallSection, 256, a.activeIniSection);
+    m_answer = a;
+    BoundedCopy(m_szInstallSection, kAnswerFieldSize, a.activeIniSection);
     // The section to install is the machine's own choice, not the server's.
-    CfgGetStringBuf(L"General", L"InstallSectionName", 256, m_szInstallSection, L"ZEInstall");
-    BoundedCopy(m_szUrlRoot, 256, a.urlRoot);
-    BoundedCopy(m_szUnpackVersion, 256, a.unpackVersion);
-    BoundedCopy(m_szExtVersion, 256, a.extVersion);
-    BoundedCopy(m_szUnpackName, 256, a.unpackName);
-    BoundedCopy(m_szExtName, 256, a.extName);
-    BoundedCopy(m_szSupportDelta, 32, a.supportDelta);
-    if (CfgGetUInt(L"General", L"LANGUAGEID", kNoLanguage) == kNoLanguage) {
-        CfgSetStringNoResult(L"General", L"LANGUAGEID", a.lid);
+    CfgGetStringBuf(kSettingsSection, kInstallSectionSetting, kAnswerFieldSize, m_szInstallSection,
+                    L"ZEInstall");
+    if (CfgGetUInt(kSettingsSection, kLanguageSetting, kNoLanguage) == kNoLanguage) {
+        CfgSetStringNoResult(kSettingsSection, kLanguageSetting, a.lid);
     }
 }
 
@@ -246,7 +255,7 @@ void CMVAgtApp::DownlaodIniFile()
 {
     CMVFuncTrace scope(L"CMVAgtApp::DownlaodIniFile");
     wchar_t url[kUrlSize] = {};
-    BuildIniUrl(url, m_szUrlRoot, m_szIniName, m_szUrlRootEx);
+    BuildIniUrl(url, m_answer.urlRoot, m_answer.iniName, m_answer.urlRootEx);
     TraceText(TRACE_LEVEL_PROGRESS, url);
     m_pCurrentRequest = nullptr;
     if (MVUrlRequestW(url, static_cast<uint32_t>(m_nSecure), OnUrlReturn, &m_pCurrentRequest) !=

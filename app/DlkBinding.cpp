@@ -19,6 +19,8 @@ PFN_DlkOdeConfig g_pfnDLKOpcConfig = nullptr;
 
 namespace {
 
+// Freed only by FreeDLKFunctions, never as the process ends: the library's own threads may still
+// be inside it then. So no owner object, whose destructor would run at exit.
 HMODULE g_hDlk = nullptr;
 bool g_bDlkOwned = false;
 HMODULE g_hKsdlkext = nullptr;
@@ -69,9 +71,11 @@ BOOL LoadDLKFunctions()
         g_hDlk = LoadLibraryFromItsFolder(path);
         g_bDlkOwned = g_hDlk != nullptr;
         if (g_hDlk != nullptr) {
-            TraceFormat(TRACE_LEVEL_PROGRESS, 512, L"LoadLibrary ieksdlk.dll success %ls", path);
+            TraceFormat(TRACE_LEVEL_PROGRESS, kLongRecord, L"LoadLibrary ieksdlk.dll success %ls",
+                        path);
         } else {
-            TraceFormat(TRACE_LEVEL_DETAIL, 512, L"LoadLibrary ieksdlk.dll failed %ls", path);
+            TraceFormat(TRACE_LEVEL_DETAIL, kLongRecord, L"LoadLibrary ieksdlk.dll failed %ls",
+                        path);
         }
     }
     if (g_hDlk == nullptr)

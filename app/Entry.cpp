@@ -4,6 +4,7 @@
 #include "app/CMVAgtApp.h"
 #include "app/DlkBinding.h"
 #include "app/EntryGlobals.h"
+#include "app/LaunchedProgram.h"
 #include "trace/TraceText.h"
 #include "util/ModulePath.h"
 #include "util/OSVersion.h"
@@ -22,10 +23,10 @@ CMVAgtApp* g_pAgtApp = nullptr;
 
 const wchar_t kHiddenWindowClass[] = L"ovkmvdownloadhiddenwnd";
 const wchar_t kHiddenWindowTitle[] = L"*****ovkmvdownload*****5621#####$$$$$";
+// The program's own path, in characters: longer than MAX_PATH, as a long folder may be.
+constexpr DWORD kModulePathSize = 512;
 
 namespace {
-
-constexpr DWORD kLaunchWaitMs = 2000;
 
 HWND CreateHiddenWindow(HINSTANCE hInstance)
 {
@@ -143,16 +144,16 @@ LRESULT CALLBACK HiddenWndProc(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam
 
 void SetCurrentDirToModule(HINSTANCE hInstance)
 {
-    wchar_t dir[512] = {};
-    DWORD length = GetModuleFileNameW(hInstance, dir, 512);
-    if (length >= 512)
+    wchar_t dir[kModulePathSize] = {};
+    DWORD length = GetModuleFileNameW(hInstance, dir, kModulePathSize);
+    if (length >= kModulePathSize)
         length = 0;  // a cut path names no directory of ours
     while (length > 0 && dir[length - 1] != L'\\')
         dir[--length] = L'\0';
     if (length == 0)
         dir[0] = L'\0';
     SetCurrentDirectoryW(dir);
-    TraceFormat(TRACE_LEVEL_DETAIL, 512, L"Set current directory to : %ls", dir);
+    TraceFormat(TRACE_LEVEL_DETAIL, kLongRecord, L"Set current directory to : %ls", dir);
 }
 
 BOOL LaunchFromModuleDir(const wchar_t* fileName, const wchar_t* parameters, int showCommand)
@@ -160,8 +161,8 @@ BOOL LaunchFromModuleDir(const wchar_t* fileName, const wchar_t* parameters, int
     wchar_t path[MAX_PATH] = {};
     // Without the program's own folder the name would be looked up from the drive's root.
     if (!GetModuleDir(nullptr, path, MAX_PATH, 0) || path[0] == L'\0') {
-        TraceFormat(TRACE_LEVEL_PROGRESS, 512, L"Program directory unknown: %ls not started.",
-                    fileName);
+        TraceFormat(TRACE_LEVEL_PROGRESS, kLongRecord,
+                    L"Program directory unknown: %ls not started.", fileName);
         return FALSE;
     }
     BoundedAppend(path, MAX_PATH, L"\\");
@@ -180,9 +181,6 @@ BOOL ShellOpenFile(const wchar_t* path, const wchar_t* parameters, int showComma
     info.lpParameters = parameters;
     info.nShow = showCommand;
     const BOOL ok = ShellExecuteExW(&info);
-    if (info.hProcess != nullptr) {
-        WaitForSingleObject(info.hProcess, kLaunchWaitMs);
-        CloseHandle(info.hProcess);
-    }
+    AwaitLaunched(UniqueKernelHandle(info.hProcess));
     return ok;
 }

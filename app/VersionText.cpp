@@ -1,5 +1,6 @@
 #include "app/VersionText.h"
 
+#include "util/OSVersion.h"
 #include "util/SafeString.h"
 #include "util/TagReader.h"
 
@@ -99,18 +100,18 @@ bool NormaliseServerName(const wchar_t* surl, wchar_t (&server)[kServerNameSize]
 const wchar_t* VersionUrlTemplate(int osClass, bool wow64)
 {
     switch (osClass) {
-    case 1:
-    case 2:
-    case 3:
+    case kOsClassWin95:
+    case kOsClassWin98:
+    case kOsClassWinMe:
         return L"http://%s/hx30/smt.php?AT=RV&OS=WIN95&isUTF8=1";
-    case 4:
+    case kOsClassNt4:
         return L"http://%s/hx30/smt.php?AT=RV&OS=WINNT&isUTF8=1";
-    case 5:
-    case 6:
-    case 7:
+    case kOsClassWin2000:
+    case kOsClassWinXp:
+    case kOsClassWin2003:
         return L"http://%s/hx30/smt.php?AT=RV&OS=WIN2K&isUTF8=1";
-    case 8:
-    case 9:
+    case kOsClassVista:
+    case kOsClassWin7:
         return wow64 ? L"http://%s/smt.php?AT=RV&OS=WINVISTA&OS_Bit=64&isUTF8=1"
                      : L"http://%s/smt.php?AT=RV&OS=WINVISTA&isUTF8=1";
     default:
@@ -157,21 +158,21 @@ bool ParseVersionAnswer(const wchar_t* text, VersionAnswer& a)
     a = VersionAnswer{};
     wchar_t local[kEnvelopeSize] = {};
     TagGetString(text, L"MVHostVersion", kEnvelopeSize, local, L"");
-    TagGetString(local, L"Status", 64, a.status, L"");
+    TagGetString(local, L"Status", kAnswerStatusSize, a.status, L"");
     if (!EqualsIgnoreAsciiCase(a.status, L"SUCCESS"))
         return false;
-    TagGetString(local, L"DlkProductVersion", 256, a.productVersion, L"");
-    TagGetString(local, L"DlkProductDescription", 256, a.productDescription, L"");
-    TagGetString(local, L"DlkIniName", 256, a.iniName, L"dlk.php");
-    TagGetString(local, L"DlkUrlRootEx", 256, a.urlRootEx, L"");
-    TagGetString(local, L"DlkActiveIniSection", 256, a.activeIniSection, L"");
-    TagGetString(local, L"DlkUrlRoot", 256, a.urlRoot, L"");
-    TagGetString(local, L"DlkUnpackVersion", 256, a.unpackVersion, L"");
-    TagGetString(local, L"DlkExtVersion", 256, a.extVersion, L"");
-    TagGetString(local, L"DlkUnpackName", 256, a.unpackName, L"");
-    TagGetString(local, L"DlkExtName", 256, a.extName, L"");
-    TagGetString(local, L"SupportDelta", 32, a.supportDelta, L"");
-    TagGetString(local, L"LID", 32, a.lid, L"");
+    TagGetString(local, L"DlkProductVersion", kAnswerFieldSize, a.productVersion, L"");
+    TagGetString(local, L"DlkProductDescription", kAnswerFieldSize, a.productDescription, L"");
+    TagGetString(local, L"DlkIniName", kAnswerFieldSize, a.iniName, L"dlk.php");
+    TagGetString(local, L"DlkUrlRootEx", kAnswerFieldSize, a.urlRootEx, L"");
+    TagGetString(local, L"DlkActiveIniSection", kAnswerFieldSize, a.activeIniSection, L"");
+    TagGetString(local, L"DlkUrlRoot", kAnswerFieldSize, a.urlRoot, L"");
+    TagGetString(local, L"DlkUnpackVersion", kAnswerFieldSize, a.unpackVersion, L"");
+    TagGetString(local, L"DlkExtVersion", kAnswerFieldSize, a.extVersion, L"");
+    TagGetString(local, L"DlkUnpackName", kAnswerFieldSize, a.unpackName, L"");
+    TagGetString(local, L"DlkExtName", kAnswerFieldSize, a.extName, L"");
+    TagGetString(local, L"SupportDelta", kAnswerShortFieldSize, a.supportDelta, L"");
+    TagGetString(local, L"LID", kAnswerShortFieldSize, a.lid, L"");
     a.rollout = ReadRolloutTag(local, &a.rolloutShare);
     return true;
 }

@@ -9,6 +9,10 @@
 #include <cstdint>
 
 constexpr size_t kServerNameSize = 256;
+// The capacities of the answer's values, terminator included.
+constexpr size_t kAnswerFieldSize = 256;
+constexpr size_t kAnswerShortFieldSize = 32;
+constexpr size_t kAnswerStatusSize = 64;
 constexpr size_t kUrlSize = 2048;
 constexpr uint32_t kNoLanguage = 0xFFFFFFFFu;
 
@@ -32,19 +36,19 @@ void BuildIniUrl(wchar_t (&url)[kUrlSize], const wchar_t* urlRoot, const wchar_t
 
 // The values of a version answer, each its tag's value or default.
 struct VersionAnswer {
-    wchar_t status[64];
-    wchar_t productVersion[256];
-    wchar_t productDescription[256];
-    wchar_t iniName[256];
-    wchar_t urlRootEx[256];
-    wchar_t activeIniSection[256];
-    wchar_t urlRoot[256];
-    wchar_t unpackVersion[256];
-    wchar_t extVersion[256];
-    wchar_t unpackName[256];
-    wchar_t extName[256];
-    wchar_t supportDelta[32];
-    wchar_t lid[32];
+    wchar_t status[kAnswerStatusSize];
+    wchar_t productVersion[kAnswerFieldSize];
+    wchar_t productDescription[kAnswerFieldSize];
+    wchar_t iniName[kAnswerFieldSize];
+    wchar_t urlRootEx[kAnswerFieldSize];
+    wchar_t activeIniSection[kAnswerFieldSize];
+    wchar_t urlRoot[kAnswerFieldSize];
+    wchar_t unpackVersion[kAnswerFieldSize];
+    wchar_t extVersion[kAnswerFieldSize];
+    wchar_t unpackName[kAnswerFieldSize];
+    wchar_t extName[kAnswerFieldSize];
+    wchar_t supportDelta[kAnswerShortFieldSize];
+    wchar_t lid[kAnswerShortFieldSize];
     // The share of the fleet the release is offered to, in hundredths of a percent
     // (kFullRollout unless the tag holds a share).
     RolloutTag rollout;

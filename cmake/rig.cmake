@@ -2,7 +2,8 @@
 #
 # mvu_rig(NAME name ADDRESS 127.83.N.1 [HOSTS name[=address]...]
 #         [WRONG_NAME_ADDRESS 127.83.N.2] [EXPIRED_ADDRESS 127.83.N.3]
-#         [UNTRUSTED_ADDRESS 127.83.N.4])
+#         [UNTRUSTED_ADDRESS 127.83.N.4] [TINYPROXY_ADDRESS 127.83.N.5]
+#         [SECOND_HTTPS_PORT port] [PREFIX MVU_RIG])
 #
 # adds the tests rig_<name>_start and rig_<name>_stop as setup and cleanup of the fixture
 # rig_<name>. A test program asks for it with mvu_test(... FIXTURES rig_<name>): ctest starts the
@@ -14,10 +15,13 @@
 #   MVU_RIG_WRONG_NAME_ADDRESS, MVU_RIG_WRONG_NAME_HOST   https :443, certificate for another name
 #   MVU_RIG_EXPIRED_ADDRESS, MVU_RIG_EXPIRED_HOST         https :443, expired certificate
 #   MVU_RIG_UNTRUSTED_ADDRESS, MVU_RIG_UNTRUSTED_HOST     https :443, certificate of an unknown CA
+#   MVU_RIG_TINYPROXY_ADDRESS, MVU_RIG_TINYPROXY_PORT     tinyproxy (CONNECT to :443 only), 8888
+#   MVU_RIG_SECOND_HTTPS_PORT                   https on this port of ADDRESS too
 # HOSTS go into the run's private hosts file (a name alone stands for ADDRESS); the *_HOST
-# variables carry the first name given for each address.
+# variables carry the first name given for each address. PREFIX replaces "MVU_RIG" in every name
+# above, so that a test program can use two rigs.
 #
-# Every rig needs addresses and names of its own: take 127.83.N.1 to .4 with an N no other folder
+# Every rig needs addresses and names of its own: take 127.83.N.1 to .5 with an N no other folder
 # uses. Rigs only run inside tools/with-test-network (tools/test.sh runs ctest in it).
 
 find_program(MVU_PYTHON3 python3 REQUIRED)
@@ -49,13 +53,15 @@ function(_mvu_rig_host_of out address default_address hosts)
 endfunction()
 
 function(mvu_rig)
-  cmake_parse_arguments(ARG "" "NAME;ADDRESS;WRONG_NAME_ADDRESS;EXPIRED_ADDRESS;UNTRUSTED_ADDRESS" "HOSTS" ${ARGN})
+  cmake_parse_arguments(ARG ""
+    "NAME;ADDRESS;WRONG_NAME_ADDRESS;EXPIRED_ADDRESS;UNTRUSTED_ADDRESS;TINYPROXY_ADDRESS;SECOND_HTTPS_PORT;PREFIX"
+    "HOSTS" ${ARGN})
   if(NOT ARG_NAME OR NOT ARG_ADDRESS)
     message(FATAL_ERROR "mvu_rig: NAME and ADDRESS are required")
   endif()
   get_property(used GLOBAL PROPERTY MVU_RIG_ADDRESSES)
   foreach(address IN ITEMS ${ARG_ADDRESS} ${ARG_WRONG_NAME_ADDRESS} ${ARG_EXPIRED_ADDRESS}
-                       ${ARG_UNTRUSTED_ADDRESS})
+                       ${ARG_UNTRUSTED_ADDRESS} ${ARG_TINYPROXY_ADDRESS})
     if(NOT address MATCHES "^127\\.[0-9]+\\.[0-9]+\\.[0-9]+$")
       message(FATAL_ERROR "mvu_rig(${ARG_NAME}): ${address} is not a loopback address")
     endif()
@@ -80,6 +86,15 @@ function(mvu_rig)
   if(ARG_UNTRUSTED_ADDRESS)
     list(APPEND serve --untrusted-address ${ARG_UNTRUSTED_ADDRESS})
   endif()
+  if(ARG_TINYPROXY_ADDRESS)
+    list(APPEND serve --tinyproxy-address ${ARG_TINYPROXY_ADDRESS})
+  endif()
+  if(ARG_SECOND_HTTPS_PORT)
+    list(APPEND serve --second-https-port ${ARG_SECOND_HTTPS_PORT})
+  endif()
+  if(NOT ARG_PREFIX)
+    set(ARG_PREFIX MVU_RIG)
+  endif()
 
   add_test(NAME ${fixture}_start
            COMMAND ${MVU_PYTHON3} ${MVU_RIG_SCRIPT} start --pidfile ${state}.pid --log ${state}.log ${serve})
@@ -91,18 +106,22 @@ function(mvu_rig)
   _mvu_rig_host_of(wrong_host "${ARG_WRONG_NAME_ADDRESS}" "${ARG_ADDRESS}" "${ARG_HOSTS}")
   _mvu_rig_host_of(expired_host "${ARG_EXPIRED_ADDRESS}" "${ARG_ADDRESS}" "${ARG_HOSTS}")
   _mvu_rig_host_of(untrusted_host "${ARG_UNTRUSTED_ADDRESS}" "${ARG_ADDRESS}" "${ARG_HOSTS}")
+  set(p ${ARG_PREFIX})
   set(environment
-    MVU_RIG_ADDRESS=${ARG_ADDRESS}
-    MVU_RIG_HOST=${host}
-    MVU_RIG_HOSTS=${host_all}
-    MVU_RIG_PROXY_PORT=8080
-    MVU_RIG_CONTROL_PORT=8079
-    MVU_RIG_WRONG_NAME_ADDRESS=${ARG_WRONG_NAME_ADDRESS}
-    MVU_RIG_WRONG_NAME_HOST=${wrong_host}
-    MVU_RIG_EXPIRED_ADDRESS=${ARG_EXPIRED_ADDRESS}
-    MVU_RIG_EXPIRED_HOST=${expired_host}
-    MVU_RIG_UNTRUSTED_ADDRESS=${ARG_UNTRUSTED_ADDRESS}
-    MVU_RIG_UNTRUSTED_HOST=${untrusted_host})
+    ${p}_ADDRESS=${ARG_ADDRESS}
+    ${p}_HOST=${host}
+    ${p}_HOSTS=${host_all}
+    ${p}_PROXY_PORT=8080
+    ${p}_CONTROL_PORT=8079
+    ${p}_WRONG_NAME_ADDRESS=${ARG_WRONG_NAME_ADDRESS}
+    ${p}_WRONG_NAME_HOST=${wrong_host}
+    ${p}_EXPIRED_ADDRESS=${ARG_EXPIRED_ADDRESS}
+    ${p}_EXPIRED_HOST=${expired_host}
+    ${p}_UNTRUSTED_ADDRESS=${ARG_UNTRUSTED_ADDRESS}
+    ${p}_UNTRUSTED_HOST=${untrusted_host}
+    ${p}_TINYPROXY_ADDRESS=${ARG_TINYPROXY_ADDRESS}
+    ${p}_TINYPROXY_PORT=8888
+    ${p}_SECOND_HTTPS_PORT=${ARG_SECOND_HTTPS_PORT})
   # Read by mvu_test's FIXTURES keyword (cmake/mvu.cmake).
   set_property(GLOBAL PROPERTY MVU_FIXTURE_ENVIRONMENT_${fixture} "${environment}")
   set_property(GLOBAL PROPERTY MVU_FIXTURE_LOCK_${fixture} ${fixture})

@@ -1,45 +1,34 @@
 #include "mvurl/CProductKey.h"
 
+#include "util/ConfigStore.h"
+#include "util/SettingNames.h"
+
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <new>
 
-namespace {
-
-const char kProductKeyPath[] = "SOFTWARE\\Orvik\\Config\\MV\\General";
-
-}  // namespace
-
-CProductKey::CProductKey(REGSAM access)
+CProductKey::CProductKey() : m_hKey(CfgOpenSection(kSettingsSection, FALSE))
 {
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kProductKeyPath, 0, access, &m_hKey) != ERROR_SUCCESS)
-        m_hKey = nullptr;
-}
-
-CProductKey::~CProductKey()
-{
-    if (m_hKey != nullptr)
-        RegCloseKey(m_hKey);
 }
 
 bool CProductKey::ReadBytes(const char* name, void* buffer, DWORD size)
 {
-    if (m_hKey == nullptr || buffer == nullptr)
+    if (!m_hKey || buffer == nullptr)
         return false;
     DWORD cb = size;
-    return RegQueryValueExA(m_hKey, name, nullptr, nullptr, static_cast<BYTE*>(buffer), &cb) ==
-           ERROR_SUCCESS;
+    return RegQueryValueExA(m_hKey.Get(), name, nullptr, nullptr, static_cast<BYTE*>(buffer),
+                            &cb) == ERROR_SUCCESS;
 }
 
 DWORD CProductKey::ReadSwitch(const char* name, DWORD fallback)
 {
-    if (m_hKey == nullptr)
+    if (!m_hKey)
         return fallback;
     DWORD type = 0;
     char data[16] = {};
     DWORD cb = sizeof(data) - 1;
-    if (RegQueryValueExA(m_hKey, name, nullptr, &type, reinterpret_cast<BYTE*>(data), &cb) !=
+    if (RegQueryValueExA(m_hKey.Get(), name, nullptr, &type, reinterpret_cast<BYTE*>(data), &cb) !=
         ERROR_SUCCESS) {
         return fallback;
     }
@@ -58,12 +47,12 @@ DWORD CProductKey::ReadSwitch(const char* name, DWORD fallback)
 
 bool CProductKey::IsStrictlyOn(const char* name)
 {
-    if (m_hKey == nullptr)
+    if (!m_hKey)
         return false;
     DWORD type = 0;
     char data[8] = {};
     DWORD cb = sizeof(data);
-    if (RegQueryValueExA(m_hKey, name, nullptr, &type, reinterpret_cast<BYTE*>(data), &cb) !=
+    if (RegQueryValueExA(m_hKey.Get(), name, nullptr, &type, reinterpret_cast<BYTE*>(data), &cb) !=
         ERROR_SUCCESS) {
         return false;
     }
@@ -77,15 +66,15 @@ bool CProductKey::IsStrictlyOn(const char* name)
 
 bool CProductKey::ReadText(const char* name, char* buffer, DWORD size)
 {
-    if (m_hKey == nullptr || buffer == nullptr || size == 0)
+    if (!m_hKey || buffer == nullptr || size == 0)
         return false;
     // Read aside first, so a value that turns out too long leaves the caller's buffer alone.
     std::unique_ptr<char[]> scratch(new (std::nothrow) char[size + 1]());
     if (!scratch)
         return false;
     DWORD cb = size;
-    if (RegQueryValueExA(m_hKey, name, nullptr, nullptr, reinterpret_cast<BYTE*>(scratch.get()),
-                         &cb) != ERROR_SUCCESS)
+    if (RegQueryValueExA(m_hKey.Get(), name, nullptr, nullptr,
+                         reinterpret_cast<BYTE*>(scratch.get()), &cb) != ERROR_SUCCESS)
         return false;
     const size_t length = strnlen(scratch.get(), cb);
     if (length >= size)

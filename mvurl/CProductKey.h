@@ -1,18 +1,20 @@
-// The product's settings key "SOFTWARE\Orvik\Config\MV\General" under HKEY_LOCAL_MACHINE,
-// read with narrow-character calls. Open for the object's lifetime; closed exactly once.
+// The product's settings section, opened for reading by the configuration store as every reader
+// of it is, and read here with narrow-character calls (the URL module's texts are narrow). Open
+// for the object's lifetime; closed exactly once.
 #pragma once
+
+#include "util/UniqueHandle.h"
 
 #include <windows.h>
 
 class CProductKey {
 public:
-    explicit CProductKey(REGSAM access);
-    ~CProductKey();
+    CProductKey();
 
     CProductKey(const CProductKey&) = delete;
     CProductKey& operator=(const CProductKey&) = delete;
 
-    bool IsOpen() const { return m_hKey != nullptr; }
+    bool IsOpen() const { return static_cast<bool>(m_hKey); }
 
     // Reads at most size bytes of the value, whatever its type. false when it is missing or
     // longer than size; buffer is left as it was then.
@@ -32,5 +34,5 @@ public:
     bool IsStrictlyOn(const char* name);
 
 private:
-    HKEY m_hKey = nullptr;
+    CRegKey m_hKey;
 };

@@ -14,6 +14,7 @@
 #include "threading/CKSLock.h"
 #include "util/SecureWipe.h"
 #include "util/UpdateKeySetting.h"
+#include "util/SettingNames.h"
 
 #include <charconv>
 #include <cstring>
@@ -189,12 +190,12 @@ CUrlWinInetWorker::~CUrlWinInetWorker()
 
 uint32_t CUrlWinInetWorker::Init()
 {
-    m_hRoot = OpenRootHandle("OrvikMV");
-    if (m_hRoot == nullptr) {
+    m_hRoot.Reset(OpenRootHandle("OrvikMV"));
+    if (!m_hRoot) {
         CUrlLogLine().Text("MVUrl initialization failed").Error(kLineInitFailed);
         return 0;
     }
-    SetTimeouts(m_hRoot);
+    SetTimeouts(m_hRoot.Get());
     // Without its thread, or with a queue that cannot announce a request, no request would ever
     // be served: each would wait out its time-out.
     if (!m_queue.IsUsable() || !Start(0)) {
@@ -248,10 +249,7 @@ bool CUrlWinInetWorker::AbandonIfBusy()
 void CUrlWinInetWorker::ReleaseResources()
 {
     CloseExchange();
-    if (m_hRoot != nullptr) {
-        MVInternetCloseHandle(m_hRoot);
-        m_hRoot = nullptr;
-    }
+    m_hRoot.Reset();
     ReleaseQueued();
 }
 
@@ -269,8 +267,8 @@ void CUrlWinInetWorker::Cancel(CUrlRequest* request)
             return;  // a queued one is skipped when reached
         handles = TakeHandlesLocked();
     }
-    // Closing the handles makes the WinInet call the thread is blocked in fail.
-    CloseHandles(handles);
+    // Closing the handles (outside the lock, as they go) makes the WinInet call the thread is
+    // blocked in fail.
 }
 
 DWORD CUrlWinInetWorker::Run()
@@ -327,11 +325,11 @@ DWORD CUrlWinInetWorker::FinishThreadRun()
 void CUrlWinInetWorker::StartThreadRun()
 {
     std::memset(m_szUploadUrl, 0, sizeof(m_szUploadUrl));
-    CProductKey key(KEY_READ);
+    CProductKey key;
     if (key.IsOpen())
-        key.ReadText("UploadURL", m_szUploadUrl, sizeof(m_szUploadUrl));
+        key.ReadText(kUploadUrlSettingA, m_szUploadUrl, sizeof(m_szUploadUrl));
     m_dwSecureFlags = kSecureFlags;
-    if (key.IsStrictlyOn("MVRelaxedTls"))
+    if (key.IsStrictlyOn(kRelaxedTlsSettingA))
         RelaxTlsIfSigned();
     ReadCredentialScope(key);
     CUrlLogLine().Text("MVUrl worker thread started running").Info();
@@ -359,7 +357,7 @@ void CUrlWinInetWorker::ReadCredentialScope(CProductKey& key)
     m_credentialHost.Wipe();
     m_credentialPort = 0;
     char surl[256] = {};
-    if (key.IsOpen() && key.ReadText("SURL", surl, sizeof(surl)) &&
+    if (key.IsOpen() && key.ReadText(kServerSettingA, surl, sizeof(surl)) &&
         !SettingServer(surl, m_credentialHost, &m_credentialPort)) {
         m_credentialHost.Wipe();
         m_credentialPort = 0;
@@ -462,8 +460,8 @@ int32_t CUrlWinInetWorker::Perform(CUrlRequest* request)
 int32_t CUrlWinInetWorker::Connect(const char* host, INTERNET_PORT port, const char* object,
                                    HINTERNET* connection)
 {
-    HINTERNET hConnect =
-        MVInternetConnectA(m_hRoot, host, port, nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 1);
+    HINTERNET hConnect = MVInternetConnectA(m_hRoot.Get(), host, port, nullptr, nullptr,
+                                            INTERNET_SERVICE_HTTP, 0, 1);
     if (!StoreHandle(&m_hConnect, hConnect)) {
         const int32_t code = hConnect ? ERROR_INTERNET_OPERATION_CANCELLED : LastFailure();
         CUrlLogLine()
@@ -571,19 +569,16 @@ int32_t CUrlWinInetWorker::RefuseRedirect(RedirectKind kind, const CKSCharStr& s
 
 bool CUrlWinInetWorker::StoreHandle(HINTERNET* slot, HINTERNET handle)
 {
-    if (handle == nullptr)
+    // A cancel or stop that came before the handle existed had nothing to close: it is closed here.
+    UniqueInternetHandle owned(handle);
+    if (!owned)
         return false;
-    {
-        CKSLock guard(m_lock);
-        const bool cancelled = m_pCurrent != nullptr && m_pCurrent->IsCancelled();
-        if (!cancelled && !StopRequested()) {
-            *slot = handle;
-            return true;
-        }
-    }
-    // A cancel or stop that came before the handle existed had nothing to close: close it now.
-    MVInternetCloseHandle(handle);
-    return false;
+    CKSLock guard(m_lock);
+    const bool cancelled = m_pCurrent != nullptr && m_pCurrent->IsCancelled();
+    if (cancelled || StopRequested())
+        return false;
+    *slot = owned.Release();
+    return true;
 }
 
 void CUrlWinInetWorker::SetCredentials(HINTERNET hRequest)
@@ -740,25 +735,19 @@ void CUrlWinInetWorker::CloseExchange()
         m_pCurrent = nullptr;
         handles = TakeHandlesLocked();
     }
-    CloseHandles(handles);
+    // Closed as they go, outside the lock: closing can take a while, and cleanup's waits must stay
+    // bounded.
 }
 
 CUrlWinInetWorker::ExchangeHandles CUrlWinInetWorker::TakeHandlesLocked()
 {
-    ExchangeHandles handles{m_hRequest, m_hConnect};
+    // Each handle leaves its slot under the lock, so exactly one taker closes it.
+    ExchangeHandles handles;
+    handles.connect.Reset(m_hConnect);
+    handles.request.Reset(m_hRequest);
     m_hRequest = nullptr;
     m_hConnect = nullptr;
     return handles;
-}
-
-void CUrlWinInetWorker::CloseHandles(const ExchangeHandles& handles)
-{
-    // Outside the lock: closing can take a while, and cleanup's waits must stay bounded.
-    // Each handle left its slot under the lock, so exactly one caller closes it.
-    if (handles.request != nullptr)
-        MVInternetCloseHandle(handles.request);
-    if (handles.connect != nullptr)
-        MVInternetCloseHandle(handles.connect);
 }
 
 void CUrlWinInetWorker::ReleaseQueued()

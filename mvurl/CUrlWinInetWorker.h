@@ -5,6 +5,7 @@
 
 #include "mvurl/CUrlWorker.h"
 #include "mvurl/RedirectText.h"
+#include "mvurl/WinInetBinding.h"
 #include "threading/CKSCharStr.h"
 #include "threading/CKSCriticalSection.h"
 #include "threading/CKSSyncQueue.h"
@@ -95,23 +96,23 @@ private:
     int32_t BodyTooLarge(CUrlRequest* request);
     // The result of a body read to its end: 0, or why what arrived is not the whole answer.
     int32_t CheckComplete(CUrlRequest* request, HINTERNET hRequest, DWORD status);
-    // The exchange's request and connection handles, taken out of their slots.
+    // The exchange's request and connection handles, taken out of their slots: closed when the
+    // taker lets them go, the request before its connection.
     struct ExchangeHandles {
-        HINTERNET request = nullptr;
-        HINTERNET connect = nullptr;
+        UniqueInternetHandle connect;
+        UniqueInternetHandle request;
     };
 
     void CloseExchange();
-    // Empties the handle slots; the caller holds m_lock and closes what it got without it.
+    // Empties the handle slots; the caller holds m_lock and lets what it got go without it.
     ExchangeHandles TakeHandlesLocked();
-    static void CloseHandles(const ExchangeHandles& handles);
     void ReleaseQueued();
     // Closes every handle and releases every request the worker still holds.
     void ReleaseResources();
 
     CKSCriticalSection m_lock;
     CKSSyncQueue m_queue;
-    HINTERNET m_hRoot = nullptr;
+    UniqueInternetHandle m_hRoot;
     HINTERNET m_hConnect = nullptr;
     HINTERNET m_hRequest = nullptr;
     CUrlRequest* m_pCurrent = nullptr;

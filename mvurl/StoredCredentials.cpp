@@ -4,6 +4,7 @@
 #include "trace/CTraceSecrets.h"
 #include "util/SecureWipe.h"
 #include "util/Unscramble.h"
+#include "util/SettingNames.h"
 
 namespace {
 
@@ -12,7 +13,7 @@ constexpr DWORD kScrambledSize = 256;
 int ReadCredentials(const char* userValue, const char* passwordValue, char* user, char* password,
                     DWORD size)
 {
-    CProductKey key(KEY_READ);
+    CProductKey key;
     if (!key.IsOpen() || !key.ReadText(userValue, user, size))
         return 0;
     char scrambled[kScrambledSize] = {};
@@ -27,10 +28,10 @@ int ReadCredentials(const char* userValue, const char* passwordValue, char* user
 
 int ReadProxyCredentials(char* user, char* password, DWORD size)
 {
-    return ReadCredentials("ProxyUserName", "ProxyPassword", user, password, size);
+    return ReadCredentials(kProxyUserSettingA, kProxyPasswordSettingA, user, password, size);
 }
 
 int ReadServerCredentials(char* user, char* password, DWORD size)
 {
-    return ReadCredentials("ServerAuthUserName", "ServerAuthPassword", user, password, size);
+    return ReadCredentials(kServerUserSettingA, kServerPasswordSettingA, user, password, size);
 }

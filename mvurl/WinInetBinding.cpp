@@ -2,6 +2,7 @@
 
 #include "mvurl/CProductKey.h"
 #include "util/ProcAddress.h"
+#include "util/SettingNames.h"
 
 #include <cstring>
 
@@ -14,6 +15,8 @@ struct ProxyInfoA {
     LPCSTR lpszProxyBypass;
 };
 
+// Freed only by WinInetUnbind, never as the process ends: a worker given up inside WinInet may
+// still be in it then. So no owner object, whose destructor would run at exit.
 HMODULE g_hWinInet = nullptr;
 WinInetFunctions g_entries = {};
 // Set while a test's table stands in for the library.
@@ -109,14 +112,14 @@ bool WinInetIsBound()
 
 int ReadProxySettings(char* server, char* bypass, DWORD size)
 {
-    CProductKey key(KEY_READ);
+    CProductKey key;
     if (!key.IsOpen())
         return 0;
-    if (key.ReadSwitch("MVProxyEnable", 0) == 0)
+    if (key.ReadSwitch(kProxyEnableSettingA, 0) == 0)
         return 0;
-    if (!key.ReadText("MVProxyServer", server, size))
+    if (!key.ReadText(kProxyServerSettingA, server, size))
         return 0;
-    key.ReadText("MVProxyBypass", bypass, size);
+    key.ReadText(kProxyBypassSettingA, bypass, size);
     return 1;
 }
 

@@ -5,6 +5,8 @@
 
 #include "util/DllSearch.h"
 
+#include "util/UniqueHandle.h"
+
 #include <windows.h>
 #include <wininet.h>
 
@@ -52,6 +54,8 @@ HINTERNET MVHttpOpenRequestA(HINTERNET connect, LPCSTR verb, LPCSTR object, LPCS
 BOOL MVHttpSendRequestA(HINTERNET request, LPCSTR headers, DWORD headersLength, LPVOID optional,
                         DWORD optionalLength);
 BOOL MVInternetCloseHandle(HINTERNET handle);
+// A handle of the bound WinInet, closed through the binding.
+using UniqueInternetHandle = UniqueHandle<HINTERNET, MVInternetCloseHandle>;
 BOOL MVHttpQueryInfoA(HINTERNET request, DWORD infoLevel, LPVOID buffer, LPDWORD bufferLength,
                       LPDWORD index);
 BOOL MVInternetQueryDataAvailable(HINTERNET file, LPDWORD available, DWORD flags,

@@ -6,9 +6,8 @@
 #include <initializer_list>
 #include <new>
 
-CKSSyncQueue::CKSSyncQueue()
+CKSSyncQueue::CKSSyncQueue() : m_hSemaphore(g_pfnKSCreateSemaphore(nullptr, 0, 0x7FFFFFFF, nullptr))
 {
-    m_hSemaphore = g_pfnKSCreateSemaphore(nullptr, 0, 0x7FFFFFFF, nullptr);
 }
 
 CKSSyncQueue::~CKSSyncQueue()
@@ -17,14 +16,12 @@ CKSSyncQueue::~CKSSyncQueue()
         while (Node* node = TakeFirst(*list))
             delete node;
     }
-    if (m_hSemaphore != nullptr)
-        CloseHandle(m_hSemaphore);
 }
 
 BOOL CKSSyncQueue::Put(ULONG_PTR item, BOOL bPriority)
 {
     // Without its semaphore no consumer would ever learn of the item.
-    if (m_hSemaphore == nullptr)
+    if (!m_hSemaphore)
         return FALSE;
     Node* node = new (std::nothrow) Node{item, nullptr};
     if (node == nullptr)
@@ -35,7 +32,7 @@ BOOL CKSSyncQueue::Put(ULONG_PTR item, BOOL bPriority)
         ++m_nCount;
     }
     // Announced after the lock is dropped, so the woken consumer does not wait on it.
-    ReleaseSemaphore(m_hSemaphore, 1, nullptr);
+    ReleaseSemaphore(m_hSemaphore.Get(), 1, nullptr);
     return TRUE;
 }
 
@@ -43,11 +40,11 @@ ULONG_PTR CKSSyncQueue::Get(HANDLE hWake)
 {
     if (hWake != nullptr) {
         // The semaphore stands first: with items queued it wins over a signalled wake handle.
-        const HANDLE handles[2] = {m_hSemaphore, hWake};
+        const HANDLE handles[2] = {m_hSemaphore.Get(), hWake};
         if (WaitForMultipleObjects(2, handles, FALSE, INFINITE) != WAIT_OBJECT_0)
             return 0;
     } else {
-        WaitForSingleObject(m_hSemaphore, INFINITE);
+        WaitForSingleObject(m_hSemaphore.Get(), INFINITE);
     }
     Node* node;
     {

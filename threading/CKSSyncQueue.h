@@ -4,6 +4,7 @@
 #pragma once
 
 #include "threading/CKSCriticalSection.h"
+#include "util/UniqueHandle.h"
 
 #include <windows.h>
 
@@ -25,7 +26,7 @@ public:
     ULONG_PTR Get(HANDLE hWake);
 
     // False when the semaphore could not be created: no item can be announced then.
-    bool IsUsable() const { return m_hSemaphore != nullptr; }
+    bool IsUsable() const { return static_cast<bool>(m_hSemaphore); }
 
     // Items waiting in both lists together.
     ULONG GetCount();
@@ -49,5 +50,5 @@ private:
     List m_normal;
     List m_priority;
     CKSCriticalSection m_lock;
-    HANDLE m_hSemaphore = nullptr;
+    UniqueKernelHandle m_hSemaphore;
 };

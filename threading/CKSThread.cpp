@@ -9,17 +9,8 @@ constexpr DWORD kTerminatedExitCode = 1;
 
 }  // namespace
 
-CKSThread::CKSThread()
+CKSThread::CKSThread() : m_hStopEvent(g_pfnKSCreateEvent(nullptr, TRUE, FALSE, nullptr))
 {
-    m_hStopEvent = g_pfnKSCreateEvent(nullptr, TRUE, FALSE, nullptr);
-}
-
-CKSThread::~CKSThread()
-{
-    if (m_hStopEvent != nullptr)
-        CloseHandle(m_hStopEvent);
-    if (m_hThread != nullptr)
-        CloseHandle(m_hThread);
 }
 
 DWORD CKSThread::Run()
@@ -35,9 +26,9 @@ DWORD WINAPI CKSThread::ThreadProc(LPVOID param)
 BOOL CKSThread::Start(DWORD dwCreationFlags)
 {
     // A thread that could never be told to stop would outlive every bounded wait for it.
-    if (m_hStopEvent == nullptr)
+    if (!m_hStopEvent)
         return FALSE;
-    if (m_hThread != nullptr)
+    if (m_hThread)
         Stop(kRestartStopTimeout, FALSE);
     // Created suspended, so that its handle and id are stored before its body can look at them
     // (a body that asks to stop itself must be recognised, or it would wait for itself).
@@ -46,7 +37,7 @@ BOOL CKSThread::Start(DWORD dwCreationFlags)
                                  dwCreationFlags | CREATE_SUSPENDED, &id);
     if (thread == nullptr)
         return FALSE;
-    m_hThread = thread;
+    m_hThread.Reset(thread);
     m_dwThreadId = id;
     if ((dwCreationFlags & CREATE_SUSPENDED) == 0)
         ResumeThread(thread);
@@ -56,48 +47,47 @@ BOOL CKSThread::Start(DWORD dwCreationFlags)
 BOOL CKSThread::Stop(DWORD dwTimeout, BOOL bPumpMessages)
 {
     // A thread waiting for its own end would wait forever or terminate itself.
-    if (m_hThread != nullptr && GetCurrentThreadId() == m_dwThreadId)
+    if (m_hThread && GetCurrentThreadId() == m_dwThreadId)
         return FALSE;
-    if (m_hThread == nullptr)
+    if (!m_hThread)
         return TRUE;
-    SetEvent(m_hStopEvent);
+    SetEvent(m_hStopEvent.Get());
     BOOL ended;
     if (bPumpMessages) {
         ended = WaitPumping(dwTimeout);
     } else {
-        ended = WaitForSingleObject(m_hThread, dwTimeout) != WAIT_TIMEOUT;
+        ended = WaitForSingleObject(m_hThread.Get(), dwTimeout) != WAIT_TIMEOUT;
     }
     if (!ended)
-        TerminateThread(m_hThread, kTerminatedExitCode);
-    CloseHandle(m_hThread);
-    m_hThread = nullptr;
+        TerminateThread(m_hThread.Get(), kTerminatedExitCode);
+    m_hThread.Reset();
     return ended;
 }
 
 BOOL CKSThread::StopWithin(DWORD dwTimeout)
 {
-    if (m_hThread != nullptr && GetCurrentThreadId() == m_dwThreadId)
+    if (m_hThread && GetCurrentThreadId() == m_dwThreadId)
         return FALSE;
-    if (m_hThread == nullptr)
+    if (!m_hThread)
         return TRUE;
-    SetEvent(m_hStopEvent);
-    if (WaitForSingleObject(m_hThread, dwTimeout) == WAIT_TIMEOUT)
+    SetEvent(m_hStopEvent.Get());
+    if (WaitForSingleObject(m_hThread.Get(), dwTimeout) == WAIT_TIMEOUT)
         return FALSE;
-    CloseHandle(m_hThread);
-    m_hThread = nullptr;
+    m_hThread.Reset();
     return TRUE;
 }
 
 void CKSThread::RequestStop()
 {
-    if (m_hStopEvent != nullptr)
-        SetEvent(m_hStopEvent);
+    if (m_hStopEvent)
+        SetEvent(m_hStopEvent.Get());
 }
 
 BOOL CKSThread::WaitPumping(DWORD dwTimeout)
 {
     for (;;) {
-        const DWORD r = MsgWaitForMultipleObjects(1, &m_hThread, FALSE, dwTimeout, QS_SENDMESSAGE);
+        HANDLE thread = m_hThread.Get();
+        const DWORD r = MsgWaitForMultipleObjects(1, &thread, FALSE, dwTimeout, QS_SENDMESSAGE);
         if (r == WAIT_OBJECT_0)
             return TRUE;
         if (r != WAIT_OBJECT_0 + 1)

@@ -3,13 +3,15 @@
 // watches; Stop signals it, waits a bounded time and terminates a thread that did not end.
 #pragma once
 
+#include "util/UniqueHandle.h"
+
 #include <windows.h>
 
 class CKSThread {
 public:
     CKSThread();
     // Closes the handles; does not stop a running thread (the owner calls Stop first).
-    virtual ~CKSThread();
+    virtual ~CKSThread() = default;
 
     CKSThread(const CKSThread&) = delete;
     CKSThread& operator=(const CKSThread&) = delete;
@@ -39,15 +41,15 @@ public:
     // stop (a caller that wakes the thread by other means asks first).
     void RequestStop();
 
-    HANDLE GetStopEvent() const { return m_hStopEvent; }
-    HANDLE GetThreadHandle() const { return m_hThread; }
+    HANDLE GetStopEvent() const { return m_hStopEvent.Get(); }
+    HANDLE GetThreadHandle() const { return m_hThread.Get(); }
     DWORD GetThreadId() const { return m_dwThreadId; }
 
 private:
     static DWORD WINAPI ThreadProc(LPVOID param);
     BOOL WaitPumping(DWORD dwTimeout);
 
-    HANDLE m_hStopEvent = nullptr;
-    HANDLE m_hThread = nullptr;
+    UniqueKernelHandle m_hStopEvent;
+    UniqueKernelHandle m_hThread;
     DWORD m_dwThreadId = 0;
 };

@@ -20,6 +20,8 @@ packages=(
   curl
   # the package's Authenticode signature (tools/package.sh) and its test
   osslsigncode
+  # the rebuild of the release program under another clock (tools/rebuild-check.sh)
+  faketime
 )
 
 missing=()

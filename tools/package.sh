@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
 # The release package: builds the shipped i686 mvupdate.exe (release preset: size-optimised,
-# stripped, debug information beside it), rebuilds it from a copy of the source in a temporary
-# folder and fails unless both builds are the same bytes, and makes
-# <out>/mvupdate-<version>-win32.zip (out: dist unless --out says) with the program, its debug
-# file, the sample settings, the operator's README, the publishing kit (mvpublish: Python 3 and
-# the openssl command, on the machine that publishes) and SHA256SUMS. The version is the one in
-# app/Version.h.
+# stripped, debug information beside it), rebuilds it from a copy of the source at another path,
+# time and time zone (tools/rebuild-check.sh) and fails unless both builds are the same bytes,
+# and makes <out>/mvupdate-<version>-win32.zip (out: dist unless --out says) with the program,
+# its debug file, the sample settings, the operator's README, the publishing kit (mvpublish:
+# Python 3 and the openssl command, on the machine that publishes) and SHA256SUMS. The version
+# is the one in app/Version.h.
 #
 # Signing: when MVU_SIGN_CERT and MVU_SIGN_KEY name PEM files (a certificate with the code-signing
 # usage, possibly followed by its chain, and its unencrypted key), the packaged mvupdate.exe is an
@@ -46,31 +46,8 @@ scratch="$(mktemp -d "${TMPDIR:-/tmp}/mvu-package.XXXXXX")"
 trap 'rm -rf "$scratch"' EXIT
 
 if [ "$rebuild_check" = 1 ]; then
-  # The same source at another path, built in another folder: the same bytes, or no package.
-  # The copy holds what a clone would, with this tree's uncommitted changes.
-  echo "package: rebuilding in $scratch to compare"
-  mkdir "$scratch/source"
-  if git rev-parse --is-inside-work-tree >/dev/null 2>&1; then
-    git ls-files -z --cached --others --exclude-standard |
-      while IFS= read -r -d '' f; do if [ -e "$f" ]; then printf '%s\0' "$f"; fi; done |
-      tar -cf - --null -T - | tar -xf - -C "$scratch/source"
-  else
-    tar -cf - --exclude=./build --exclude=./dist . | tar -xf - -C "$scratch/source"
-  fi
-  (cd "$scratch/source" && cmake --preset release -B "$scratch/build" >/dev/null &&
-    cmake --build "$scratch/build" --target mvupdate >/dev/null)
-  differ=0
-  for file in "${built[@]}"; do
-    again="$scratch/build/${file#build/release/}"
-    if cmp -s "$file" "$again"; then
-      echo "package: rebuilt $(basename "$file") is the same: $(sha256sum "$file" | cut -d' ' -f1)"
-    else
-      echo "package: rebuilt $(basename "$file") differs (offset, octal bytes):" >&2
-      cmp -l "$file" "$again" | head -20 >&2 || true
-      differ=1
-    fi
-  done
-  [ "$differ" = 0 ] || { echo "package: the build is not reproducible" >&2; exit 1; }
+  # The same source at another path, time and zone: the same bytes, or no package.
+  tools/rebuild-check.sh || { echo "package: no package of a build that is not reproducible" >&2; exit 1; }
 fi
 
 version="$(sed -n 's/^#define MVU_VERSION_TEXT "\(.*\)"$/\1/p' app/Version.h)"

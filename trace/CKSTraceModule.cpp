@@ -10,9 +10,9 @@
 
 CKSTraceModule::CKSTraceModule(const char* moduleName, const TRACE_MAP_ENTRY* levelMap, uint32_t,
                                uint32_t)
-    : m_cs(*new (m_csStorage) CKSCriticalSection()), m_hLibrary(nullptr),
-      m_pfnRegisterModule(nullptr), m_pfnCleanup(nullptr), m_pfnTraceString(nullptr),
-      m_pModuleEntry(nullptr), m_pszName(moduleName), m_pLevelMap(levelMap)
+    : m_cs(*new (m_csStorage) CKSCriticalSection()), m_hLibrary(), m_pfnRegisterModule(nullptr),
+      m_pfnCleanup(nullptr), m_pfnTraceString(nullptr), m_pModuleEntry(nullptr),
+      m_pszName(moduleName), m_pLevelMap(levelMap)
 {
     Load();
 }
@@ -28,24 +28,24 @@ CKSTraceModule::~CKSTraceModule()
     if (cleanup != nullptr)
         cleanup();
     m_pfnRegisterModule = nullptr;
-    m_hLibrary = nullptr;
+    m_hLibrary.Release();
     // The lock is left as it is: a record written from now on takes it and is dropped.
 }
 
 BOOL CKSTraceModule::Load()
 {
     CKSLock lock(m_cs);
-    if (m_hLibrary != nullptr)
+    if (m_hLibrary)
         return TRUE;
-    m_hLibrary = LoadLibraryW(KSTRAC32_DLL_NAME);
-    if (m_hLibrary == nullptr)
+    m_hLibrary.Reset(LoadLibraryW(KSTRAC32_DLL_NAME));
+    if (!m_hLibrary)
         return FALSE;
+    const HMODULE library = m_hLibrary.Get();
 
-    m_pfnRegisterModule =
-        GetProcAs<PFN_STRegisterModule>(m_hLibrary, KSTRAC32_EXPORT_REGISTER_MODULE);
+    m_pfnRegisterModule = GetProcAs<PFN_STRegisterModule>(library, KSTRAC32_EXPORT_REGISTER_MODULE);
     m_pfnCleanup = GetProcAs<PFN_STCleanupCurrentProcessEntry>(
-        m_hLibrary, KSTRAC32_EXPORT_CLEANUP_CURRENT_PROCESS_ENTRY);
-    m_pfnTraceString = GetProcAs<PFN_STTraceString>(m_hLibrary, KSTRAC32_EXPORT_TRACE_STRING);
+        library, KSTRAC32_EXPORT_CLEANUP_CURRENT_PROCESS_ENTRY);
+    m_pfnTraceString = GetProcAs<PFN_STTraceString>(library, KSTRAC32_EXPORT_TRACE_STRING);
     // A library without all three is not the one this program knows how to drive.
     if (m_pfnRegisterModule == nullptr || m_pfnCleanup == nullptr || m_pfnTraceString == nullptr) {
         Unload();
@@ -75,7 +75,7 @@ void CKSTraceModule::Trace(uint32_t level, const char* text)
 BOOL CKSTraceModule::IsLoaded()
 {
     CKSLock lock(m_cs);
-    return m_hLibrary != nullptr ? TRUE : FALSE;
+    return m_hLibrary ? TRUE : FALSE;
 }
 
 void CKSTraceModule::Unload()
@@ -86,8 +86,5 @@ void CKSTraceModule::Unload()
     m_pfnTraceString = nullptr;
     m_pfnCleanup = nullptr;
     m_pfnRegisterModule = nullptr;
-    if (m_hLibrary != nullptr) {
-        FreeLibrary(m_hLibrary);
-        m_hLibrary = nullptr;
-    }
+    m_hLibrary.Reset();
 }

@@ -9,6 +9,8 @@
 #include <atomic>
 #include <cstdint>
 
+#include "util/UniqueHandle.h"
+
 #include <windows.h>
 
 class CKSTraceModule {
@@ -43,7 +45,7 @@ private:
     // module's destructor ran at the process's end, and must find a lock, not a deleted one.
     alignas(CKSCriticalSection) unsigned char m_csStorage[sizeof(CKSCriticalSection)];
     CKSCriticalSection& m_cs;
-    HMODULE m_hLibrary;
+    UniqueModule m_hLibrary;
     PFN_STRegisterModule m_pfnRegisterModule;
     std::atomic<PFN_STCleanupCurrentProcessEntry> m_pfnCleanup;
     std::atomic<PFN_STTraceString> m_pfnTraceString;

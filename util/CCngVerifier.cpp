@@ -2,12 +2,13 @@
 
 #include "util/DllSearch.h"
 #include "util/ProcAddress.h"
+#include "util/UniqueHandle.h"
 
 #include <bcrypt.h>
 
+#include <atomic>
 #include <cstring>
 #include <new>
-#include <type_traits>
 
 namespace {
 
@@ -34,14 +35,36 @@ bool Succeeded(NTSTATUS status)
     return status >= 0;
 }
 
+// The entry points that free CNG handles, bound with the library: the owners below close through
+// them. A handle exists only once its library is bound, and goes before that library does.
+std::atomic<CloseAlgorithmFn> g_closeAlgorithm{nullptr};
+std::atomic<DestroyKeyFn> g_destroyKey{nullptr};
+std::atomic<DestroyHashFn> g_destroyHash{nullptr};
+
+NTSTATUS WINAPI CloseAlgorithm(BCRYPT_ALG_HANDLE algorithm)
+{
+    return g_closeAlgorithm.load()(algorithm, 0);
+}
+
+NTSTATUS WINAPI DestroyKey(BCRYPT_KEY_HANDLE key)
+{
+    return g_destroyKey.load()(key);
+}
+
+NTSTATUS WINAPI DestroyHash(BCRYPT_HASH_HANDLE hash)
+{
+    return g_destroyHash.load()(hash);
+}
+
+using UniqueCngAlgorithm = UniqueHandle<BCRYPT_ALG_HANDLE, CloseAlgorithm>;
+using UniqueCngKey = UniqueHandle<BCRYPT_KEY_HANDLE, DestroyKey>;
+using UniqueCngHash = UniqueHandle<BCRYPT_HASH_HANDLE, DestroyHash>;
+
 }  // namespace
 
 // The library, its entry points and the two open algorithms, released in reverse order.
 struct CCngVerifier::Library {
-    struct ModuleRelease {
-        void operator()(HMODULE module) const { FreeLibrary(module); }
-    };
-    std::unique_ptr<std::remove_pointer_t<HMODULE>, ModuleRelease> module;
+    UniqueModule module;
     OpenAlgorithmFn openAlgorithm = nullptr;
     CloseAlgorithmFn closeAlgorithm = nullptr;
     ImportKeyPairFn importKeyPair = nullptr;
@@ -52,12 +75,12 @@ struct CCngVerifier::Library {
     HashDataFn hashData = nullptr;
     FinishHashFn finishHash = nullptr;
     DestroyHashFn destroyHash = nullptr;
-    BCRYPT_ALG_HANDLE sha256 = nullptr;
-    BCRYPT_ALG_HANDLE ecdsa = nullptr;
+    UniqueCngAlgorithm sha256;
+    UniqueCngAlgorithm ecdsa;
 
     Library() : module(LoadSystemLibrary(L"bcrypt.dll"))
     {
-        HMODULE m = module.get();
+        HMODULE m = module.Get();
         openAlgorithm = GetProcAs<OpenAlgorithmFn>(m, "BCryptOpenAlgorithmProvider");
         closeAlgorithm = GetProcAs<CloseAlgorithmFn>(m, "BCryptCloseAlgorithmProvider");
         importKeyPair = GetProcAs<ImportKeyPairFn>(m, "BCryptImportKeyPair");
@@ -69,20 +92,17 @@ struct CCngVerifier::Library {
         hashData = GetProcAs<HashDataFn>(m, "BCryptHashData");
         finishHash = GetProcAs<FinishHashFn>(m, "BCryptFinishHash");
         destroyHash = GetProcAs<DestroyHashFn>(m, "BCryptDestroyHash");
+        if (destroyKey != nullptr)
+            g_destroyKey = destroyKey;
+        if (destroyHash != nullptr)
+            g_destroyHash = destroyHash;
         if (openAlgorithm == nullptr || closeAlgorithm == nullptr)
             return;
-        if (!Succeeded(openAlgorithm(&sha256, BCRYPT_SHA256_ALGORITHM, nullptr, 0)))
-            sha256 = nullptr;
-        if (!Succeeded(openAlgorithm(&ecdsa, BCRYPT_ECDSA_P256_ALGORITHM, nullptr, 0)))
-            ecdsa = nullptr;
-    }
-
-    ~Library()
-    {
-        if (ecdsa != nullptr)
-            closeAlgorithm(ecdsa, 0);
-        if (sha256 != nullptr)
-            closeAlgorithm(sha256, 0);
+        g_closeAlgorithm = closeAlgorithm;
+        if (!Succeeded(openAlgorithm(sha256.Receive(), BCRYPT_SHA256_ALGORITHM, nullptr, 0)))
+            sha256.Release();
+        if (!Succeeded(openAlgorithm(ecdsa.Receive(), BCRYPT_ECDSA_P256_ALGORITHM, nullptr, 0)))
+            ecdsa.Release();
     }
 
     bool CanHash() const
@@ -93,8 +113,8 @@ struct CCngVerifier::Library {
 
     bool IsComplete() const
     {
-        return sha256 != nullptr && ecdsa != nullptr && importKeyPair != nullptr &&
-               destroyKey != nullptr && verifySignature != nullptr && CanHash();
+        return sha256 && ecdsa && importKeyPair != nullptr && destroyKey != nullptr &&
+               verifySignature != nullptr && CanHash();
     }
 };
 
@@ -121,19 +141,16 @@ bool CCngVerifier::Sha256(const void* data, size_t size, uint8_t (&digest)[32]) 
     const Library& lib = *m_library;
     PUCHAR input = static_cast<PUCHAR>(const_cast<void*>(data));
     if (lib.hash != nullptr)
-        return Succeeded(lib.hash(lib.sha256, nullptr, 0, input, static_cast<ULONG>(size), digest,
-                                  sizeof(digest)));
-    struct HashRelease {
-        DestroyHashFn destroy;
-        void operator()(void* handle) const { destroy(handle); }
-    };
-    BCRYPT_HASH_HANDLE raw = nullptr;
+        return Succeeded(lib.hash(lib.sha256.Get(), nullptr, 0, input, static_cast<ULONG>(size),
+                                  digest, sizeof(digest)));
+    UniqueCngHash handle;
     // The provider keeps its working memory itself when given none.
-    if (!Succeeded(lib.createHash(lib.sha256, &raw, nullptr, 0, nullptr, 0, 0)))
+    if (!Succeeded(lib.createHash(lib.sha256.Get(), handle.Receive(), nullptr, 0, nullptr, 0, 0))) {
+        handle.Release();
         return false;
-    std::unique_ptr<void, HashRelease> handle(raw, HashRelease{lib.destroyHash});
-    return Succeeded(lib.hashData(raw, input, static_cast<ULONG>(size), 0)) &&
-           Succeeded(lib.finishHash(raw, digest, sizeof(digest), 0));
+    }
+    return Succeeded(lib.hashData(handle.Get(), input, static_cast<ULONG>(size), 0)) &&
+           Succeeded(lib.finishHash(handle.Get(), digest, sizeof(digest), 0));
 }
 
 CCngVerifier::Verdict CCngVerifier::VerifyP256(const EcPublicKey& key, const uint8_t (&digest)[32],
@@ -146,21 +163,19 @@ CCngVerifier::Verdict CCngVerifier::VerifyP256(const EcPublicKey& key, const uin
     BCRYPT_ECCKEY_BLOB header = {kP256PublicMagic, static_cast<ULONG>(kEcCoordinateSize)};
     std::memcpy(blob, &header, sizeof(header));
     std::memcpy(blob + sizeof(header), key.xy, kEcPointSize);
-    struct KeyRelease {
-        DestroyKeyFn destroy;
-        void operator()(void* handle) const { destroy(handle); }
-    };
-    BCRYPT_KEY_HANDLE raw = nullptr;
-    if (!Succeeded(lib.importKeyPair(lib.ecdsa, nullptr, BCRYPT_ECCPUBLIC_BLOB, &raw, blob,
-                                     sizeof(blob), 0)) ||
-        raw == nullptr)
+    UniqueCngKey handle;
+    if (!Succeeded(lib.importKeyPair(lib.ecdsa.Get(), nullptr, BCRYPT_ECCPUBLIC_BLOB,
+                                     handle.Receive(), blob, sizeof(blob), 0))) {
+        handle.Release();
         return Verdict::kKeyUnusable;
-    std::unique_ptr<void, KeyRelease> handle(raw, KeyRelease{lib.destroyKey});
+    }
+    if (!handle)
+        return Verdict::kKeyUnusable;
     uint8_t hash[32];
     uint8_t signature[64];
     std::memcpy(hash, digest, sizeof(hash));
     std::memcpy(signature, rs, sizeof(signature));
-    const NTSTATUS status =
-        lib.verifySignature(raw, nullptr, hash, sizeof(hash), signature, sizeof(signature), 0);
+    const NTSTATUS status = lib.verifySignature(handle.Get(), nullptr, hash, sizeof(hash),
+                                                signature, sizeof(signature), 0);
     return Succeeded(status) ? Verdict::kVerified : Verdict::kBadSignature;
 }

@@ -17,35 +17,27 @@ constexpr int kNameAttempts = 8;
 // Owns a security descriptor that grants full access to the current account only, with no
 // inherited entries; null when it cannot be made.
 struct OwnerOnlyDescriptor {
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    UniqueLocal descriptor;
 
     OwnerOnlyDescriptor()
     {
-        HANDLE token = nullptr;
-        if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
+        UniqueKernelHandle token;
+        if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.Receive()))
             return;
         DWORD size = 0;
-        GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+        GetTokenInformation(token.Get(), TokenUser, nullptr, 0, &size);
         std::unique_ptr<BYTE[]> user(size > 0 ? new (std::nothrow) BYTE[size] : nullptr);
         wchar_t* sid = nullptr;
-        if (user && GetTokenInformation(token, TokenUser, user.get(), size, &size) &&
-            ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(user.get())->User.Sid, &sid)) {
-            wchar_t sddl[256] = {};
-            if (BoundedFormat(sddl, 256, L"D:P(A;OICI;FA;;;%ls)", sid) == KS_S_OK) {
-                ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1,
-                                                                     &descriptor, nullptr);
-            }
-            LocalFree(sid);
+        if (!user || !GetTokenInformation(token.Get(), TokenUser, user.get(), size, &size) ||
+            !ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(user.get())->User.Sid, &sid))
+            return;
+        const UniqueLocal sidText(sid);
+        wchar_t sddl[256] = {};
+        if (BoundedFormat(sddl, 256, L"D:P(A;OICI;FA;;;%ls)", sid) == KS_S_OK) {
+            ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1,
+                                                                 descriptor.Receive(), nullptr);
         }
-        CloseHandle(token);
     }
-    ~OwnerOnlyDescriptor()
-    {
-        if (descriptor != nullptr)
-            LocalFree(descriptor);
-    }
-    OwnerOnlyDescriptor(const OwnerOnlyDescriptor&) = delete;
-    OwnerOnlyDescriptor& operator=(const OwnerOnlyDescriptor&) = delete;
 };
 
 bool RandomName(wchar_t (&name)[32])
@@ -75,9 +67,9 @@ BOOL CPrivateTempFolder::Create(NameSource names)
     if (n == 0 || n >= MAX_PATH)
         return FALSE;
     OwnerOnlyDescriptor owner;
-    if (owner.descriptor == nullptr)
+    if (!owner.descriptor)
         return FALSE;
-    SECURITY_ATTRIBUTES attributes = {sizeof(attributes), owner.descriptor, FALSE};
+    SECURITY_ATTRIBUTES attributes = {sizeof(attributes), owner.descriptor.Get(), FALSE};
     for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
         wchar_t name[32] = {};
         wchar_t path[MAX_PATH] = {};

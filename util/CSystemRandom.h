@@ -24,6 +24,6 @@ public:
 private:
     using GenRandomFn = LONG(WINAPI*)(void*, PUCHAR, ULONG, ULONG);
 
-    UniqueHandle<HMODULE, FreeLibrary> m_module;
+    UniqueModule m_module;
     GenRandomFn m_genRandom = nullptr;
 };

@@ -1,6 +1,7 @@
 #include "util/ConfigStore.h"
 
 #include "util/SafeString.h"
+#include "util/SettingNames.h"
 
 #include <cerrno>
 #include <climits>
@@ -10,7 +11,6 @@
 
 namespace {
 
-const wchar_t kProductKey[] = L"SOFTWARE\\Orvik\\Config\\MV";
 constexpr size_t kPathChars = 512;
 // Numbers are formatted and read through this many characters, terminator included.
 constexpr DWORD kNumberChars = 32;
@@ -18,7 +18,7 @@ constexpr DWORD kNumberChars = 32;
 void ComposeSectionPath(const wchar_t* section, wchar_t (&path)[kPathChars])
 {
     std::memset(path, 0, sizeof(path));
-    BoundedCopy(path, kPathChars, kProductKey);
+    BoundedCopy(path, kPathChars, kProductKeyPath);
     BoundedAppend(path, kPathChars, L"\\");
     BoundedAppend(path, kPathChars, section);
 }

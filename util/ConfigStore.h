@@ -7,7 +7,7 @@
 // hand back the caller's default. Sizes are in wide characters, terminator included.
 #pragma once
 
-#include "util/RegKey.h"
+#include "util/UniqueHandle.h"
 
 #include <windows.h>
 

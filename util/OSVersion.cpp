@@ -5,28 +5,28 @@ namespace {
 int Win9xClass(unsigned long major, unsigned long minor)
 {
     if (major != 4)
-        return -1;
+        return kOsClassUnknown;
     switch (minor) {
     case 0:
-        return 1;  // Windows 95
+        return kOsClassWin95;
     case 10:
-        return 2;  // Windows 98
+        return kOsClassWin98;
     case 90:
-        return 3;  // Windows Me
+        return kOsClassWinMe;
     default:
-        return -1;
+        return kOsClassUnknown;
     }
 }
 
 int NtClass(unsigned long major, unsigned long minor)
 {
     if (major <= 4)
-        return 4;
+        return kOsClassNt4;
     if (major == 5)
-        return minor == 0 ? 5 : (minor == 1 ? 6 : 7);
+        return minor == 0 ? kOsClassWin2000 : (minor == 1 ? kOsClassWinXp : kOsClassWin2003);
     if (major == 6)
-        return minor == 0 ? 8 : 9;
-    return 9;
+        return minor == 0 ? kOsClassVista : kOsClassWin7;
+    return kOsClassWin7;
 }
 
 }  // namespace
@@ -35,13 +35,13 @@ int OSVersionClassFromVersion(unsigned long platformId, unsigned long major, uns
 {
     switch (platformId) {
     case 0:
-        return 0;  // Win32s
+        return kOsClassWin32s;
     case 1:
         return Win9xClass(major, minor);
     case 2:
         return NtClass(major, minor);
     default:
-        return -1;
+        return kOsClassUnknown;
     }
 }
 

@@ -4,6 +4,7 @@
 #include "util/ConfigStore.h"
 #include "util/RolloutText.h"
 #include "util/SafeString.h"
+#include "util/SettingNames.h"
 
 namespace {
 
@@ -22,7 +23,8 @@ void ReadRolloutBucketSetting(RolloutBucketSetting& setting, RolloutRandomSource
 {
     setting = RolloutBucketSetting();
     wchar_t text[kBucketTextSize] = {};
-    const CfgTextRead read = CfgReadText(L"General", L"MVRolloutBucket", text, kBucketTextSize);
+    const CfgTextRead read =
+        CfgReadText(kSettingsSection, kRolloutBucketSetting, text, kBucketTextSize);
     if (read == CfgTextRead::kText && ParseRolloutBucket(text, &setting.bucket)) {
         setting.state = RolloutBucketState::kStored;
         return;
@@ -35,5 +37,5 @@ void ReadRolloutBucketSetting(RolloutBucketSetting& setting, RolloutRandomSource
     setting.bucket = BucketFromRandom(drawn);
     wchar_t digits[kBucketTextSize] = {};
     BoundedFormat(digits, kBucketTextSize, L"%u", static_cast<unsigned>(setting.bucket));
-    setting.notStored = !CfgSetString(L"General", L"MVRolloutBucket", digits);
+    setting.notStored = !CfgSetString(kSettingsSection, kRolloutBucketSetting, digits);
 }

@@ -1,12 +1,14 @@
-// One owner for every kind of handle: the close function is a template parameter, and each
-// kind has its alias. Closes exactly once; movable, not copyable.
+// One owner for every kind of handle: the close function is a template parameter (its result is
+// ignored: nothing useful can be done about a failed close), and each kind has its alias. Closes
+// exactly once; movable, not copyable. Handles bound at run time (the WinInet and CNG ones) get
+// their aliases beside the binding.
 #pragma once
 
 #include <windows.h>
 
 #include <type_traits>
 
-template <typename T, BOOL(WINAPI* Close)(T)>
+template <typename T, auto Close>
 class UniqueHandle {
 public:
     UniqueHandle() noexcept = default;
@@ -33,12 +35,20 @@ public:
         return handle;
     }
 
+    // Closes the handle held (if any and if it is not handle) and takes handle instead.
     void Reset(T handle = T()) noexcept
     {
         handle = Normal(handle);
         if (m_handle != T() && m_handle != handle)
             Close(m_handle);
         m_handle = handle;
+    }
+
+    // Closes the handle held and hands out the slot for an API's output parameter.
+    T* Receive() noexcept
+    {
+        Reset();
+        return &m_handle;
     }
 
 private:
@@ -55,3 +65,8 @@ private:
 };
 
 using UniqueKernelHandle = UniqueHandle<HANDLE, CloseHandle>;
+using UniqueModule = UniqueHandle<HMODULE, FreeLibrary>;
+using UniqueLocal = UniqueHandle<HLOCAL, LocalFree>;
+// Only keys this program opened or created, never the predefined roots such as
+// HKEY_LOCAL_MACHINE.
+using CRegKey = UniqueHandle<HKEY, RegCloseKey>;

@@ -1,6 +1,7 @@
 #include "util/UpdateKeySetting.h"
 
 #include "util/ConfigStore.h"
+#include "util/SettingNames.h"
 
 namespace {
 
@@ -13,7 +14,7 @@ void ReadUpdateKeySetting(UpdateKeySetting& setting)
 {
     setting = UpdateKeySetting();
     wchar_t text[kKeyTextSize] = {};
-    const CfgTextRead read = CfgReadText(L"General", L"MVUpdateKey", text, kKeyTextSize);
+    const CfgTextRead read = CfgReadText(kSettingsSection, kUpdateKeySetting, text, kKeyTextSize);
     if (read == CfgTextRead::kAbsent)
         return;
     setting.state = UpdateKeyState::kUnusable;

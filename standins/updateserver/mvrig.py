@@ -8,7 +8,10 @@ A rig serves a loopback address of its own: http :80, https :443 (certificate fo
 its --host names), proxy :8080 (Basic credentials when told to; answers absolute-URI requests from
 the script; tunnels CONNECT to loopback) and control :8079; also https :443 on --wrong-name-address
 (certificate for another name), --expired-address and --untrusted-address (certificate from a CA
-that nothing trusts). It runs only inside tools/with-test-network,
+that nothing trusts); with --second-https-port, https on that port of the address too; with
+--tinyproxy-address, a real CONNECT proxy (tinyproxy, in the foreground, its outgoing connections
+from that address too, CONNECT to port 443 only) on that address's port 8888, ended with the rig.
+It runs only inside tools/with-test-network,
 whose MVU_TEST_NETWORK_DIR holds the CA and the hosts file it uses. Commands: start (in the
 background, returns once the rig answers), stop --pidfile F, serve (in the foreground).
 
@@ -29,7 +32,10 @@ POST /wait        until a record has the given "path", at most 30 s -> "count: <
 POST /tls-fault   HTTPS handshakes break: "mode" plain (a plain HTTP answer), garbage (one byte),
                   close (nothing), none (ends it); after "skip" handshakes. Recorded with listener
                   "https", no method, "error: TLS fault: <mode>".
-POST /reset       forget answers and records, release holds, end the proxy demand and TLS fault
+POST /reset       forget answers and records, release holds, end the proxy demand and TLS fault,
+                  forget tinyproxy's log so far
+GET  /tinyproxy-log  what tinyproxy logged since the last reset (level Connect: one "Request" line
+                  per request it was sent, e.g. "CONNECT host:443 HTTP/1.1")
 GET  /requests    the records, oldest first, separated by empty lines: id, listener (http, https,
                   proxy; connect: through a tunnel; plain-on-tls: plain HTTP sent to an HTTPS
                   listener, recorded and answered as such), local and peer (address:port), method (empty: failed handshake), target (as sent), path (empty
@@ -40,6 +46,7 @@ GET  /requests    the records, oldest first, separated by empty lines: id, liste
 import argparse
 import base64
 import contextlib
+import ctypes
 import datetime
 import http.server
 import ipaddress
@@ -57,7 +64,7 @@ import time
 import urllib.parse
 import urllib.request
 
-HTTP_PORT, HTTPS_PORT, PROXY_PORT, CONTROL_PORT = 80, 443, 8080, 8079
+HTTP_PORT, HTTPS_PORT, PROXY_PORT, CONTROL_PORT, TINYPROXY_PORT = 80, 443, 8080, 8079, 8888
 # Whole periods of 251, so consecutive blocks continue the pattern without a seam.
 PATTERN = memoryview(bytes(range(251)) * 4096)
 KEPT_BODY = 1 << 20
@@ -79,6 +86,17 @@ BLANK_RECORD = dict(
 PLAIN_ANSWER = (
     b"HTTP/1.0 200 OK\r\nContent-Length: 26\r\nConnection: close\r\n\r\nmvrig: plain HTTP, no TLS\n"
 )
+# Bound to its own address both ways, so the rig's records tell a tunnelled request by its peer.
+TINYPROXY_CONF = """Port {port}
+Listen {address}
+Bind {address}
+Timeout 60
+LogLevel Connect
+MaxClients 32
+Allow 127.0.0.0/8
+ConnectPort 443
+DisableViaHeader Yes
+"""
 
 
 def parse_fields(data):
@@ -158,6 +176,7 @@ class Rig:
         self.next_answer = 1
         self.proxy_auth = None
         self.tls_fault = None
+        self.tinyproxy = None
         self.tunnel_peers = set()  # the rig's own ends of its tunnels to its HTTPS listeners
 
     def take_answer(self, path):
@@ -184,11 +203,15 @@ class Rig:
     def command(self, method, path, fields, rest):
         if path == "/ping":
             return "ok\npid: %d\n" % os.getpid()
-        if method != "POST" and path != "/requests":
+        if method != "POST" and path not in ("/requests", "/tinyproxy-log"):
             raise ValueError("%s %s: use POST" % (method, path))
         with self.cond:
             if path == "/requests":
                 return "\n".join(format_record(r) for r in self.records)
+            if path == "/tinyproxy-log":
+                if self.tinyproxy is None:
+                    raise ValueError("this rig runs no tinyproxy")
+                return self.tinyproxy.log()
             if path == "/answer":
                 self.answers.append(Answer(self.next_answer, fields, rest))
                 self.next_answer += 1
@@ -203,6 +226,8 @@ class Rig:
                 if path == "/release":
                     return "released: %d\n" % len(self.answers)
                 self.answers, self.records, self.proxy_auth, self.tls_fault = [], [], None, None
+                if self.tinyproxy is not None:
+                    self.tinyproxy.forget_log()
             elif path == "/proxy-auth":
                 user = first(fields, "user")
                 self.proxy_auth = None if user is None else (user, first(fields, "password", ""))
@@ -448,6 +473,55 @@ class Listener(socketserver.ThreadingTCPServer):
         self.shutdown_request(sock)
 
 
+def end_with_parent():
+    """In a child before it runs: it gets SIGTERM when the rig ends, even by SIGKILL."""
+    ctypes.CDLL(None, use_errno=True).prctl(1, signal.SIGTERM)  # PR_SET_PDEATHSIG
+
+
+class Tinyproxy:
+    """tinyproxy in the foreground with a config file of its own, its log kept in a file."""
+
+    def __init__(self, address):
+        work = tempfile.mkdtemp(prefix="tinyproxy-%s-" % address, dir=network_dir())
+        config, self.log_path = os.path.join(work, "tinyproxy.conf"), os.path.join(work, "log")
+        with open(config, "w") as f:
+            f.write(TINYPROXY_CONF.format(address=address, port=TINYPROXY_PORT))
+        self.seen = 0
+        with open(self.log_path, "ab") as log_file:
+            self.process = subprocess.Popen(
+                ["tinyproxy", "-d", "-c", config],
+                stdin=subprocess.DEVNULL,
+                stdout=log_file,
+                stderr=subprocess.STDOUT,
+                preexec_fn=end_with_parent,
+            )
+        deadline = time.monotonic() + 20
+        while self.process.poll() is None and time.monotonic() < deadline:
+            with contextlib.suppress(OSError):
+                socket.create_connection((address, TINYPROXY_PORT), timeout=1).close()
+                log("tinyproxy on %s:%d (pid %d)" % (address, TINYPROXY_PORT, self.process.pid))
+                return
+            time.sleep(0.1)
+        self.stop()
+        raise ValueError("tinyproxy did not start; it logged:\n" + self.log())
+
+    def log(self):
+        with open(self.log_path, "rb") as f:
+            f.seek(self.seen)
+            return f.read().decode("utf-8", "replace")
+
+    def forget_log(self):
+        self.seen = os.path.getsize(self.log_path)
+
+    def stop(self):
+        self.process.terminate()
+        try:
+            self.process.wait(5)
+        except subprocess.TimeoutExpired:
+            self.process.kill()
+            self.process.wait()
+
+
 def pump(read, sink):
     """Copies what read gives to the socket sink until either side ends, then ends sink's sending."""
     with contextlib.suppress(OSError):
@@ -581,9 +655,11 @@ def serve(args):
     ]
     with open(os.path.join(network_dir(), "hosts"), "a") as f:  # the run's private hosts file
         f.writelines("%s %s\n" % (address, name) for name, address in hosts)
-    listeners = [
-        Listener(a, HTTPS_PORT, "https", context) for a, context in issue_certificates(args, hosts)
-    ]
+    contexts = list(issue_certificates(args, hosts))
+    listeners = [Listener(a, HTTPS_PORT, "https", context) for a, context in contexts]
+    if args.second_https_port:
+        port, context = int(args.second_https_port), dict(contexts)[args.address]
+        listeners.append(Listener(args.address, port, "https", context))
     listeners += [
         Listener(args.address, port, role)
         for port, role in (
@@ -592,15 +668,22 @@ def serve(args):
             (CONTROL_PORT, "control"),
         )
     ]
-    for listener in listeners:
-        threading.Thread(target=listener.serve_forever, daemon=True).start()
-    log("serving %s (pid %d)" % (args.address, os.getpid()))
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(0))  # every thread but this one is a daemon
-    net, owner = network_dir(), int(os.environ.get("MVU_TEST_NETWORK_PID", "0") or 0)
-    # A rig outlives nothing: it ends with the run that made its network, even a killed one.
-    while os.path.isdir(net) and (not owner or os.path.exists("/proc/%d" % owner)):
-        time.sleep(1.0)
-    log("test network gone, ending")
+    # Before any listener serves: the rig answers its first ping only once the proxy does too.
+    if args.tinyproxy_address:
+        RIG.tinyproxy = Tinyproxy(args.tinyproxy_address)
+    try:
+        for listener in listeners:
+            threading.Thread(target=listener.serve_forever, daemon=True).start()
+        log("serving %s (pid %d)" % (args.address, os.getpid()))
+        net, owner = network_dir(), int(os.environ.get("MVU_TEST_NETWORK_PID", "0") or 0)
+        # A rig outlives nothing: it ends with the run that made its network, even a killed one.
+        while os.path.isdir(net) and (not owner or os.path.exists("/proc/%d" % owner)):
+            time.sleep(1.0)
+        log("test network gone, ending")
+    finally:
+        if RIG.tinyproxy is not None:
+            RIG.tinyproxy.stop()
     return 0
 
 
@@ -689,6 +772,8 @@ def main(argv):
             "--wrong-name-address",
             "--expired-address",
             "--untrusted-address",
+            "--second-https-port",
+            "--tinyproxy-address",
             "--pidfile",
             "--log",
         ):

@@ -4,8 +4,10 @@
 #include "tests/app/AppTestSupport.h"
 
 #include "app/EntryGlobals.h"
+#include "util/Base64.h"
 #include "util/ConfigStore.h"
 
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 
@@ -27,6 +29,14 @@ int WINAPI RecordParameter(const char* name, const char* value)
 {
     g_libraryCalls.push_back(std::string(name) + "=" + value);
     return 0;
+}
+
+// The Base64 form the library's parameters take.
+std::string Encoded(const std::string& utf8)
+{
+    std::string out(Base64EncodedLength(utf8.size()) + 1, '\0');
+    out.resize(static_cast<size_t>(Base64Encode(&out[0], utf8.data(), utf8.size())));
+    return out;
 }
 
 std::string Envelope(const std::string& tags)
@@ -76,8 +86,8 @@ protected:
         app->SetStatus(STATUS_DOWNLOADING_INI);
         Answer(ini);
     }
-    // The bytes of the INI file the application last stored, as its trace names it.
-    std::string StoredIni() const
+    // The INI file the application last stored, as its trace names it.
+    std::wstring StoredIniPath() const
     {
         const std::wstring prefix = L"dlkActiveIniName = ";
         std::wstring path;
@@ -85,7 +95,12 @@ protected:
             if (text.compare(0, prefix.size(), prefix) == 0)
                 path = text.substr(prefix.size());
         }
-        std::ifstream file(path.c_str(), std::ios::binary);
+        return path;
+    }
+    // Its bytes.
+    std::string StoredIni() const
+    {
+        std::ifstream file(StoredIniPath().c_str(), std::ios::binary);
         return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
     }
 };
@@ -194,24 +209,69 @@ TEST_F(AnswerFlow, ValuesLongerThanTheirBuffersFallBackToTheirDefaults)
     EXPECT_EQ("SupportDelta=", g_libraryCalls[3]);
 }
 
+// Every language the string table has, and numbers that name none.
 TEST_F(AnswerFlow, ProgressTitleAndLocalSettingFollowTheLanguage)
 {
     const struct {
         const wchar_t* language;  // null: none stored
-        const char* title;        // Base64 of the UTF-8 title
-        const char* setting;
+        const char* setting;      // the language as the library gets it
+        const char* title;        // UTF-8
     } cases[] = {
-        {L"4", "IOioreWumiBNaXJyb3J2YWxl", "NA=="},  // " 設定 Mirrorvale", leading blank kept
-        {L" 9", "U2V0dGluZyBVcCBNaXJyb3J2YWxl", "IDk="},  // not exactly "9": English
-        {L"8", "U2V0dGluZyBVcCBNaXJyb3J2YWxl", "OA=="},
-        {nullptr, "U2V0dGluZyBVcCBNaXJyb3J2YWxl", "MQ=="},  // the default "1"
+        {L"3", "3", u8"正在设置 Mirrorvale"},
+        {L"4", "4", u8" 設定 Mirrorvale"},  // the leading blank kept
+        {L"5", "5", u8"Mirrorvaleを設定しています"},
+        {L"6", "6", u8"Mirrorvale 설치 중"},
+        {L"7", "7", "Configurer Mirrorvale"},
+        {L"9", "9", "Mirrorvale wird eingerichtet"},
+        {L"13", "13", u8"Instalación de Mirrorvale"},
+        // Anything else is English, the default "1" too.
+        {L" 9", " 9", "Setting Up Mirrorvale"},
+        {L"8", "8", "Setting Up Mirrorvale"},
+        {L"14", "14", "Setting Up Mirrorvale"},
+        {nullptr, "1", "Setting Up Mirrorvale"},
     };
     for (const auto& c : cases) {
         g_libraryCalls.clear();
         AnswerBoth("t.ini", c.language);
         ASSERT_EQ(5u, g_libraryCalls.size());
-        EXPECT_EQ(std::string("DlkProgressBarTitle=") + c.title, g_libraryCalls[1]);
-        EXPECT_EQ(std::string("DlkLocalSetting=") + c.setting, g_libraryCalls[2]);
+        EXPECT_EQ("DlkProgressBarTitle=" + Encoded(c.title), g_libraryCalls[1]) << c.title;
+        EXPECT_EQ("DlkLocalSetting=" + Encoded(c.setting), g_libraryCalls[2]);
+    }
+}
+
+// The answer's values as the INI's request and the library get them: DlkUrlRootEx, when not
+// empty, names the INI on the server in place of DlkIniName, which still names the stored file.
+TEST_F(AnswerFlow, TheAnswersValuesReachTheIniRequestAndTheLibrary)
+{
+    const struct {
+        std::string tags;
+        const wchar_t* iniUrl;
+        const char* delta;  // the answer's SupportDelta
+    } rows[] = {
+        {"<SupportDelta>1</SupportDelta>", L"https://r.mvtest.invalid/rel/t.ini", "1"},
+        {"<DlkUrlRootEx>x64/agent.ini</DlkUrlRootEx><SupportDelta>2</SupportDelta>",
+         L"https://r.mvtest.invalid/rel/x64/agent.ini", "2"},
+        {"<DlkUrlRootEx></DlkUrlRootEx>", L"https://r.mvtest.invalid/rel/t.ini", ""},
+    };
+    for (const auto& row : rows) {
+        g_libraryCalls.clear();
+        app->SetStatus(STATUS_CHECKING_VERSION);
+        Answer(Envelope("<DlkUrlRoot>https://r.mvtest.invalid/rel</DlkUrlRoot><DlkUnpackVersion>"
+                        "7.2</DlkUnpackVersion><DlkExtVersion>7.3</DlkExtVersion>" +
+                        row.tags));
+        const std::vector<std::wstring> texts = recorder.Texts();
+        // This row's request, the last one, and the INI's URL traced just before it.
+        const auto asked = std::find(texts.rbegin(), texts.rend(), std::wstring(kIniAsked));
+        ASSERT_TRUE(asked != texts.rend() && asked + 1 != texts.rend()) << row.tags;
+        EXPECT_EQ(row.iniUrl, *(asked + 1));
+        app->SetStatus(STATUS_DOWNLOADING_INI);
+        Answer("[x]");
+        ASSERT_EQ(5u, g_libraryCalls.size()) << row.tags;
+        EXPECT_EQ("Init https://r.mvtest.invalid/rel|7.2|7.3", g_libraryCalls[0]);
+        EXPECT_EQ("SupportDelta=" + Encoded(row.delta), g_libraryCalls[3]) << row.tags;
+        const std::wstring stored = StoredIniPath();
+        EXPECT_TRUE(stored.size() > 6 && stored.compare(stored.size() - 6, 6, L"\\t.ini") == 0)
+            << stored;
     }
 }
 

@@ -4,6 +4,7 @@
 #include "util/SafeString.h"
 
 #include <cwchar>
+#include <string>
 
 DWORD AppTest::s_now = 0;
 FakeOutcome FakeDlk::outcome = FakeOutcome::Nothing;
@@ -46,6 +47,13 @@ int WINAPI FakeDownload2(const char* ini, const char* section, const char* file,
     return Notify(notify, file, userData);
 }
 
+int WINAPI FakeOdeConfig(int first, int second, int third)
+{
+    FakeDlk::calls.push_back("OdeConfig " + std::to_string(first) + " " + std::to_string(second) +
+                             " " + std::to_string(third));
+    return 1;
+}
+
 int WINAPI FakeIntegrity2(const char* ini, const char* section, const char* file)
 {
     FakeDlk::calls.push_back(std::string("Integrity2 ") + ini + "|" + section + "|" + file);
@@ -56,8 +64,8 @@ int WINAPI FakeIntegrity2(const char* ini, const char* section, const char* file
 
 void CTestAgtApp::SetDownloadTarget(const wchar_t* iniPath, const wchar_t* section)
 {
-    BoundedCopy(m_szIniName, 256, iniPath);
-    BoundedCopy(m_szInstallSection, 256, section);
+    BoundedCopy(m_answer.iniName, kAnswerFieldSize, iniPath);
+    BoundedCopy(m_szInstallSection, kAnswerFieldSize, section);
 }
 
 void FakeDlk::Install(FakeOutcome newOutcome)
@@ -66,6 +74,8 @@ void FakeDlk::Install(FakeOutcome newOutcome)
     g_pfnDlkStdDownload = FakeDownload;
     g_pfnDlkStdDownload2 = FakeDownload2;
     g_pfnDlkStdGetSectionIntegrity2 = FakeIntegrity2;
+    // The extension's entry point as the library's loading would leave it.
+    g_pfnDLKOpcConfig = FakeOdeConfig;
 }
 
 void FakeDlk::Clear()

@@ -29,7 +29,7 @@ struct FakeDlk {
     static FakeOutcome outcome;
     static int integrity;  // DlkStdGetSectionIntegrity2's answer
     static std::vector<std::string>
-        calls;  // "Download ini|section", "Download2 ini|section|file", ...
+        calls;  // "Download ini|section", "Download2 ini|section|file", "OdeConfig 0 1 0", ...
     static std::vector<ULONG_PTR> userData;  // of each download, in order
 };
 

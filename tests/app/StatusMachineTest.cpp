@@ -32,9 +32,9 @@ TEST_F(AppTest, EachWaitingStatusMovesOnOnlyPastItsLimit)
 {
     const struct {
         const char* name;
-        int32_t status;
+        AgtStatus status;
         DWORD limit;
-        int32_t next;
+        AgtStatus next;
         const wchar_t* trace;  // null: none expected
         bool awaitsAnswer;     // the answer that comes too late must be dropped
     } rows[] = {
@@ -71,7 +71,8 @@ TEST_F(AppTest, EachWaitingStatusMovesOnOnlyPastItsLimit)
             EXPECT_EQ(nullptr, app->GetCurrentRequest()) << row.name;
         }
     }
-    EXPECT_EQ(1u, FakeDlk::calls.size()) << "the download started once";
+    EXPECT_EQ((std::vector<std::string>{"OdeConfig 0 1 0", "Download |"}), FakeDlk::calls)
+        << "the download started once";
 }
 
 // One download attempt, from the library's readiness to the tick after its outcome (a normal
@@ -79,7 +80,8 @@ TEST_F(AppTest, EachWaitingStatusMovesOnOnlyPastItsLimit)
 TEST_F(AppTest, DownloadAttemptOutcomes)
 {
     enum Library { Bound, NoDownload2, NoIntegrity2, Unbound };
-    // calls: the library's entry points called, in order (I2: DlkStdGetSectionIntegrity2 and D2:
+    // calls: the library's entry points called, in order (H: DlkOdeConfig asked to hide the
+    // progress dialog, as on every system since Vista; I2: DlkStdGetSectionIntegrity2 and D2:
     // DlkStdDownload2 for "mvagtx.exe", D: DlkStdDownload, all for "i.ini" and section "S").
     const struct {
         const char* name;
@@ -88,27 +90,27 @@ TEST_F(AppTest, DownloadAttemptOutcomes)
         FakeOutcome outcome;
         int integrity;
         const char* calls;
-        int32_t after;  // the status the attempt ends in
-        int32_t then;   // and the one the next tick sets
+        AgtStatus after;  // the status the attempt ends in
+        AgtStatus then;   // and the one the next tick sets
         const wchar_t* trace;
     } rows[] = {
-        {"nothing needed", 0, Bound, FakeOutcome::NothingNeeded, 0, "D", STATUS_DONE, STATUS_QUIT,
+        {"nothing needed", 0, Bound, FakeOutcome::NothingNeeded, 0, "H D", STATUS_DONE, STATUS_QUIT,
          L"DLKAPI DlkStdDownloadNotify: Meeting download succeed."},
-        {"check, agent intact", 1, Bound, FakeOutcome::Succeed, 1, "I2", STATUS_DONE, STATUS_QUIT,
+        {"check, agent intact", 1, Bound, FakeOutcome::Succeed, 1, "H I2", STATUS_DONE, STATUS_QUIT,
          nullptr},
-        {"check, agent outdated", 1, Bound, FakeOutcome::Succeed, 0, "I2 D2", STATUS_DONE,
+        {"check, agent outdated", 1, Bound, FakeOutcome::Succeed, 0, "H I2 D2", STATUS_DONE,
          STATUS_QUIT, L"download mvagtx.exe..."},
-        {"check, no single-file download", 1, NoDownload2, FakeOutcome::Succeed, 0, "I2 D",
+        {"check, no single-file download", 1, NoDownload2, FakeOutcome::Succeed, 0, "H I2 D",
          STATUS_DONE, STATUS_QUIT, L"can't download one file, download whole section"},
-        {"check, no single-file check", 1, NoIntegrity2, FakeOutcome::Succeed, 0, "D", STATUS_DONE,
-         STATUS_QUIT, L"can't check mvagtx.exe version, normal download..."},
+        {"check, no single-file check", 1, NoIntegrity2, FakeOutcome::Succeed, 0, "H D",
+         STATUS_DONE, STATUS_QUIT, L"can't check mvagtx.exe version, normal download..."},
         // A refusal comes with no notification: the attempt fails at once.
-        {"refused", 0, Bound, FakeOutcome::Refuse, 0, "D", STATUS_DOWNLOAD_FAILED,
+        {"refused", 0, Bound, FakeOutcome::Refuse, 0, "H D", STATUS_DOWNLOAD_FAILED,
          STATUS_READY_TO_DOWNLOAD, L"DlkStdDownload refused the download: -3"},
-        {"check, single-file download refused", 1, Bound, FakeOutcome::Refuse, 0, "I2 D2",
+        {"check, single-file download refused", 1, Bound, FakeOutcome::Refuse, 0, "H I2 D2",
          STATUS_DONE, STATUS_QUIT, L"DlkStdDownload2 refused the download: -3"},
         // Check mode starts the agent it has rather than retry.
-        {"check, failure", 1, Bound, FakeOutcome::Fail, 0, "I2 D2", STATUS_DONE, STATUS_QUIT,
+        {"check, failure", 1, Bound, FakeOutcome::Fail, 0, "H I2 D2", STATUS_DONE, STATUS_QUIT,
          L"DLKAPI DlkStdDownloadNotify: section download fail."},
         {"check, unbound", 1, Unbound, FakeOutcome::Nothing, 0, "", STATUS_DONE, STATUS_QUIT,
          L"DlkStdDownload is not available: download failed."},
@@ -117,6 +119,7 @@ TEST_F(AppTest, DownloadAttemptOutcomes)
         {"I2", "Integrity2 i.ini|S|mvagtx.exe"},
         {"D2", "Download2 i.ini|S|mvagtx.exe"},
         {"D", "Download i.ini|S"},
+        {"H", "OdeConfig 0 1 0"},
     };
     for (const auto& row : rows) {
         FakeDlk::Clear();
@@ -176,7 +179,7 @@ TEST_F(AppTest, RetryCounterResetsOnSuccessAndWhenTheFourthFailureGivesUp)
 TEST_F(AppTest, OnlyTheSectionsEndDuringTheDownloadDecides)
 {
     const struct {
-        int32_t status;
+        AgtStatus status;
         int event;
     } rows[] = {
         {STATUS_DONE, DLK_EVENT_SECTION_DONE},
@@ -235,7 +238,7 @@ TEST_F(AppTest, NarrowArgumentsAreUtf8WhateverTheirWidth)
         app->SetDownloadTarget(row.ini.c_str(), L"S");
         app->SetStatus(STATUS_READY_TO_DOWNLOAD);
         Tick(1001);
-        EXPECT_EQ(std::vector<std::string>{row.call}, FakeDlk::calls);
+        EXPECT_EQ((std::vector<std::string>{"OdeConfig 0 1 0", row.call}), FakeDlk::calls);
     }
 }
 
@@ -277,10 +280,11 @@ TEST_F(AppTest, HeartbeatAtMostOncePerThreeMinutes)
 
 TEST_F(AppTest, EveryTickDispatchesFinishedRequests)
 {
+    // 7 is no status of the run: a tick in it still dispatches.
     for (int status : {0, 1, 2, 3, 4, 5, 6, 7, 8}) {
         g_deliveries = 0;
         TheUrlMgr().RequestDone(CUrlRequest::Create(&TheUrlMgr(), "u", 1, CountDelivery));
-        app->SetStatus(status);
+        app->SetStatus(static_cast<AgtStatus>(status));
         Tick(0);
         EXPECT_EQ(1, g_deliveries) << "status " << status;
     }

@@ -4,6 +4,7 @@ seconds, what, spec): run() sets the run up as spec says, check() makes the chec
 and those its spec names. Messages reach the hidden window once the trace shows the status a row
 wants (trigger; 5 and 8 last one 50 ms tick: not aimed at)."""
 
+import datetime
 import glob
 import os
 import pathlib
@@ -13,6 +14,7 @@ import subprocess
 import time
 
 from mvmachine import (
+    RECORDS,
     RELEASE,
     SOURCE,
     Machine,
@@ -1249,6 +1251,7 @@ def rows(long_rows=False):
     ]
     table += signed_answer_rows()
     table += rollout_rows()
+    table += library_value_rows()
     if long_rows:
         # The library keeps its outcome until the program ends it: the download's own 600 s
         # time-out ends the run, and the late notification comes in status 8.
@@ -1852,3 +1855,77 @@ def rollout_rows():
             ),
         )
     ] + [drawn_bucket_run("o-drawn", "no bucket stored: drawn, stored, the same on a second run")]
+
+
+# --- what reaches the download library, and the start delay --------------------------------------
+
+STAMP = re.compile(r"^(\S+ \S+) pid=\d+ tid=\d+ (?:cat=\d+ )?(.*)$")
+# Sleep() ends no earlier than asked, and both stamps are read from one clock: a lower bound needs
+# no more than the stamps' grain; an upper one allows for a loaded machine.
+START_DELAY, EARLY, LATE = 30.0, 0.5, 5.0
+
+
+def stamped(lane, name):
+    """(seconds since the epoch, text) of each line of a stand-in's record file under C:\\Orvik."""
+    lines = (lane.machine.read(lane.machine.orvik(name)) or b"").decode("utf-8", "replace")
+    found = (STAMP.match(line) for line in lines.splitlines())
+    return [
+        (datetime.datetime.strptime(m.group(1), "%Y-%m-%d %H:%M:%S.%f").timestamp(), m.group(2))
+        for m in found
+        if m
+    ]
+
+
+def start_delay_and_hidden_dialog(out, lane):
+    """The wait from the program's start (its trace modules registered by its static objects) to
+    its first leveled record, and the progress dialog hidden before the download."""
+    modules, trace = stamped(lane, RECORDS["modules"]), stamped(lane, RECORDS["trace"])
+    out.check("records of both trace channels", modules and trace, (modules[:1], trace[:1]))
+    if modules and trace:
+        waited = trace[0][0] - modules[0][0]
+        out.facts["note"] = "start delay %.2f s" % waited
+        out.check(
+            "start delay %.0f s (-%.1f s, +%.0f s)" % (START_DELAY, EARLY, LATE),
+            START_DELAY - EARLY <= waited <= START_DELAY + LATE,
+            "%.2f s from %r to %r" % (waited, modules[0][1], trace[0][1]),
+        )
+    hidden = [t for t, text in stamped(lane, "ksdlkext.record") if text == "DlkOdeConfig 0 1 0"]
+    downloads = [t for t, text in stamped(lane, RECORDS["library"]) if text.startswith("DlkStd")]
+    out.check(
+        "progress dialog hidden once, before the download",
+        len(hidden) == 1 and downloads and hidden[0] <= downloads[0],
+        (hidden, downloads[:1]),
+    )
+
+
+def library_value_rows():
+    """One run whose answer names the INI by DlkUrlRootEx and carries a SupportDelta, on a machine
+    whose language has a title of its own: each value as the library receives it."""
+    ex_path = "/rel/alt/dlk-ex.php"
+    return [
+        (
+            "lib-values",
+            45,
+            "DlkUrlRootEx, SupportDelta and a Chinese title reach the library; the start delay",
+            dict(
+                settings={"SURL": "{host}", "LANGUAGEID": "3"},
+                serve=(
+                    changed(DlkUrlRootEx="alt/dlk-ex.php", SupportDelta="2"),
+                    lambda lane: lane.rig.answer(nothing_needed(lane), path=ex_path),
+                ),
+                path=SUCCESS,
+                # Asked at the name DlkUrlRootEx gives, never at DlkIniName's.
+                asked=["{q}&LID=3&TK=", ex_path],
+                library=[
+                    'DlkInitStdDownload urlRoot="https://{host}/rel" unpackVersion="7.2"',
+                    # "正在设置 Mirrorvale"
+                    'DlkSetStdParameter name="DlkProgressBarTitle" value="5q2j5Zyo6K6+572uIE1pcnJvcnZhbGU="',
+                    'DlkSetStdParameter name="DlkLocalSetting" value="Mw=="',
+                    'DlkSetStdParameter name="SupportDelta" value="Mg=="',
+                    # The stored file keeps DlkIniName's name.
+                    re.compile(r"iniPath=\S*\\mvu-[0-9a-f]{16}\\+dlk\.php"),
+                ],
+                check=start_delay_and_hidden_dialog,
+            ),
+        ),
+    ]

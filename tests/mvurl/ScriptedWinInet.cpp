@@ -7,6 +7,8 @@
 #include <atomic>
 #include <cstring>
 #include <deque>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -48,6 +50,7 @@ struct State {
     std::atomic<DWORD> workerId{0};
     // The worker thread, for a close that waits for its end; replaced at each connect.
     std::atomic<HANDLE> workerThread{nullptr};
+    std::vector<std::string> timeOuts;  // under lock
 };
 
 State& S()
@@ -176,9 +179,21 @@ BOOL WINAPI ReadFile(HINTERNET request, LPVOID buffer, DWORD toRead, LPDWORD rea
     return TRUE;
 }
 
-BOOL WINAPI SetOption(HINTERNET, DWORD, LPVOID, DWORD)
+BOOL WINAPI SetOption(HINTERNET handle, DWORD option, LPVOID buffer, DWORD length)
 {
     Entered();
+    const char* name = option == INTERNET_OPTION_CONNECT_TIMEOUT   ? "connect"
+                       : option == INTERNET_OPTION_SEND_TIMEOUT    ? "send"
+                       : option == INTERNET_OPTION_RECEIVE_TIMEOUT ? "receive"
+                                                                   : nullptr;
+    if (name == nullptr)
+        return TRUE;
+    static const char* const kKinds[] = {"root", "connection", "request"};
+    const std::string value =
+        length == sizeof(DWORD) ? std::to_string(*static_cast<const DWORD*>(buffer)) : "?";
+    CKSLock guard(S().lock);
+    S().timeOuts.push_back(std::string(kKinds[static_cast<int>(From(handle)->kind)]) + " " + name +
+                           " " + value);
     return TRUE;
 }
 
@@ -213,6 +228,10 @@ void ScriptedWinInet::Install(const WinInetScript& script)
     s.connects = 0;
     s.holdUsed = false;
     s.workerId = 0;
+    {
+        CKSLock guard(s.lock);
+        s.timeOuts.clear();
+    }
     WinInetFunctions functions = {};
     functions.internetOpen = Open;
     functions.internetConnect = Connect;
@@ -261,4 +280,10 @@ bool ScriptedWinInet::WaitForConnect()
 bool ScriptedWinInet::WaitForHold()
 {
     return WaitForEvent(S().held);
+}
+
+std::vector<std::string> ScriptedWinInet::TimeOutsSet()
+{
+    CKSLock guard(S().lock);
+    return S().timeOuts;
 }

@@ -10,6 +10,9 @@
 
 #include <windows.h>
 
+#include <string>
+#include <vector>
+
 struct WinInetScript {
     // What HttpSendRequestA does: answer at once (status 200 and a short body), block until its
     // handle is closed (as on Windows) or until LetGo only (as under Wine).
@@ -39,6 +42,9 @@ public:
 
     // Connections asked for since Install.
     static int Connects();
+    // The time-outs set since Install, in order: "<root|connection|request> <connect|send|receive>
+    // <milliseconds>".
+    static std::vector<std::string> TimeOutsSet();
     // Each waits at most 10 s: a send entered, a connect entered, the worker held.
     static bool WaitForSend();
     static bool WaitForConnect();

@@ -97,6 +97,7 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(rig.Command("POST /reset")) << rig.error;
+        ASSERT_TRUE(farRig.Command("POST /reset")) << farRig.error;
         g_outcomes.clear();
     }
 
@@ -106,6 +107,7 @@ protected:
         // the next test's sake.
         MVUrlCleanup();
         rig.Command("POST /release");
+        farRig.Command("POST /release");
         ClearStored();
     }
 
@@ -154,6 +156,8 @@ protected:
     std::string Http(const std::string& path) const { return "http://" + rig.host + path; }
 
     Rig rig;
+    // Another server process on another address: https on two ports.
+    Rig farRig{"MVU_FAR_RIG"};
 };
 
 TEST_F(UrlExchange, SecureRequestsGoOverTlsWhateverTheSchemeAndEmptyObjectsAskForTheRoot)
@@ -301,6 +305,68 @@ TEST_F(UrlExchange, StoredProxyIsAppliedWithItsCredentialsAndBypassList)
     EXPECT_EQ("http", Seen("/direct", {"listener"}));
 }
 
+TEST_F(UrlExchange, TlsRequestsTunnelThroughTheStoredProxyWhenMVProxyEnableSaysSo)
+{
+    // tinyproxy's connections to the servers come from its own address: a request that went
+    // through it shows by its peer, and by tinyproxy's log.
+    const std::string proxyAddress = Rig::Env("MVU_RIG_TINYPROXY_ADDRESS");
+    ASSERT_FALSE(proxyAddress.empty()) << "the rig runs no tinyproxy";
+    const std::string proxy = proxyAddress + ":" + Rig::Env("MVU_RIG_TINYPROXY_PORT", "8888");
+    // The request is redirected to the other server: the hop takes the same way.
+    const std::pair<Rig*, std::string> servers[] = {
+        {&rig, "url-tunnel.mvtest.invalid"},
+        {&farRig, farRig.host},
+    };
+    // MVProxyEnable's type and bytes as stored. Each row after one that used the proxy shows
+    // that nothing of it is left behind.
+    const struct {
+        DWORD type;
+        std::string bytes;
+        bool used;
+    } rows[] = {
+        {REG_BINARY, std::string("\1\0\0\0", 4), true},
+        {REG_BINARY, std::string("\0\0\0\0", 4), false},
+        {REG_DWORD, std::string("\1\0\0\0", 4), true},
+        {REG_DWORD, std::string("\0\0\0\0", 4), false},
+        {REG_SZ, std::string("1", 2), true},
+        {REG_SZ, std::string("0", 2), false},
+        // Only a 4-byte number reads as one.
+        {REG_BINARY, std::string("\1", 1), false},
+    };
+    for (const auto& row : rows) {
+        const std::string which = "type " + std::to_string(row.type) + ", " +
+                                  std::to_string(row.bytes.size()) + " bytes, first " +
+                                  std::to_string(row.bytes[0]);
+        ClearStored();
+        Store("MVProxyEnable", row.type, row.bytes.data(), DWORD(row.bytes.size()));
+        StoreText("MVProxyServer", proxy);
+        ASSERT_TRUE(rig.Command("POST /reset")) << rig.error;
+        ASSERT_TRUE(farRig.Command("POST /reset")) << farRig.error;
+        // Closed after each answer: no connection is kept for the next row.
+        Serve("path: /tunnelled\nstatus: 302\nclose: 1\nheader: Location: https://" +
+              servers[1].second + "/tunnelled");
+        ASSERT_TRUE(farRig.Script("path: /tunnelled\nclose: 1", "tunnelled")) << farRig.error;
+        MVUrlInit(nullptr, 0);
+        EXPECT_EQ("tunnelled", Fetch("https://" + servers[0].second + "/tunnelled").Delivered())
+            << which;
+        MVUrlCleanup();
+        const std::string log = rig.TinyproxyLog();
+        EXPECT_EQ("", rig.error) << which;
+        for (const auto& [server, name] : servers) {
+            const std::vector<RigRecord> seen = server->Requests("/tunnelled");
+            ASSERT_EQ(1u, seen.size()) << which << ": " << name;
+            EXPECT_EQ("https", seen[0].Get("listener")) << which << ": " << name;
+            const std::string peer = seen[0].Get("peer");
+            EXPECT_EQ(row.used, peer.compare(0, proxyAddress.size() + 1, proxyAddress + ":") == 0)
+                << which << ": " << name << " saw a request from " << peer;
+            const std::string connect = "CONNECT " + name + ":443 ";
+            EXPECT_EQ(row.used, log.find(connect) != std::string::npos)
+                << which << ": " << connect << "\n"
+                << log;
+        }
+    }
+}
+
 TEST_F(UrlExchange, CertificateNameAndDatesAreCheckedUnlessTheOperatorRelaxesThem)
 {
     const std::string wrongName = Rig::Env("MVU_RIG_WRONG_NAME_HOST");
@@ -408,6 +474,84 @@ TEST_F(UrlExchange, RedirectsAreFollowedWithinTlsOnlyAndAtMostFiveTimes)
     }
 }
 
+// The requests a server understood (a refused handshake has no method) as "listener path status",
+// the listener named by label + ":" + its port; "; " between them.
+std::string Understood(Rig& server, const std::string& label)
+{
+    std::string out;
+    for (const RigRecord& r : server.Requests()) {
+        const std::string local = r.Get("local");
+        if (!r.Get("method").empty()) {
+            out += (out.empty() ? "" : "; ") + label + local.substr(local.rfind(':')) + " " +
+                   Fields(r, {"path", "status"});
+        }
+    }
+    EXPECT_EQ("", server.error) << "no records from " << label;
+    return out;
+}
+
+TEST_F(UrlExchange, RedirectsOfEveryStatusAndFormLeadToTheServerAndObjectTheyName)
+{
+    const std::string farHost = farRig.host;
+    const std::string farPort = Rig::Env("MVU_FAR_RIG_SECOND_HTTPS_PORT");
+    ASSERT_FALSE(farRig.address.empty() || farPort.empty() || farRig.address == rig.address)
+        << "no second server on an address of its own";
+    // One step: what a server (near: the first one; far, at its TLS port or farPort) answers to
+    // an object, a redirect to location or, with none, the landing page. The first step is the
+    // one asked; each next step is where the one before must lead.
+    struct Step {
+        bool atFar;
+        bool atFarPort;
+        std::string object;
+        int status;
+        std::string location;
+    };
+    const std::vector<std::vector<Step>> rows = {
+        {{false, false, "/a", 301, "https://" + farHost + "/landed?via=301"},
+         {true, false, "/landed?via=301", 200, ""}},
+        // Scheme-relative: another server, still over TLS and at its TLS port.
+        {{false, false, "/b", 303, "//" + farHost + "/landed?via=303"},
+         {true, false, "/landed?via=303", 200, ""}},
+        {{false, false, "/c", 307, "https://" + farHost + ":" + farPort + "/landed?via=307"},
+         {true, true, "/landed?via=307", 200, ""}},
+        {{false, false, "/d", 308, "https://" + farHost + ":443/landed?via=308"},
+         {true, false, "/landed?via=308", 200, ""}},
+        // A query alone replaces the query only.
+        {{false, false, "/e/page?x=1", 302, "?a=b"}, {false, false, "/e/page?a=b", 200, ""}},
+        // Relative locations resolve against the server and object that sent them, port
+        // included; a scheme-relative one takes the TLS port again.
+        {{false, false, "/f", 302, "https://" + farHost + ":" + farPort + "/dir/hop?x=1"},
+         {true, true, "/dir/hop?x=1", 301, "?a=b"},
+         {true, true, "/dir/hop?a=b", 308, "next?z=9"},
+         {true, true, "/dir/next?z=9", 307, "//" + rig.host + "/back"},
+         {false, false, "/back", 200, ""}},
+    };
+    MVUrlInit(nullptr, 0);
+    for (const std::vector<Step>& steps : rows) {
+        const std::string& first = steps.front().object;
+        ASSERT_TRUE(rig.Command("POST /reset")) << rig.error;
+        ASSERT_TRUE(farRig.Command("POST /reset")) << farRig.error;
+        std::string nearSeen;
+        std::string farSeen;
+        for (const Step& step : steps) {
+            const std::string lines =
+                "path: " + step.object + "\nstatus: " + std::to_string(step.status) +
+                (step.location.empty() ? "" : "\nclose: 1\nheader: Location: " + step.location);
+            ASSERT_TRUE(
+                (step.atFar ? farRig : rig).Script(lines, step.location.empty() ? "landed" : ""))
+                << (step.atFar ? farRig : rig).error;
+            std::string& seen = step.atFar ? farSeen : nearSeen;
+            const std::string port = step.atFarPort ? farPort : "443";
+            seen += (seen.empty() ? "" : "; ") + std::string(step.atFar ? "far:" : "near:") + port +
+                    " " + step.object + " " + std::to_string(step.status);
+        }
+        const Outcome o = Fetch(Https(first));
+        EXPECT_EQ("landed", o.Delivered()) << first;
+        EXPECT_EQ(nearSeen, Understood(rig, "near")) << first;
+        EXPECT_EQ(farSeen, Understood(farRig, "far")) << first;
+    }
+}
+
 // A body that fits arrives whole: byte i of the server's bodies is i % 251.
 TEST_F(UrlExchange, BodiesPastTheLimitFailInsteadOfArrivingShort)
 {
@@ -478,7 +622,7 @@ TEST_F(UrlExchange, CancelledRequestsAreNeverDeliveredAndQueuedOnesNeverConnect)
     EXPECT_EQ("", Seen("/queued", {"method"}));
 }
 
-TEST_F(UrlExchange, SilentServerFailsTheRequestWithinTheExchangeTimeOuts)
+TEST_F(UrlExchange, SilentServerFailsTheRequestAtTheReceiveTimeOut)
 {
     MVUrlInit(nullptr, 0);
     Serve("path: /silent-for-good\nhold: 1", "never");
@@ -489,8 +633,10 @@ TEST_F(UrlExchange, SilentServerFailsTheRequestWithinTheExchangeTimeOuts)
     EXPECT_TRUE(o.value == ERROR_INTERNET_TIMEOUT || o.value == ERROR_INTERNET_CONNECTION_ABORTED)
         << o.value;
     EXPECT_TRUE(o.contentNull);
-    // The receive time-out is 20 s; the application gives up on its own after 30 s.
-    EXPECT_LT(elapsed, 30000u) << "the request failed only after " << elapsed << " ms";
+    // 20 s from both sides: not before (1 s allowed for the clocks' grain), nor more than 5 s
+    // after (a loaded machine; the handshake and the request are inside the measure too).
+    EXPECT_GE(elapsed, 19000u) << "the request failed after " << elapsed << " ms";
+    EXPECT_LE(elapsed, 25000u) << "the request failed only after " << elapsed << " ms";
 }
 
 // The threads of this process now; a snapshot that fails fails the test, and its count

@@ -18,6 +18,7 @@
 #include <new>
 #include <ostream>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -209,5 +210,32 @@ TEST_P(WorkerStop, NothingStartsOrArrivesAfterCleanupAndNoWorkerIsLeft)
 
 INSTANTIATE_TEST_SUITE_P(Windows, WorkerStop, ::testing::ValuesIn(kRows),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// Wine's WinInet connects without any time-out, so a server that accepts nothing cannot show
+// the connect time-out at work there (the receive time-out is shown by a silent real server):
+// what WinInet is given for every request is checked here instead.
+TEST(WorkerTimeOuts, TheSessionAndEveryRequestGetTheConnectSendAndReceiveTimeOuts)
+{
+    ScriptedWinInet::Install(WinInetScript());
+    CObservedMgr mgr;
+    ASSERT_EQ(1u, mgr.Init(nullptr, 0));
+    g_delivered = 0;
+    for (int i = 0; i < 2; ++i) {
+        CUrlRequest* request = nullptr;
+        ASSERT_EQ(MVURL_OK, mgr.CreateRequest("https://scripted.mvtest.invalid/r", 1, CountDelivery,
+                                              &request));
+    }
+    for (int i = 0; i < 2000 && g_delivered < 2; ++i, Sleep(5))
+        mgr.DispatchResults();
+    EXPECT_EQ(2, g_delivered.load());
+    EXPECT_TRUE(mgr.Cleanup());
+    ScriptedWinInet::Uninstall();
+    std::vector<std::string> expected;
+    for (const char* handle : {"root", "request", "request"}) {
+        for (const char* timeOut : {"connect 10000", "send 20000", "receive 20000"})
+            expected.push_back(std::string(handle) + " " + timeOut);
+    }
+    EXPECT_EQ(expected, ScriptedWinInet::TimeOutsSet());
+}
 
 }  // namespace

@@ -53,7 +53,9 @@ std::string RigRecord::Header(const std::string& name) const
     return "";
 }
 
-Rig::Rig() : address(Env("MVU_RIG_ADDRESS")), host(Env("MVU_RIG_HOST", address.c_str()))
+Rig::Rig(const std::string& prefix)
+    : address(Env((prefix + "_ADDRESS").c_str())),
+      host(Env((prefix + "_HOST").c_str(), address.c_str())), m_prefix(prefix)
 {
     WSADATA data;
     m_winsock = WSAStartup(MAKEWORD(2, 2), &data) == 0;
@@ -74,15 +76,16 @@ std::string Rig::Env(const char* name, const char* fallback)
 bool Rig::Command(const std::string& request, const std::string& body, std::string* answer)
 {
     if (address.empty()) {
-        error = "MVU_RIG_ADDRESS unset: does the test name its rig fixture?";
+        error = m_prefix + "_ADDRESS unset: does the test name its rig fixture?";
         return false;
     }
     addrinfo hints = {};
     hints.ai_family = AF_INET;
     hints.ai_socktype = SOCK_STREAM;
     addrinfo* ai = nullptr;
-    if (!m_winsock || getaddrinfo(address.c_str(), Env("MVU_RIG_CONTROL_PORT", "8079").c_str(),
-                                  &hints, &ai) != 0) {
+    if (!m_winsock ||
+        getaddrinfo(address.c_str(), Env((m_prefix + "_CONTROL_PORT").c_str(), "8079").c_str(),
+                    &hints, &ai) != 0) {
         error = request + ": no address for the control port";
         return false;
     }
@@ -140,6 +143,12 @@ bool Rig::WaitFor(const std::string& path)
     }
     error = "no request to " + path + " arrived";
     return false;
+}
+
+std::string Rig::TinyproxyLog()
+{
+    std::string text;
+    return Command("GET /tinyproxy-log", "", &text) ? text : "";
 }
 
 std::vector<RigRecord> Rig::Requests(const std::string& path)

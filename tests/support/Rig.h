@@ -19,8 +19,8 @@ struct RigRecord {
 
 class Rig {
 public:
-    // The server of ctest's rig fixture, as the MVU_RIG_* variables name it (cmake/rig.cmake).
-    Rig();
+    // The server of ctest's rig fixture, as the <prefix>_* variables name it (cmake/rig.cmake).
+    explicit Rig(const std::string& prefix = "MVU_RIG");
     ~Rig();
     Rig(const Rig&) = delete;
     Rig& operator=(const Rig&) = delete;
@@ -35,6 +35,8 @@ public:
     bool Script(const std::string& lines, const std::string& body = "");
     // Waits (at most 30 s) until a request to path has arrived.
     bool WaitFor(const std::string& path);
+    // What the rig's tinyproxy logged since the last reset; empty, with error set, without one.
+    std::string TinyproxyLog();
     // The requests received since the last reset, oldest first; with a path, those to it only.
     std::vector<RigRecord> Requests(const std::string& path = "");
 
@@ -43,5 +45,6 @@ public:
     std::string error;
 
 private:
+    const std::string m_prefix;
     bool m_winsock = false;
 };

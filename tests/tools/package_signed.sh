@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Packages the release twice in the given work folder: unsigned without a second build, then
 # signed with a CA, a code-signing certificate and a time-stamp server made for this run only,
-# the rebuild in another folder compared. Checks that each zip's SHA256SUMS holds for every file
+# the rebuild at another path, clock and time zone compared. First the rebuild check is shown to
+# fail on a program with one byte changed. Checks that each zip's SHA256SUMS holds for every file
 # in it, that the signed program verifies against that CA (signature and time stamp) and is the
 # build's program with that signature attached, that the unsigned one is the build's own bytes,
 # and that signing left the build's files as they were.
@@ -90,6 +91,33 @@ unzipped() { # zip, folder: the zip unpacked there, its SHA256SUMS checked
 zip_comment() {
   python3 -c 'import sys, zipfile; print(zipfile.ZipFile(sys.argv[1]).comment.decode())' "$1"
 }
+
+# The rebuild check is no formality: against the build's files with one byte of the program's
+# changed, it fails and shows that byte. The offset lies in the middle of the file, inside a
+# section, so no header field that a careless check might skip hides it.
+mkdir -p "$work/tampered"
+cp "$program" "$program.debug" "$work/tampered/"
+size="$(stat -c %s "$program")"
+offset=$((size / 2))
+python3 - "$work/tampered/mvupdate.exe" "$offset" <<'PY'
+import sys
+path, offset = sys.argv[1], int(sys.argv[2])
+with open(path, "r+b") as f:
+    f.seek(offset)
+    byte = f.read(1)[0]
+    f.seek(offset)
+    f.write(bytes([byte ^ 0x01]))
+PY
+if "$source_dir/tools/rebuild-check.sh" --against "$work/tampered" >"$work/tampered.log" 2>&1; then
+  cat "$work/tampered.log"
+  fail "the rebuild check passed a program with a changed byte"
+fi
+# cmp -l counts from 1.
+grep -Eq "^ *$((offset + 1)) " "$work/tampered.log" ||
+  { cat "$work/tampered.log"; fail "the rebuild check did not show the changed byte"; }
+grep -q "rebuilt mvupdate.exe.debug is the same" "$work/tampered.log" ||
+  { cat "$work/tampered.log"; fail "the rebuild check found more than the changed byte"; }
+echo "package_signed: the rebuild check fails on one changed byte, at offset $offset"
 
 env -u MVU_SIGN_CERT -u MVU_SIGN_KEY -u MVU_SIGN_TIMESTAMP \
   "$source_dir/tools/package.sh" --out "$work/unsigned" --no-rebuild-check

@@ -1,4 +1,4 @@
-#include "util/RegKey.h"
+#include "util/UniqueHandle.h"
 
 #include <gtest/gtest.h>
 
