@@ -77,7 +77,7 @@ void CMVAgtApp::StartCheckVersion()
     CfgGetStringBuf(kSettingsSection, kTokenSetting, kTokenSize, stored, L"");
     UnscrambleHexTextW(stored, token, kTokenSize);
     // From here on no record can carry the token's value, whatever text brings it back.
-    CTraceSecrets::Instance().Add(token);
+    CTraceSecrets::Instance().AddToken(token);
 
     wchar_t url[kUrlSize] = {};
     BuildVersionCheckUrl(url, m_szServerName, g_nOSVersionClass, wow64, languageId, token);

@@ -36,6 +36,16 @@ CTraceSecrets& CTraceSecrets::Instance()
 
 void CTraceSecrets::Add(const wchar_t* value)
 {
+    AddWide(value, false);
+}
+
+void CTraceSecrets::AddToken(const wchar_t* value)
+{
+    AddWide(value, true);
+}
+
+void CTraceSecrets::AddWide(const wchar_t* value, bool token)
+{
     if (value == nullptr || value[0] == L'\0')
         return;
     wchar_t wide[kWideChars] = {};
@@ -43,7 +53,7 @@ void CTraceSecrets::Add(const wchar_t* value)
     wcsncpy(wide, value, kWideChars - 1);
     WideCharToMultiByte(CP_UTF8, 0, wide, -1, narrow, static_cast<int>(kNarrowBytes) - 1, nullptr,
                         nullptr);
-    AddLocked(wide, narrow);
+    AddLocked(wide, narrow, token);
     SecureWipe(wide);
     SecureWipe(narrow);
 }
@@ -58,22 +68,30 @@ void CTraceSecrets::Add(const char* value)
     // Bytes that are no UTF-8 still reach the narrow channel as they are; the wide form is
     // then whatever the conversion makes of them.
     MultiByteToWideChar(CP_UTF8, 0, narrow, -1, wide, static_cast<int>(kWideChars) - 1);
-    AddLocked(wide, narrow);
+    AddLocked(wide, narrow, false);
     SecureWipe(wide);
     SecureWipe(narrow);
 }
 
-void CTraceSecrets::AddLocked(const wchar_t* wide, const char* narrow)
+void CTraceSecrets::AddLocked(const wchar_t* wide, const char* narrow, bool token)
 {
     CKSLock guard(m_lock);
     for (size_t i = 0; i < m_nCount; ++i) {
-        if (std::wcscmp(m_slots[i].wide, wide) == 0 && std::strcmp(m_slots[i].narrow, narrow) == 0)
+        if (std::wcscmp(m_slots[i].wide, wide) == 0 &&
+            std::strcmp(m_slots[i].narrow, narrow) == 0) {
+            m_slots[i].token = m_slots[i].token || token;
             return;
+        }
     }
+    // The slots are written round in turn, so the next one not holding a token is the oldest
+    // value that may give way.
+    for (size_t tried = 0; tried < kSlots && m_slots[m_nNext].token; ++tried)
+        m_nNext = (m_nNext + 1) % kSlots;
     Slot& slot = m_slots[m_nNext];
     SecureWipe(&slot, sizeof(slot));
     std::memcpy(slot.wide, wide, sizeof(slot.wide));
     std::memcpy(slot.narrow, narrow, sizeof(slot.narrow));
+    slot.token = token;
     m_nNext = (m_nNext + 1) % kSlots;
     if (m_nCount < kSlots)
         ++m_nCount;

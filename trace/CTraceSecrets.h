@@ -20,9 +20,13 @@ public:
     CTraceSecrets& operator=(const CTraceSecrets&) = delete;
 
     // Adds a secret given as UTF-16 or as UTF-8; empty values and values already known are
-    // ignored. When the table is full the oldest value gives way.
+    // ignored. When the table is full the oldest value gives way, never the access token.
     void Add(const wchar_t* value);
     void Add(const char* value);
+    // Adds the access token: it keeps its slot, whatever values come after it (a password the
+    // worker reads anew at every request may change many times over a run), unless every slot
+    // holds a token.
+    void AddToken(const wchar_t* value);
 
     // The text a record may carry: text itself when no known value occurs in it, else a masked
     // copy kept in *holder. Null when a copy was needed and memory ran out: the record must then
@@ -39,11 +43,13 @@ private:
     struct Slot {
         wchar_t wide[kWideChars];
         char narrow[kNarrowBytes];
+        bool token;
     };
 
     friend class CNeverDestroyed<CTraceSecrets>;
     CTraceSecrets() = default;
-    void AddLocked(const wchar_t* wide, const char* narrow);
+    void AddWide(const wchar_t* value, bool token);
+    void AddLocked(const wchar_t* wide, const char* narrow, bool token);
     // The masked text, under the lock, for either form of the values.
     template <typename CharT>
     const CharT* MaskText(const CharT* text, std::unique_ptr<CharT[]>* holder);
