@@ -251,16 +251,17 @@ class Row:
     no_trace: Texts = ()
     no_modules: Texts = ()
     no_library: Texts = ()
-    # A signed site (rows whose answer is published with the operator's kit, served by nginx):
-    # the key and mvpublish's options, a change to the site, its port, its alias, the files
-    # nginx must have been asked for.
+    # A signed site (rows whose answer is published with the operator's kit, served by nginx;
+    # served given makes a row one of them): the key and mvpublish's options, a change to the
+    # site, its port, its alias, the files nginx must have been asked for.
     publish: Sequence[str] = ("a",)
     alter: Optional[Callable[[Any], Any]] = None
     port: Optional[int] = None
     server: Optional[str] = None
     served: Optional[Sequence[str]] = None
-    # A run of its own instead of the usual one: a function of the lane giving the Outcome.
-    special: Optional[Callable[[Lane], Outcome]] = None
+    # A run of its own instead of the usual one: a function of the lane and the row giving the
+    # Outcome.
+    special: Optional[Callable[[Lane, "Row"], Outcome]] = None
 
 
 RECORD_SOURCES = ("trace", "modules", "library", "library_log", "launch_log", "errors")
