@@ -37,11 +37,10 @@ import time
 import traceback
 
 SOURCE = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-sys.path.insert(0, os.path.join(SOURCE, "tests", "e2e"))
 sys.path.insert(0, os.path.join(SOURCE, "tools"))
 
-import faults  # noqa: E402
 from mvmachine import WINDOWS_PROGRAM, WINE_RUN, Build, Machine, Outcome  # noqa: E402
+from mvrun import Lane, Status, full_success, run_row  # noqa: E402
 
 # The end-to-end lane's names on 127.83.97.x: the server is update.bench.mvtest.invalid.
 LANE, LABEL = 97, "bench"
@@ -203,7 +202,7 @@ def curl_fetches(size, repetitions):
 def update_run(lane):
     machine = lane.machine
     try:
-        outcome = faults.run_case(lane, "n-success")
+        outcome = run_row(lane, full_success())
     except Exception:  # a run that went wrong still has a wall time worth showing, with the reason
         outcome = Outcome("normal mode, full success")
         outcome.check("scenario ran", False, traceback.format_exc())
@@ -235,10 +234,10 @@ def phases(machine):
     marks = [
         ("Wine start to first record, less 30 s", began + 30.0),
         ("set-up: OLE, window, libraries", records[0][0]),
-        ("version check and INI (2 fetches)", first_status(1)),
-        ("wait before the download, less 1 s", first_status(3)),
-        ("download and install by the library", first_status(4)),
-        ("to the last record", first_status(5)),
+        ("version check and INI (2 fetches)", first_status(Status.CHECKING_VERSION)),
+        ("wait before the download, less 1 s", first_status(Status.READY_TO_DOWNLOAD)),
+        ("download and install by the library", first_status(Status.DOWNLOADING)),
+        ("to the last record", first_status(Status.DONE)),
         ("last record to exit (launch, Wine exit)", records[-1][0]),
         (None, ended),
     ]
@@ -423,7 +422,7 @@ def main():
     build = Build(args.build_dir)
     work = build.path("bench")
     prefix = os.path.join(work, "prefix")
-    lane = faults.Lane(build, work, LANE, LABEL, MeasuredMachine(build, prefix))
+    lane = Lane(build, work, LANE, LABEL, MeasuredMachine(build, prefix))
     machine, rig = lane.machine, lane.rig
     # The update run: the release program of the build the tests run, with that build's
     # stand-ins, in the same machine and against the same server (the same folder: the same rig).
@@ -445,9 +444,7 @@ def main():
     update_build = Build(
         update_dirs[0], os.path.join(os.path.abspath(update_dirs[1]), "app", "mvupdate.exe")
     )
-    update_lane = faults.Lane(
-        update_build, work, LANE, LABEL, MeasuredMachine(update_build, prefix)
-    )
+    update_lane = Lane(update_build, work, LANE, LABEL, MeasuredMachine(update_build, prefix))
     say("bench: booting the Wine prefix")
     machine.boot()
     rig.start()

@@ -22,6 +22,7 @@ SOURCE = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 KIT = os.path.join(SOURCE, "tools", "mvpublish")
 
 from mvmachine import RECORDS, RELEASE, Build, Machine, Release, Rig, sha256
+from mvrun import CONTROLLER, SUCCESS, V_FAILS, status_name
 
 HOST = "update.demo.mvtest.invalid"
 ADDRESS = "127.83.90.1"
@@ -115,16 +116,6 @@ def watch(machine, process, started):
     """Prints the start delay and every status change while the program runs."""
     seen = 0
     last_wait = -1
-    names = {
-        0: "idle",
-        1: "checking version",
-        2: "downloading INI",
-        3: "ready to download",
-        4: "downloading",
-        5: "done",
-        6: "download failed",
-        8: "quitting",
-    }
     while process.poll() is None:
         elapsed = time.monotonic() - started
         path = machine.status_path()
@@ -135,14 +126,11 @@ def watch(machine, process, started):
                 % (elapsed, int(elapsed))
             )
         for status in path[seen:]:
-            say("  [%5.1f s] status %d: %s" % (elapsed, status, names.get(status, "?")))
+            say("  [%5.1f s] status %d: %s" % (elapsed, status, status_name(status)))
         seen = len(path)
         time.sleep(0.25)
     for status in machine.status_path()[seen:]:
-        say(
-            "  [%5.1f s] status %d: %s"
-            % (time.monotonic() - started, status, names.get(status, "?"))
-        )
+        say("  [%5.1f s] status %d: %s" % (time.monotonic() - started, status, status_name(status)))
 
 
 def run_once(machine, rig, site, title):
@@ -273,18 +261,18 @@ def main():
         staged["code"] == 0
         and staged["verified"]
         and staged["decision"] == [out_record]
-        and staged["path"][:3] == [0, 1, 0]
+        and staged["path"][:3] == V_FAILS[:3]
         and not staged["installed"]
         and len(staged["requests"]) == 1
-        and staged["launches"][-1:] == [("ksagtctl.exe", "/start2")]
+        and staged["launches"][-1:] == CONTROLLER
     )
     full_ok = (
         full["code"] == 0
         and full["verified"]
         and full["decision"] == [in_record]
-        and full["path"][:7] == [0, 1, 2, 3, 4, 5, 8]
+        and full["path"][:7] == SUCCESS[:7]
         and full["installed"]
-        and full["launches"][-1:] == [("ksagtctl.exe", "/start2")]
+        and full["launches"][-1:] == CONTROLLER
     )
     say(
         "\nresult: %s"

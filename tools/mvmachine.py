@@ -1,6 +1,6 @@
 """A Wine machine with mvupdate.exe and the stand-ins installed (C:\\Orvik\\MV\\bin, the download library
-in C:\\Orvik), the loopback update server it talks to and the sample release it offers; for run_faults.py,
-the demo and the bench."""
+in C:\\Orvik), the loopback update server it talks to and the sample release it offers; for the
+end-to-end runs (mvrun.py), the demo and the bench."""
 
 import hashlib
 import os

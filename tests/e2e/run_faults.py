@@ -16,6 +16,7 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(HERE)), "tools")
 
 import faults  # noqa: E402
 from mvmachine import SOURCE, Build, Outcome  # noqa: E402
+from mvrun import Lane  # noqa: E402
 
 # Files of the emulator's own system that no run changes: shared between the lanes' machines
 # by hard links instead of copies (the rest of a machine is copied).
@@ -63,14 +64,14 @@ def run_lane(lane, jobs):
     results = []
     lane.rig.start()
     try:
-        for key, *_row in jobs:
+        for row in jobs:
             try:
-                out = faults.run_case(lane, key)
+                out = faults.run_row(lane, row)
             except Exception:  # a broken row is a failed one, with its reason shown
-                out = Outcome(key)
+                out = Outcome(row.key)
                 out.check("row ran", False, traceback.format_exc())
                 lane.machine.end_all()
-            results.append((key, out))
+            results.append((row.key, out))
     finally:
         lane.rig.stop()
         lane.machine.end_all()
@@ -80,10 +81,10 @@ def run_lane(lane, jobs):
 def deal(jobs, count):
     """Longest first, each to the lane with the least work so far."""
     lanes, loads = [[] for _ in range(count)], [0] * count
-    for job in sorted(jobs, key=lambda j: -j[1]):
+    for job in sorted(jobs, key=lambda j: -j.seconds):
         at = loads.index(min(loads))
         lanes[at].append(job)
-        loads[at] += job[1]
+        loads[at] += job.seconds
     return [lane for lane in lanes if lane]
 
 
@@ -140,17 +141,15 @@ def main():
     jobs = [
         r
         for r in faults.rows(args.long)
-        if r[0].startswith(tuple(args.only.split(",")))
-        and (args.group is None or (args.group == "normal") == r[0].startswith("n-"))
+        if r.key.startswith(tuple(args.only.split(",")))
+        and (args.group is None or (args.group == "normal") == r.key.startswith("n-"))
     ]
     if not jobs:
         parser.error("no row matches %r" % args.only)
     dealt = deal(jobs, max(1, min(args.lanes, 10, len(jobs))))  # 10: 127.83.60-69.x
     work = build.path("e2e", args.group or "all")
     base = 30 if args.group == "normal" else 60
-    lanes = [
-        faults.Lane(build, os.path.join(work, "lane%d" % n), base + n) for n in range(len(dealt))
-    ]
+    lanes = [Lane(build, os.path.join(work, "lane%d" % n), base + n) for n in range(len(dealt))]
     first = lanes[0].machine  # booted once, copied for the lanes that have no machine yet
     first.boot()
     first.wait_quiet(300)
@@ -160,7 +159,7 @@ def main():
     with concurrent.futures.ThreadPoolExecutor(len(lanes)) as pool:
         futures = [pool.submit(run_lane, lane, lane_jobs) for lane, lane_jobs in zip(lanes, dealt)]
         results = [result for f in futures for result in f.result()]
-    order = [r[0] for r in jobs]
+    order = [r.key for r in jobs]
     results.sort(key=lambda r: order.index(r[0]))
     print_table(results)
     return 0 if all(out.passed for _key, out in results) else 1
