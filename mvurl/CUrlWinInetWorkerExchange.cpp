@@ -2,22 +2,17 @@
 // The thread's life and its queue are in CUrlWinInetWorker.cpp.
 #include "mvurl/CUrlWinInetWorker.h"
 
-#include "mvurl/CProductKey.h"
-#include "mvurl/CUrlMgr.h"
 #include "mvurl/CUrlRequest.h"
 #include "mvurl/MVUrl.h"
 #include "mvurl/RedirectText.h"
 #include "mvurl/StoredCredentials.h"
 #include "mvurl/UrlLog.h"
 #include "mvurl/UrlReadSize.h"
-#include "mvurl/UrlTestPause.h"
 #include "mvurl/UrlText.h"
 #include "mvurl/WinInetBinding.h"
 #include "threading/CKSLock.h"
 #include "trace/UrlMask.h"
 #include "util/SecureWipe.h"
-#include "util/UpdateKeySetting.h"
-#include "util/SettingNames.h"
 
 #include <charconv>
 #include <cstring>
